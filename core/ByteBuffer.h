@@ -1,0 +1,73 @@
+// ByteBuffer and SharedBytes: the one copy of a file's bytes that the reader, the
+// table and the document share.
+//
+// A ByteBuffer owns a block of memory; large blocks are mapped so the kernel can back
+// them with transparent huge pages (page faults on a fresh gigabyte cost more than
+// scanning it). SharedBytes is a read-only view into a buffer that keeps it alive,
+// so slicing off a byte order mark never copies the text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace zarvel {
+
+class ByteBuffer {
+public:
+    // Uninitialised storage of `size` bytes. Throws std::bad_alloc.
+    explicit ByteBuffer(size_t size);
+    ~ByteBuffer();
+    ByteBuffer(const ByteBuffer&) = delete;
+    ByteBuffer& operator=(const ByteBuffer&) = delete;
+
+    char* data() { return data_; }
+    const char* data() const { return data_; }
+    size_t size() const { return size_; }
+    // Gives back the unused tail after a short read; never grows.
+    void shrink(size_t size);
+
+private:
+    char* data_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+    bool mapped_ = false;
+};
+
+class SharedBytes {
+public:
+    SharedBytes() = default;
+    // Takes ownership of a string's bytes (no copy of the characters).
+    static SharedBytes fromString(std::string&& s);
+    static SharedBytes copyOf(std::string_view s);
+    static SharedBytes fromBuffer(std::shared_ptr<const ByteBuffer> buffer);
+
+    const char* data() const { return data_; }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    std::string_view view() const { return {data_, size_}; }
+    const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(data_); }
+
+    // The bytes from `offset` on (clamped), sharing the same storage.
+    SharedBytes slice(size_t offset) const;
+    SharedBytes slice(size_t offset, size_t length) const;
+    // Whether two views share one storage (used to check that no copy was made).
+    bool sharesStorageWith(const SharedBytes& other) const { return owner_ && owner_ == other.owner_; }
+
+private:
+    std::shared_ptr<const void> owner_;
+    const char* data_ = "";
+    size_t size_ = 0;
+};
+
+// Reads a regular file whole into one buffer. On failure returns false and sets
+// `error` to an errno value: ENOENT, EACCES, EISDIR for a directory,
+// notRegularFileError for any other item that is not a regular file (a FIFO is refused
+// without blocking), EFBIG when the file holds `sizeLimit` bytes or more.
+inline constexpr int notRegularFileError = -1;
+bool readWholeFile(const std::string& path, SharedBytes& out, int& error,
+                   uint64_t sizeLimit = UINT64_MAX);
+
+} // namespace zarvel

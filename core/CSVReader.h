@@ -1,0 +1,32 @@
+// CSVReader: the bytes of a file plus ReadOptions become a table and a read report.
+//
+//   ReadResult r = CSVReader::read(bytes, {});      // detect everything
+//   r.table.value(1, 0);  r.report.format.dialect;  r.report.warnings;
+//
+// Malformed content never fails a read: it becomes a ReadWarning or is read unchanged.
+// Throws CSVError fileTooLarge (4,294,967,295 bytes or more, before or after conversion
+// to UTF-8), notText (zero bytes in no UTF-16 pattern) or undecodable(encoding).
+// A UTF-8 file's bytes are not copied: the table's source shares `data`.
+#pragma once
+
+#include "core/ByteBuffer.h"
+#include "core/CSVTable.h"
+#include "core/ReadReport.h"
+
+#include <cstdint>
+
+namespace zarvel {
+
+struct ReadResult {
+    CSVTable table;
+    ReadReport report;
+};
+
+namespace CSVReader {
+
+inline constexpr uint64_t sizeLimit = 4'294'967'295ull; // refused at this size and above
+
+ReadResult read(const SharedBytes& data, const ReadOptions& options = {});
+
+} // namespace CSVReader
+} // namespace zarvel

@@ -1,0 +1,125 @@
+// CSVTable: the table every part reads and every edit changes.
+//
+// The table keeps a file's text as one shared UTF-8 buffer (`source`) plus the
+// FieldIndex of its fields, and decodes a cell only when it is read. Two small
+// indirection arrays reach the source: `rows` (one RowRef per stored row) and
+// `columnMap` (one source field number per column, -1 for a column without one).
+// A row is copied out into strings (`editedRows`) the first time it is written.
+//
+// A table is a value. Copies share the buffer, the index and the arrays until one side
+// is written, so copying for a save snapshot or a background search costs no bytes and
+// no strings, and a copy never sees later changes. Reads never change a table, so any
+// number of threads may read copies of one table at once.
+//
+// Row numbers are stored rows (row 0 is the header row when the format has a header
+// and the table has rows); column numbers are display columns. Out-of-range indices
+// are a caller error (asserted in debug builds).
+#pragma once
+
+#include "core/ByteBuffer.h"
+#include "core/CSVDialect.h"
+#include "core/CopyOnWrite.h"
+#include "core/FieldIndexer.h"
+#include "core/FileFormat.h"
+#include "core/IndexRange.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace zarvel {
+
+struct TableEdit;
+
+// Which data a stored row shows: source row n of the index, or entry n of editedRows.
+struct RowRef {
+    struct Original {
+        uint32_t n;
+        bool operator==(const Original&) const = default;
+    };
+    struct Edited {
+        uint32_t n;
+        bool operator==(const Edited&) const = default;
+    };
+    std::variant<Original, Edited> value;
+
+    static RowRef original(uint32_t n) { return RowRef{Original{n}}; }
+    static RowRef edited(uint32_t n) { return RowRef{Edited{n}}; }
+    bool isOriginal() const { return value.index() == 0; }
+    bool isEdited() const { return value.index() == 1; }
+    uint32_t number() const { return isOriginal() ? std::get<0>(value).n : std::get<1>(value).n; }
+    bool operator==(const RowRef&) const = default;
+};
+
+using StringRow = std::vector<std::string>;
+using StringRows = std::vector<StringRow>;
+
+class CSVTable {
+public:
+    // A table with no rows and no columns in the standard format.
+    CSVTable();
+    // The reader's table: every source row in order, columns 0 ..< maxFieldCount.
+    CSVTable(SharedBytes source, FieldIndex index, const FileFormat& format);
+    // A table of strings (new documents, the clipboard): rows padded to the widest row.
+    CSVTable(StringRows rows, const FileFormat& format);
+
+    // Counts.
+    int64_t rowCount() const { return static_cast<int64_t>(rows_->size()); }
+    int64_t firstDataRow() const { return format_.hasHeader && rowCount() > 0 ? 1 : 0; }
+    int64_t dataRowCount() const { return rowCount() - firstDataRow(); }
+    int64_t columnCount() const { return static_cast<int64_t>(columnMap_->size()); }
+    const FileFormat& format() const { return format_; }
+    int64_t revision() const { return revision_; }
+
+    // Reads.
+    std::string value(int64_t row, int64_t column) const;
+    StringRow values(int64_t row) const;
+    StringRows allRows() const;
+    // Single-line texts for drawing: tab as a space, line breaks as U+23CE, cut to
+    // `maxBytes` with "…" appended when something was left out.
+    StringRows displayValues(IndexRange rows, IndexRange columns, size_t maxBytes) const;
+    std::string columnTitle(int64_t column) const;
+    // "A", "Z", "AA", …; empty for a negative n.
+    static std::string columnLetters(int64_t n);
+    bool columnsMatchSource() const;
+
+    // The editedRows entry of a stored row, copying the row out on first use.
+    uint32_t materializeRow(int64_t row);
+    // Changes the table and returns the exact inverse edit. Raises `revision`.
+    TableEdit apply(const TableEdit& edit);
+
+    // Storage, for the writer, the search and the edits.
+    const SharedBytes& source() const { return source_; }
+    const FieldIndex& index() const { return *index_; }
+    const CSVDialect& sourceDialect() const { return sourceDialect_; }
+    const std::vector<RowRef>& rows() const { return *rows_; }
+    const RowRef& rowRef(int64_t row) const { return (*rows_)[row]; }
+    const std::vector<int32_t>& columnMap() const { return *columnMap_; }
+    size_t editedRowCount() const { return editedRows_->size(); }
+    const StringRow& editedRow(size_t entry) const { return *(*editedRows_)[entry]; }
+    // The bytes of a source row from its first field to its content end.
+    std::string_view sourceRowBytes(uint32_t sourceRow) const;
+    // The bytes of source field `field` of a source row; empty view when it has none.
+    std::string_view sourceFieldBytes(uint32_t sourceRow, int64_t field) const;
+
+    // Used by the reader before it hands the table out; not an edit.
+    void setHeaderDetected(bool hasHeader) { format_.hasHeader = hasHeader; }
+
+private:
+    friend struct TableEditApplier;
+
+    SharedBytes source_;
+    std::shared_ptr<const FieldIndex> index_;
+    CSVDialect sourceDialect_;
+    CopyOnWrite<std::vector<RowRef>> rows_;
+    CopyOnWrite<std::vector<int32_t>> columnMap_;
+    // Each entry is shared too, so copying the list copies pointers, not strings.
+    CopyOnWrite<std::vector<CopyOnWrite<StringRow>>> editedRows_;
+    FileFormat format_;
+    int64_t revision_ = 0;
+};
+
+} // namespace zarvel

@@ -1,0 +1,173 @@
+#include "core/CSVWriter.h"
+
+#include "core/TextEncoding.h"
+
+#include <cstring>
+
+namespace zarvel::CSVWriter {
+
+namespace {
+
+bool startsWithByteOrderMark(std::string_view s) { return s.substr(0, 3) == "\xEF\xBB\xBF"; }
+
+// A first field that would read back as something else: a lone «sep=X» first row turns
+// into a sep= line, a leading U+FEFF into a byte order mark. Quoting it keeps the cell.
+bool firstFieldNeedsQuotes(std::string_view value, bool rowHasOneField, const FileFormat& format) {
+    if (startsWithByteOrderMark(value)) return true;
+    if (!rowHasOneField || format.hasSepLine) return false;
+    if (value.size() != 5) return false;
+    auto is = [&](size_t i, char lower) { return value[i] == lower || value[i] == lower - 32; };
+    return is(0, 's') && is(1, 'e') && is(2, 'p') && value[3] == '=' && static_cast<uint8_t>(value[4]) < 0x80;
+}
+
+void appendQuoted(std::string_view value, const CSVDialect& dialect, std::string& out) {
+    const char Q = static_cast<char>(*dialect.quote);
+    const bool backslash = dialect.escape == CSVDialect::Escape::backslash;
+    out.push_back(Q);
+    for (char c : value) {
+        if (c == Q) {
+            out.push_back(backslash ? '\\' : Q);
+        } else if (backslash && c == '\\') {
+            out.push_back('\\');
+        }
+        out.push_back(c);
+    }
+    out.push_back(Q);
+}
+
+} // namespace
+
+bool needsQuotes(std::string_view value, const CSVDialect& dialect) {
+    if (!dialect.quote) return false;
+    const char D = static_cast<char>(dialect.delimiter);
+    const char Q = static_cast<char>(*dialect.quote);
+    const bool backslash = dialect.escape == CSVDialect::Escape::backslash;
+    for (char c : value)
+        if (c == D || c == Q || c == '\n' || c == '\r' || (backslash && c == '\\')) return true;
+    return false;
+}
+
+void appendField(std::string_view value, const CSVDialect& dialect, FileFormat::Quoting quoting, std::string& out) {
+    if (!dialect.quote) {
+        out.append(value);
+        return;
+    }
+    if (quoting == FileFormat::Quoting::minimal && !needsQuotes(value, dialect)) {
+        out.append(value);
+        return;
+    }
+    appendQuoted(value, dialect, out);
+}
+
+void appendRow(const StringRow& values, const CSVDialect& dialect, FileFormat::Quoting quoting, std::string& out) {
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i) out.push_back(static_cast<char>(dialect.delimiter));
+        appendField(values[i], dialect, quoting, out);
+    }
+}
+
+std::string write(const CSVTable& table, const FileFormat& format) {
+    const std::string_view ending = lineEndingBytes(format.lineEnding);
+    const CSVDialect& dialect = format.dialect;
+    const std::string_view source = table.source().view();
+    const FieldIndex& index = table.index();
+    const auto& rows = table.rows();
+    const auto& columnMap = table.columnMap();
+
+    std::string out;
+    out.reserve(source.size() + rows.size() * ending.size() + 64);
+
+    const bool rawCopy = format.dialect == table.sourceDialect() && format.quoting == FileFormat::Quoting::minimal;
+    const bool identityColumns = table.columnsMatchSource();
+
+    if (format.hasSepLine) {
+        out.append("sep=");
+        out.push_back(static_cast<char>(dialect.delimiter));
+        out.append(ending);
+    }
+
+    // The first field is checked separately (see firstFieldNeedsQuotes); every row but
+    // the first is written by the plain rules.
+    auto appendFirstRow = [&](const StringRow& values) {
+        if (!values.empty() && dialect.quote && firstFieldNeedsQuotes(values[0], values.size() == 1, format)) {
+            appendQuoted(values[0], dialect, out);
+            for (size_t i = 1; i < values.size(); ++i) {
+                out.push_back(static_cast<char>(dialect.delimiter));
+                appendField(values[i], dialect, format.quoting, out);
+            }
+        } else {
+            appendRow(values, dialect, format.quoting, out);
+        }
+    };
+
+    // A raw first field that would read back as a sep= line or a byte order mark.
+    auto rawFirstRowNeedsQuotes = [&](uint32_t r) {
+        if (!dialect.quote || columnMap.empty()) return false;
+        const std::string_view first = columnMap[0] >= 0 ? table.sourceFieldBytes(r, columnMap[0]) : std::string_view{};
+        const bool oneField = identityColumns ? index.fieldCount(r) == 1 : columnMap.size() == 1;
+        return firstFieldNeedsQuotes(first, oneField, format);
+    };
+    // Whether the bytes between source row r and r + 1 are exactly the output line ending.
+    auto joinedBySameEnding = [&](uint32_t r) {
+        const uint32_t gapStart = index.rowContentEnds[r];
+        const uint32_t gapEnd = index.fieldStarts[index.rowFirstField[r + 1]];
+        return source.substr(gapStart, gapEnd - gapStart) == ending;
+    };
+    const bool runsPossible = rawCopy && identityColumns;
+
+    size_t lastRowStart = out.size();
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const RowRef& ref = rows[i];
+        if (i > 0) {
+            // PERF: consecutive source rows already joined by the output line ending are
+            // copied as one range rather than row by row.
+            if (runsPossible && ref.isOriginal() && rows[i - 1].isOriginal() &&
+                rows[i - 1].number() + 1 == ref.number() && joinedBySameEnding(rows[i - 1].number())) {
+                size_t j = i;
+                while (j + 1 < rows.size() && rows[j + 1].isOriginal() && rows[j + 1].number() == rows[j].number() + 1 &&
+                       joinedBySameEnding(rows[j].number()))
+                    ++j;
+                const uint32_t from = index.rowContentEnds[rows[i - 1].number()];
+                const uint32_t lastStart = index.fieldStarts[index.rowFirstField[rows[j].number()]];
+                lastRowStart = out.size() + (lastStart - from);
+                out.append(source.substr(from, index.rowContentEnds[rows[j].number()] - from));
+                i = j;
+                continue;
+            }
+            out.append(ending);
+        }
+        lastRowStart = out.size();
+        const bool first = i == 0;
+        auto emit = [&](const StringRow& values) {
+            first ? appendFirstRow(values) : appendRow(values, dialect, format.quoting, out);
+        };
+        if (ref.isEdited()) {
+            emit(table.editedRow(ref.number()));
+            continue;
+        }
+        if (!rawCopy || (first && rawFirstRowNeedsQuotes(ref.number()))) {
+            emit(table.values(static_cast<int64_t>(i)));
+            continue;
+        }
+        const uint32_t r = ref.number();
+        if (identityColumns) {
+            out.append(table.sourceRowBytes(r));
+            continue;
+        }
+        for (size_t c = 0; c < columnMap.size(); ++c) {
+            if (c) out.push_back(static_cast<char>(dialect.delimiter));
+            if (columnMap[c] >= 0) out.append(table.sourceFieldBytes(r, columnMap[c]));
+        }
+    }
+
+    if (!rows.empty()) {
+        if (out.size() == lastRowStart && dialect.quote && !format.hasTrailingNewline) {
+            out.push_back(static_cast<char>(*dialect.quote));
+            out.push_back(static_cast<char>(*dialect.quote));
+        }
+        if (format.hasTrailingNewline) out.append(ending);
+    }
+    return encodeFromUTF8(std::move(out), format.encoding, format.hasBOM);
+}
+
+} // namespace zarvel::CSVWriter

@@ -1,0 +1,83 @@
+// FieldIndex and FieldIndexer: the one place where the reading rules of the
+// delimited format are applied.
+//
+// scan() makes a single forward pass over UTF-8 bytes and records where every field
+// starts and where every row's content ends; no field is copied or decoded. Cells are
+// decoded later, on demand, with fieldValue().
+//
+// Contract: offsets are unsigned 32-bit, so the buffer must be shorter than
+// 4,294,967,295 bytes (the reader refuses larger files before indexing). The buffer
+// needs no padding or terminator.
+#pragma once
+
+#include "core/CSVDialect.h"
+#include "core/FileFormat.h"
+#include "core/ReadReport.h"
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zarvel {
+
+struct FieldIndex {
+    // Offset of every field's first byte (the opening quote of a quoted field), file order.
+    std::vector<uint32_t> fieldStarts;
+    // Row r's fields are fieldStarts[rowFirstField[r]] ..< fieldStarts[rowFirstField[r+1]];
+    // always starts with 0 and has rowCount + 1 entries.
+    std::vector<uint32_t> rowFirstField{0};
+    // Offset just past each row's last content byte (where its line ending starts).
+    std::vector<uint32_t> rowContentEnds;
+    int64_t maxFieldCount = 0;
+
+    int64_t rowCount() const { return static_cast<int64_t>(rowContentEnds.size()); }
+    int64_t fieldCount(int64_t row) const { return rowFirstField[row + 1] - rowFirstField[row]; }
+    // Byte range start ..< end of field `field` of row `row` (field < fieldCount(row)).
+    std::pair<uint32_t, uint32_t> fieldRange(int64_t row, int64_t field) const {
+        const uint32_t first = rowFirstField[row];
+        const uint32_t start = fieldStarts[first + field];
+        const uint32_t end = field + 1 == fieldCount(row) ? rowContentEnds[row] : fieldStarts[first + field + 1] - 1;
+        return {start, end};
+    }
+    // The row's raw bytes from its first field to its content end.
+    std::pair<uint32_t, uint32_t> rowRange(int64_t row) const {
+        return {fieldStarts[rowFirstField[row]], rowContentEnds[row]};
+    }
+    bool operator==(const FieldIndex&) const = default;
+};
+
+namespace FieldIndexer {
+
+struct Result {
+    FieldIndex index;
+    std::vector<ReadWarning> warnings; // order met, at most maxReadWarnings
+    bool endsWithNewline = false;
+    // Count per FileFormat::LineEnding (indexed by its ordinal); zero = not seen.
+    std::array<int64_t, 3> lineEndingCounts{0, 0, 0};
+};
+
+inline constexpr int64_t noRowLimit = std::numeric_limits<int64_t>::max();
+
+Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect,
+            int64_t rowLimit = noRowLimit, int64_t fieldCapacity = 0, int64_t rowCapacity = 0);
+inline Result scan(std::string_view text, size_t start, const CSVDialect& dialect, int64_t rowLimit = noRowLimit) {
+    return scan(reinterpret_cast<const uint8_t*>(text.data()), text.size(), start, dialect, rowLimit);
+}
+
+// Whether a field's bytes are read as quoted: the dialect has a quote Q, the field is
+// at least two bytes long and starts and ends with Q.
+inline bool isQuotedField(std::string_view field, const CSVDialect& dialect) {
+    return dialect.quote && field.size() >= 2 && static_cast<uint8_t>(field.front()) == *dialect.quote &&
+           static_cast<uint8_t>(field.back()) == *dialect.quote;
+}
+
+// The value of a field: quoted fields are unquoted and unescaped; every other field
+// is its bytes as they stand. Invalid UTF-8 becomes U+FFFD.
+std::string fieldValue(std::string_view field, const CSVDialect& dialect);
+void appendFieldValue(std::string& out, std::string_view field, const CSVDialect& dialect);
+
+} // namespace FieldIndexer
+} // namespace zarvel

@@ -1,0 +1,71 @@
+// TextEncoding: the eleven character encodings a file may use, and the conversions
+// between them and the UTF-8 text the rest of the core works on.
+//
+// Conversions are strict both ways: decoding a non-UTF-8 encoding fails on any
+// invalid input (CSVError undecodable), encoding fails on any character the target
+// cannot hold (CSVError unrepresentable). UTF-8 input is passed through unvalidated;
+// the table replaces invalid sequences with U+FFFD when it decodes a cell.
+#pragma once
+
+#include "core/ByteBuffer.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace zarvel {
+
+enum class TextEncoding : uint8_t {
+    utf8,
+    utf16LittleEndian,
+    utf16BigEndian,
+    utf32LittleEndian,
+    utf32BigEndian,
+    windows1252,
+    isoLatin1,
+    isoLatin2,
+    macRoman,
+    shiftJIS,
+    gb18030,
+};
+
+inline constexpr std::array<TextEncoding, 11> allTextEncodings{
+    TextEncoding::utf8,        TextEncoding::utf16LittleEndian, TextEncoding::utf16BigEndian,
+    TextEncoding::utf32LittleEndian, TextEncoding::utf32BigEndian, TextEncoding::windows1252,
+    TextEncoding::isoLatin1,   TextEncoding::isoLatin2,         TextEncoding::macRoman,
+    TextEncoding::shiftJIS,    TextEncoding::gb18030};
+
+std::string_view rawValue(TextEncoding encoding);
+std::optional<TextEncoding> textEncodingFromRawValue(std::string_view raw);
+// "UTF-8", "UTF-16 LE", …, "Mac Roman", "GB 18030".
+std::string_view displayName(TextEncoding encoding);
+// The byte order mark; empty for the six encodings without one.
+std::string_view bom(TextEncoding encoding);
+inline bool supportsBOM(TextEncoding encoding) { return !bom(encoding).empty(); }
+
+struct EncodingGuess {
+    TextEncoding encoding = TextEncoding::utf8;
+    bool hasBOM = false;
+    bool operator==(const EncodingGuess&) const = default;
+};
+
+// Guesses a whole file's encoding: byte order mark first, then a census of zero
+// bytes in the first 4,096 bytes, then UTF-8 validity of the whole data.
+// Throws CSVError notText when zero bytes follow no UTF-16 pattern.
+EncodingGuess detectEncoding(std::string_view data);
+
+bool hasPrefix(std::string_view data, std::string_view prefix);
+
+// The file's text as UTF-8. For utf8 the result shares `data`'s buffer (only the
+// byte order mark is skipped); other encodings are converted into a new buffer.
+// Throws CSVError undecodable(encoding).
+SharedBytes decodeToUTF8(const SharedBytes& data, TextEncoding encoding, bool hasBOM);
+
+// The file's bytes for UTF-8 text: the byte order mark (when asked for and the
+// encoding has one), then the converted text. Throws CSVError unrepresentable(encoding).
+std::string encodeFromUTF8(std::string&& utf8, TextEncoding encoding, bool withBOM);
+
+} // namespace zarvel
