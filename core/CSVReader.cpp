@@ -45,6 +45,13 @@ ReadResult read(const SharedBytes& data, const ReadOptions& options) {
             format.lineEnding = e;
         }
     }
+    if (best == 0 && guess.hasSepLine && guess.contentStart > 5) {
+        // No row ends with a line ending, but the sep= line does: keep its ending so that
+        // the file writes back as it was.
+        format.lineEnding = guess.contentStart == 7 ? FileFormat::LineEnding::crlf
+                            : text.view()[5] == '\r' ? FileFormat::LineEnding::cr
+                                                      : FileFormat::LineEnding::lf;
+    }
     format.hasHeader = false;
     format.hasSepLine = guess.hasSepLine;
     format.hasTrailingNewline = scanned.endsWithNewline;

@@ -1,0 +1,115 @@
+#include "core/CSVError.h"
+#include "core/TextEncoding.h"
+#include "core/UTF8.h"
+
+#include <gtest/gtest.h>
+
+using namespace zarvel;
+using namespace std::string_literals;
+
+TEST(TextEncoding, RawValuesAndNames) {
+    for (TextEncoding e : allTextEncodings) EXPECT_EQ(textEncodingFromRawValue(rawValue(e)), e);
+    EXPECT_EQ(textEncodingFromRawValue("UTF8"), std::nullopt);
+    EXPECT_EQ(displayName(TextEncoding::macRoman), "Mac Roman");
+    EXPECT_TRUE(supportsBOM(TextEncoding::utf32BigEndian));
+    EXPECT_FALSE(supportsBOM(TextEncoding::windows1252));
+}
+
+TEST(TextEncoding, DetectsByteOrderMarksLongestFirst) {
+    EXPECT_EQ(detectEncoding("\xEF\xBB\xBF"), (EncodingGuess{TextEncoding::utf8, true}));
+    EXPECT_EQ(detectEncoding("\xFF\xFE\x00\x00\x41\x00\x00\x00"s), (EncodingGuess{TextEncoding::utf32LittleEndian, true}));
+    EXPECT_EQ(detectEncoding("\xFF\xFE\x41\x00"s), (EncodingGuess{TextEncoding::utf16LittleEndian, true}));
+    EXPECT_EQ(detectEncoding("\x00\x00\xFE\xFF"s), (EncodingGuess{TextEncoding::utf32BigEndian, true}));
+    EXPECT_EQ(detectEncoding("\xFE\xFF\x00\x41"s), (EncodingGuess{TextEncoding::utf16BigEndian, true}));
+}
+
+TEST(TextEncoding, DetectsWithoutMark) {
+    EXPECT_EQ(detectEncoding("A\0B\0C\0"s), (EncodingGuess{TextEncoding::utf16LittleEndian, false}));
+    EXPECT_EQ(detectEncoding("\0A\0B\0C"s), (EncodingGuess{TextEncoding::utf16BigEndian, false}));
+    EXPECT_EQ(detectEncoding("plain ascii"), (EncodingGuess{TextEncoding::utf8, false}));
+    EXPECT_EQ(detectEncoding(""), (EncodingGuess{TextEncoding::utf8, false}));
+    EXPECT_EQ(detectEncoding("A\xE9" "B"), (EncodingGuess{TextEncoding::windows1252, false}));
+    EXPECT_EQ(detectEncoding("A\xE9" "B\x90"), (EncodingGuess{TextEncoding::isoLatin1, false}));
+    // Invalid UTF-8 past the 4 KiB sample still counts: validation covers the whole file.
+    EXPECT_EQ(detectEncoding(std::string(10000, 'a') + "\xE9").encoding, TextEncoding::windows1252);
+    std::string binary;
+    for (int i = 0; i < 512; ++i) binary += static_cast<char>(i % 7 == 0 ? 0 : 0x41 + i % 13);
+    EXPECT_THROW(detectEncoding(binary), CSVError);
+    try {
+        detectEncoding(binary);
+    } catch (const CSVError& e) {
+        EXPECT_EQ(e, CSVError::notText());
+    }
+}
+
+TEST(TextEncoding, DecodingDropsTheMarkAndSharesUTF8) {
+    auto data = SharedBytes::copyOf("\xEF\xBB\xBF" "a,b");
+    SharedBytes text = decodeToUTF8(data, TextEncoding::utf8, true);
+    EXPECT_EQ(text.view(), "a,b");
+    EXPECT_TRUE(text.sharesStorageWith(data));
+    EXPECT_EQ(decodeToUTF8(SharedBytes::copyOf("\xEF\xBB\xBF"), TextEncoding::utf8, true).size(), 0u);
+    EXPECT_EQ(decodeToUTF8(SharedBytes::copyOf("\xFF\xFE" "a\0\xE9\0"s), TextEncoding::utf16LittleEndian, true).view(),
+              "a\xC3\xA9");
+    EXPECT_EQ(decodeToUTF8(SharedBytes::copyOf("\x80\xE9"), TextEncoding::windows1252, false).view(),
+              "\xE2\x82\xAC\xC3\xA9");
+    EXPECT_EQ(decodeToUTF8(SharedBytes::copyOf("\xDB"), TextEncoding::macRoman, false).view(), "\xE2\x82\xAC");
+    EXPECT_EQ(decodeToUTF8(SharedBytes::copyOf("\x82\xA0"), TextEncoding::shiftJIS, false).view(), "\xE3\x81\x82");
+}
+
+TEST(TextEncoding, DecodingIsStrict) {
+    auto undecodable = [](std::string bytes, TextEncoding e) {
+        try {
+            decodeToUTF8(SharedBytes::copyOf(bytes), e, false);
+        } catch (const CSVError& error) {
+            return error == CSVError::undecodable(e);
+        }
+        return false;
+    };
+    for (char b : "\x81\x8D\x8F\x90\x9D"s) EXPECT_TRUE(undecodable(std::string("a") + b, TextEncoding::windows1252));
+    EXPECT_TRUE(undecodable("a\0b"s, TextEncoding::utf16LittleEndian)) << "odd length";
+    EXPECT_TRUE(undecodable("\x00\xD8" "a\0"s, TextEncoding::utf16LittleEndian)) << "lone surrogate";
+    EXPECT_TRUE(undecodable("\x00\x00\x11\x00"s, TextEncoding::utf32LittleEndian)) << "past U+10FFFF";
+    EXPECT_TRUE(undecodable("\x82", TextEncoding::shiftJIS)) << "truncated double-byte character";
+    EXPECT_FALSE(undecodable("\x80\xFF", TextEncoding::isoLatin1));
+}
+
+TEST(TextEncoding, EncodingIsStrictAndAddsMarksOnlyWhereTheyExist) {
+    EXPECT_EQ(encodeFromUTF8("\xE2\x82\xAC", TextEncoding::windows1252, true), "\x80");
+    EXPECT_EQ(encodeFromUTF8("\xC3\xA9", TextEncoding::windows1252, true), "\xE9");
+    EXPECT_EQ(encodeFromUTF8("a", TextEncoding::utf16BigEndian, true), "\xFE\xFF\0a"s);
+    EXPECT_EQ(encodeFromUTF8("a", TextEncoding::utf8, true), "\xEF\xBB\xBF" "a");
+    EXPECT_EQ(encodeFromUTF8("a", TextEncoding::utf32LittleEndian, false), "a\0\0\0"s);
+    auto unrepresentable = [](std::string text, TextEncoding e) {
+        try {
+            encodeFromUTF8(std::move(text), e, false);
+        } catch (const CSVError& error) {
+            return error == CSVError::unrepresentable(e);
+        }
+        return false;
+    };
+    EXPECT_TRUE(unrepresentable("\xE2\x82\xAC", TextEncoding::isoLatin1));
+    EXPECT_TRUE(unrepresentable("\xC2\x81", TextEncoding::windows1252)) << "no character of the code page";
+    EXPECT_TRUE(unrepresentable("\xF0\x9F\x98\x80", TextEncoding::shiftJIS));
+    EXPECT_FALSE(unrepresentable("\xF0\x9F\x98\x80", TextEncoding::gb18030));
+}
+
+TEST(TextEncoding, EveryEncodingRoundTripsItsOwnText) {
+    for (TextEncoding e : allTextEncodings) {
+        const bool asian = e == TextEncoding::shiftJIS || e == TextEncoding::gb18030;
+        const std::string text = std::string("id;Name\r\n1;Zo") + (asian ? "\xE3\x81\x82" : "\xC3\xA9") + " \"x\"\n";
+        for (bool mark : {false, true}) {
+            const std::string bytes = encodeFromUTF8(std::string(text), e, mark);
+            const bool withMark = mark && supportsBOM(e);
+            EXPECT_EQ(decodeToUTF8(SharedBytes::copyOf(bytes), e, withMark).view(), text) << rawValue(e);
+        }
+    }
+}
+
+TEST(UTF8, ValidationAndRepair) {
+    EXPECT_TRUE(UTF8::isValid("h\xC3\xA9llo \xF0\x9F\x98\x80"));
+    EXPECT_FALSE(UTF8::isValid("\xC0\xAF")) << "overlong";
+    EXPECT_FALSE(UTF8::isValid("\xED\xA0\x80")) << "surrogate";
+    EXPECT_FALSE(UTF8::isValid("\xF4\x90\x80\x80")) << "past U+10FFFF";
+    EXPECT_FALSE(UTF8::isValid(std::string(20, 'a') + "\xE2\x82"));
+    EXPECT_EQ(UTF8::repaired("a\xE2\x82" "b\x80" "c\xF0\x9F"), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c\xEF\xBF\xBD");
+}
