@@ -23,7 +23,7 @@ ReadResult read(const SharedBytes& data, const ReadOptions& options) {
     const SharedBytes text = decodeToUTF8(data, encoding.encoding, encoding.hasBOM);
     if (text.size() >= sizeLimit) throw CSVError::fileTooLarge();
 
-    const DialectGuess guess = DialectDetector::detectDialect(text.view(), options.dialect);
+    const DialectGuess guess = DialectDetector::detectDialect(text.view(), options.dialect, options.recognizesSepLine);
 
     const auto toIndex = static_cast<double>(text.size() - std::min<size_t>(text.size(), guess.contentStart));
     const auto fieldCapacity = static_cast<int64_t>(toIndex / guess.bytesPerField * 1.05);

@@ -75,11 +75,14 @@ double scoreRows(const FieldIndex& index, bool sampleTruncated) {
     return static_cast<double>(modalRows) / static_cast<double>(n) + static_cast<double>(std::min<int64_t>(modal, 50)) / 10'000.0;
 }
 
-DialectGuess detectDialect(std::string_view text, const std::optional<CSVDialect>& forcedDialect) {
+DialectGuess detectDialect(std::string_view text, const std::optional<CSVDialect>& forcedDialect,
+                           bool recognizesSepLine) {
     DialectGuess guess;
-    const auto sep = parseSepLine(text);
-    guess.hasSepLine = sep.has_value();
-    guess.contentStart = sep ? sep->contentStart : 0;
+    const std::optional<SepLine> sepLine = recognizesSepLine ? parseSepLine(text) : std::nullopt;
+    const bool sep = sepLine.has_value();
+    const uint8_t sepDelimiter = sep ? sepLine->delimiter : 0;
+    guess.hasSepLine = sep;
+    guess.contentStart = sep ? sepLine->contentStart : 0;
     const auto start = static_cast<size_t>(guess.contentStart);
     const std::string_view sample = text.substr(start, sampleSize);
     const bool truncated = start + sampleSize < text.size();
@@ -96,7 +99,7 @@ DialectGuess detectDialect(std::string_view text, const std::optional<CSVDialect
         guess.dialect = CSVDialect::comma();
         double bestScore = 0.0;
         for (uint8_t candidate : CSVDialect::commonDelimiters) {
-            if (sep && candidate != sep->delimiter) continue;
+            if (sep && candidate != sepDelimiter) continue;
             const CSVDialect dialect{candidate, quote, escape};
             FieldIndexer::Result result = FieldIndexer::scan(sample, 0, dialect, sampleRowLimit);
             double score = scoreRows(result.index, truncated);
@@ -112,7 +115,7 @@ DialectGuess detectDialect(std::string_view text, const std::optional<CSVDialect
         if (sep) {
             // The sep= line names the delimiter whatever its score, also when it is not
             // one of the common candidates.
-            guess.dialect = CSVDialect{sep->delimiter, quote, escape};
+            guess.dialect = CSVDialect{sepDelimiter, quote, escape};
             chosen = FieldIndexer::scan(sample, 0, guess.dialect, sampleRowLimit);
             guess.confidence = 1.0;
         }

@@ -38,7 +38,8 @@ std::optional<SepLine> parseSepLine(std::string_view text);
 uint8_t detectQuote(std::string_view sample);
 CSVDialect::Escape detectEscape(std::string_view sample, std::optional<uint8_t> quote);
 double scoreRows(const FieldIndex& index, bool sampleTruncated);
-DialectGuess detectDialect(std::string_view text, const std::optional<CSVDialect>& forcedDialect);
+DialectGuess detectDialect(std::string_view text, const std::optional<CSVDialect>& forcedDialect,
+                           bool recognizesSepLine = true);
 bool detectHeader(const CSVTable& table);
 
 } // namespace DialectDetector

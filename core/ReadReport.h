@@ -22,6 +22,8 @@ struct ReadOptions {
     std::optional<TextEncoding> encoding;
     std::optional<CSVDialect> dialect;
     std::optional<bool> hasHeader;
+    // Off for text that is never a file (the clipboard): a first line «sep=;» is data.
+    bool recognizesSepLine = true;
     bool operator==(const ReadOptions&) const = default;
 };
 

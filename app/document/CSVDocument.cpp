@@ -1,0 +1,137 @@
+#include "app/document/CSVDocument.h"
+
+#include "app/document/TableEditCommand.h"
+#include "core/CSVWriter.h"
+
+#include <QFile>
+#include <QUndoStack>
+
+#include <cerrno>
+#include <cstring>
+
+namespace zarvel {
+
+QString describe(const CSVError& error) {
+    return std::visit(
+        [](const auto& e) -> QString {
+            using T = std::decay_t<decltype(e)>;
+            if constexpr (std::is_same_v<T, CSVError::Undecodable>)
+                return QStringLiteral("The file is not valid text in %1.").arg(QString::fromUtf8(displayName(e.encoding)));
+            else if constexpr (std::is_same_v<T, CSVError::Unrepresentable>)
+                return QStringLiteral("Some characters of the table cannot be written in %1.")
+                    .arg(QString::fromUtf8(displayName(e.encoding)));
+            else if constexpr (std::is_same_v<T, CSVError::NotText>)
+                return QStringLiteral("The file does not hold text (it looks like binary data).");
+            else
+                return QStringLiteral("The file is too large: files must be smaller than 4 GB.");
+        },
+        error.value);
+}
+
+QString DocumentError::message() const {
+    switch (kind) {
+    case Kind::notFound: return QStringLiteral("The file does not exist.");
+    case Kind::permissionDenied: return QStringLiteral("You do not have permission to read the file.");
+    case Kind::isDirectory: return QStringLiteral("The item is a folder, not a file.");
+    case Kind::notRegularFile: return QStringLiteral("The item is not a regular file.");
+    case Kind::tooLarge: return QStringLiteral("The file is too large: files must be smaller than 4 GB.");
+    case Kind::content: return csvError ? describe(*csvError) : QStringLiteral("The file cannot be read.");
+    case Kind::io: break;
+    }
+    return detail.isEmpty() ? QStringLiteral("The file cannot be read.")
+                            : QStringLiteral("The file cannot be read: %1.").arg(detail);
+}
+
+StringRows CSVDocument::newDocumentRows() {
+    return {{"Column 1", "Column 2", "Column 3"}, {"", "", ""}};
+}
+
+CSVDocument::CSVDocument(QObject* parent)
+    : QObject(parent), storage_(newDocumentRows(), FileFormat::standard()) {}
+
+CSVDocument::CSVDocument(ReadResult result, SharedBytes original)
+    : storage_(std::move(result.table)), report_(std::move(result.report)), originalData_(std::move(original)) {}
+
+std::unique_ptr<CSVDocument> CSVDocument::fromBytes(const SharedBytes& bytes) {
+    ReadResult result = CSVReader::read(bytes, ReadOptions{});
+    return std::unique_ptr<CSVDocument>(new CSVDocument(std::move(result), bytes));
+}
+
+std::unique_ptr<CSVDocument> CSVDocument::open(const QString& path, DocumentError& error) {
+    SharedBytes bytes;
+    int code = 0;
+    if (!readWholeFile(QFile::encodeName(path).toStdString(), bytes, code, CSVReader::sizeLimit)) {
+        switch (code) {
+        case ENOENT: error = {DocumentError::Kind::notFound, std::nullopt, {}}; break;
+        case EACCES:
+        case EPERM: error = {DocumentError::Kind::permissionDenied, std::nullopt, {}}; break;
+        case EISDIR: error = {DocumentError::Kind::isDirectory, std::nullopt, {}}; break;
+        case notRegularFileError: error = {DocumentError::Kind::notRegularFile, std::nullopt, {}}; break;
+        case EFBIG: error = {DocumentError::Kind::tooLarge, std::nullopt, {}}; break;
+        default: error = {DocumentError::Kind::io, std::nullopt, QString::fromLocal8Bit(std::strerror(code))};
+        }
+        return nullptr;
+    }
+    try {
+        auto document = fromBytes(bytes);
+        document->filePath_ = path;
+        return document;
+    } catch (const CSVError& e) {
+        error = {DocumentError::Kind::content, e, {}};
+        return nullptr;
+    }
+}
+
+CSVTable CSVDocument::table() const {
+    std::lock_guard lock(mutex_);
+    return storage_;
+}
+
+CSVTable CSVDocument::snapshot() const {
+    std::lock_guard lock(mutex_);
+    return storage_;
+}
+
+FileFormat CSVDocument::formatForSaving(const FileFormat& format, DocumentType type) {
+    FileFormat f = format;
+    if (conformsTo(type, DocumentType::pipeText))
+        f.dialect.delimiter = Byte::pipe;
+    else if (conformsTo(type, DocumentType::tabSeparatedText))
+        f.dialect.delimiter = Byte::tab;
+    if (type == DocumentType::commaSeparatedText && f.dialect.delimiter == Byte::tab) f.dialect.delimiter = Byte::comma;
+    return f;
+}
+
+std::string CSVDocument::fileBytes(const CSVTable& snapshot, DocumentType type) {
+    return CSVWriter::write(snapshot, formatForSaving(snapshot.format(), type));
+}
+
+TableEdit CSVDocument::applyEdit(const TableEdit& edit) {
+    TableEdit inverse;
+    {
+        std::lock_guard lock(mutex_);
+        inverse = storage_.apply(edit);
+    }
+    ++revision_;
+    Q_EMIT revisionChanged(revision_);
+    return inverse;
+}
+
+void CSVDocument::apply(const TableEdit& edit, QUndoStack* undoStack, const QString& actionName) {
+    TableEdit inverse = applyEdit(edit);
+    if (undoStack) undoStack->push(new TableEditCommand(this, std::move(inverse), actionName));
+}
+
+void CSVDocument::reinterpret(ReadResult result, QUndoStack* undoStack) {
+    report_ = std::move(result.report);
+    Q_EMIT reportChanged();
+    apply(TableEdit::replaceTable(std::move(result.table)), undoStack, QStringLiteral("Reinterpret File"));
+}
+
+void CSVDocument::setFilePath(const QString& path) {
+    if (path == filePath_) return;
+    filePath_ = path;
+    Q_EMIT filePathChanged(path);
+}
+
+} // namespace zarvel

@@ -1,0 +1,99 @@
+// CSVDocument: the one object per open file. It owns the current table (behind a
+// lock), the report of the last read, the bytes as opened and a revision counter, and
+// it is the only place where the table changes: every change is a TableEdit applied
+// through apply(), whose inverse goes onto the window's undo stack.
+//
+// Threads: everything but snapshot() and fileBytes() runs on the main thread. The lock
+// guards the table only and is never held while a signal is emitted, so observers may
+// read the document from their slots.
+#pragma once
+
+#include "app/document/DocumentType.h"
+#include "core/ByteBuffer.h"
+#include "core/CSVError.h"
+#include "core/CSVReader.h"
+#include "core/CSVTable.h"
+#include "core/TableEdit.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+class QUndoStack;
+
+namespace zarvel {
+
+// Why a file could not be opened or saved.
+struct DocumentError {
+    enum class Kind { notFound, permissionDenied, isDirectory, notRegularFile, tooLarge, io, content };
+    Kind kind = Kind::io;
+    std::optional<CSVError> csvError; // for `content`
+    QString detail;                   // the system's own words for `io`
+
+    // One sentence in plain words, e.g. "The file is not valid text in Windows-1252."
+    QString message() const;
+};
+
+// The user's words for a reading or writing error.
+QString describe(const CSVError& error);
+
+class CSVDocument : public QObject {
+    Q_OBJECT
+public:
+    // A new, untitled document: "Column 1", "Column 2", "Column 3" over one empty row.
+    explicit CSVDocument(QObject* parent = nullptr);
+    // A document read from bytes with nothing forced. Throws CSVError.
+    static std::unique_ptr<CSVDocument> fromBytes(const SharedBytes& bytes);
+    // Reads a regular file. On failure returns null and fills `error`.
+    static std::unique_ptr<CSVDocument> open(const QString& path, DocumentError& error);
+
+    static StringRows newDocumentRows();
+
+    // A copy of the current table (cheap: storage is shared). Main thread.
+    CSVTable table() const;
+    // The same, safe on any thread (for saving while the user edits).
+    CSVTable snapshot() const;
+    int64_t revision() const { return revision_; }
+    const std::optional<ReadReport>& report() const { return report_; }
+    const std::optional<SharedBytes>& originalData() const { return originalData_; }
+
+    // The bytes of a file of the given type: the snapshot's own format, with the
+    // delimiter the type calls for. Throws CSVError unrepresentable. Any thread.
+    static std::string fileBytes(const CSVTable& snapshot, DocumentType type);
+    static FileFormat formatForSaving(const FileFormat& format, DocumentType type);
+
+    // Applies an edit, raises the revision and, with an undo stack, registers the
+    // inverse under the action name.
+    void apply(const TableEdit& edit, QUndoStack* undoStack = nullptr, const QString& actionName = {});
+    // Takes a new read of the original bytes: the report now describes it, and the
+    // table is replaced as one undoable step "Reinterpret File".
+    void reinterpret(ReadResult result, QUndoStack* undoStack);
+
+    // Where the document lives on disk; empty for an untitled document.
+    const QString& filePath() const { return filePath_; }
+    void setFilePath(const QString& path);
+
+    // Applies an edit without registering anything; the undo command's entry point.
+    TableEdit applyEdit(const TableEdit& edit);
+
+Q_SIGNALS:
+    void revisionChanged(qint64 revision);
+    void reportChanged();
+    void filePathChanged(const QString& path);
+
+private:
+    CSVDocument(ReadResult result, SharedBytes original);
+
+    mutable std::mutex mutex_; // guards storage_
+    CSVTable storage_;
+    int64_t revision_ = 0;
+    std::optional<ReadReport> report_;
+    std::optional<SharedBytes> originalData_;
+    QString filePath_;
+};
+
+} // namespace zarvel

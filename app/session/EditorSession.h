@@ -1,0 +1,210 @@
+// EditorSession: the per-window state of one open document and every operation a user
+// performs on it, from a key, a menu, a click or the clipboard.
+//
+// The session works in display coordinates: display row r is table row r + 1 when the
+// table has a header row, r otherwise, and the filter's entry r while "Only matching
+// rows" is on. Every change of the table is a TableEdit passed to the document with the
+// window's undo stack and an action name, so each user operation is exactly one undo
+// step (Return on the last row is two: "Add Row", then "Edit Cell").
+//
+// Observed properties notify only when their value really changes. The session belongs
+// to the main thread; sorting, searching and reinterpreting run on copies elsewhere and
+// their results are dropped when the table changed meanwhile or the session is gone.
+#pragma once
+
+#include "app/document/CSVDocument.h"
+#include "app/session/CellDraft.h"
+#include "app/session/FindState.h"
+#include "core/ColumnKindDetector.h"
+#include "core/ReadReport.h"
+#include "grid/GridAction.h"
+#include "grid/GridGeometry.h"
+#include "grid/GridKey.h"
+#include "grid/GridSelection.h"
+#include "grid/GridSize.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QUndoStack>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zarvel {
+
+struct ScrollRequest {
+    GridCell cell;
+    QUuid id;
+    bool operator==(const ScrollRequest&) const = default;
+};
+
+// How the selection moves after a cell edit is committed.
+enum class CommitMove { none, down, next, previous };
+
+// The fixed format of clipboard text: tab-separated, double quotes, LF after every row.
+FileFormat clipboardFormat();
+
+class EditorSession : public QObject {
+    Q_OBJECT
+public:
+    explicit EditorSession(CSVDocument* document, QObject* parent = nullptr);
+    ~EditorSession() override;
+
+    CSVDocument* document() const { return document_; }
+    QUndoStack* undoManager() const { return undoManager_; }
+    void setUndoManager(QUndoStack* undoManager) { undoManager_ = undoManager; }
+    const GridGeometry::Rect& visibleRect() const { return visibleRect_; }
+    void setVisibleRect(const GridGeometry::Rect& rect) { visibleRect_ = rect; }
+
+    // Observed state.
+    const GridSelection& selection() const { return selection_; }
+    void setSelection(const GridSelection& selection);
+    const GridGeometry& layout() const { return layout_; }
+    void setLayout(const GridGeometry& layout);
+    const std::optional<CellDraft>& editing() const { return editing_; }
+    void setEditing(const std::optional<CellDraft>& draft);
+    const FindState& find() const { return find_; }
+    void setFind(const FindState& find);
+    bool isFormatPresented() const { return isFormatPresented_; }
+    void setFormatPresented(bool presented);
+    const std::vector<ColumnKind>& columnKinds() const { return columnKinds_; }
+    const std::optional<std::vector<int64_t>>& rowFilter() const { return rowFilter_; }
+    const std::optional<ScrollRequest>& scrollRequest() const { return scrollRequest_; }
+    bool isBusy() const { return busyCount_ > 0; }
+    int64_t knownColumnCount() const { return knownColumnCount_; }
+    int64_t knownRowCount() const { return knownRowCount_; }
+
+    // Coordinates.
+    int64_t displayedRowCount() const;
+    GridSize displayedSize() const;
+    int64_t tableRow(int64_t displayRow) const;
+    std::optional<int64_t> displayRow(int64_t tableRow) const;
+
+    // Refreshes layout, column kinds and selection after the table changed.
+    void sync();
+
+    // Pointer.
+    void selectCellAtPoint(double x, double y, bool extend);
+    void extendSelectionToPoint(double x, double y);
+    void editCellAtPoint(double x, double y);
+    void selectWholeRows(int64_t from, int64_t to, bool extend);
+    void selectWholeColumns(int64_t from, int64_t to, bool extend);
+    void selectAll();
+
+    // Editing.
+    void beginEditing(std::optional<std::string> replacement = std::nullopt);
+    void beginRenamingColumn(int64_t column);
+    void commitEditing(CommitMove move);
+    void cancelEditing();
+    // The cell editor's text changed, or it took over from typing.
+    void updateDraft(const std::string& text, bool isEntering);
+    GridGeometry::Rect editorFrame(const CellDraft::Target& target) const;
+
+    // Keys. Returns whether the key was handled.
+    bool handleKey(const GridKey& key);
+    int64_t pageRowCount() const;
+
+    // Reading and format.
+    using ReinterpretCompletion = std::function<void(std::optional<CSVError>)>;
+    void reinterpret(const ReadOptions& options, ReinterpretCompletion completion = {});
+    void changeFormat(const FileFormat& format);
+    void setColumnWidth(int64_t column, double width);
+    void fitColumnWidth(int64_t column);
+
+    // Undo and redo through the window's stack, committing a pending draft first so it
+    // never lands in a cell the undo moved.
+    void undo();
+    void redo();
+
+    // Structure.
+    void insertRow(bool above);
+    void insertColumn(bool left);
+    void deleteRows();
+    void deleteColumns();
+    void clearContents();
+    void moveColumn(bool right);
+    void sort(int64_t column, bool ascending);
+    void toggleHeader();
+    static QString toggleHeaderTitle(bool tableHasHeader);
+
+    // Clipboard.
+    std::string copyText() const;
+    std::string cut();
+    void paste(std::string_view text);
+
+    // Find and replace.
+    void presentFind(bool showReplace);
+    void closeFind();
+    void setQuery(const std::string& query);
+    void setReplacement(const std::string& replacement);
+    void setCaseSensitive(bool caseSensitive);
+    void setShowsReplace(bool showsReplace);
+    void search();
+    void findNext(bool forward);
+    void replaceCurrent();
+    void replaceAll();
+    void setShowsOnlyMatches(bool on);
+
+Q_SIGNALS:
+    void selectionChanged();
+    void layoutChanged();
+    void editingChanged();
+    void findChanged();
+    void formatPresentedChanged(bool presented);
+    void columnKindsChanged();
+    void rowFilterChanged();
+    void scrollRequestChanged();
+    void busyChanged(bool busy);
+    // A background search landed (or was dropped); for tests and the find bar.
+    void searchFinished();
+
+private:
+    CSVTable currentTable() const { return document_->table(); }
+    void applyEdit(const TableEdit& edit, const QString& actionName);
+    void requestScroll();
+    void commitPendingDraft() { commitEditing(CommitMove::none); }
+    void setRowFilter(std::optional<std::vector<int64_t>> filter);
+    void setColumnKinds(std::vector<ColumnKind> kinds);
+    void removeRowFilter();
+    // Applies the displayed row count and gutter to the layout.
+    void updateLayoutRowCount();
+    void clampSelection();
+    bool performAction(const GridAction& action);
+    bool handleTypingOver(const GridKey& key);
+    void beginTask();
+    void endTask();
+    // Runs `work` on a worker thread and `done` with its result back on the main
+    // thread, unless the session is gone by then.
+    template <class Result> void runInBackground(std::function<Result()> work, std::function<void(Result)> done);
+    bool matchIsCurrent(const CellPosition& match, const CSVTable& table) const;
+    void rebuildFilterFromMatches(bool resetSelection);
+    bool selectionDisplayedRowValid() const {
+        return selection_.active.row >= 0 && selection_.active.row < displayedRowCount();
+    }
+
+    QPointer<CSVDocument> document_;
+    QPointer<QUndoStack> undoManager_;
+    GridGeometry::Rect visibleRect_;
+    GridSelection selection_;
+    GridGeometry layout_;
+    std::optional<CellDraft> editing_;
+    FindState find_;
+    bool isFormatPresented_ = false;
+    std::vector<ColumnKind> columnKinds_;
+    std::optional<std::vector<int64_t>> rowFilter_;
+    std::optional<ScrollRequest> scrollRequest_;
+    int busyCount_ = 0;
+    int64_t knownColumnCount_ = -1;
+    int64_t knownRowCount_ = -1;
+
+    std::stop_source searchStop_;
+    uint64_t searchGeneration_ = 0;
+};
+
+} // namespace zarvel

@@ -1,0 +1,232 @@
+// EditorSession: find and replace, and "Only matching rows".
+#include "app/session/EditorSession.h"
+
+#include "core/TableSearch.h"
+
+#include <algorithm>
+
+namespace zarvel {
+
+void EditorSession::presentFind(bool showReplace) {
+    FindState f = find_;
+    f.isPresented = true;
+    f.showsReplace = f.showsReplace || showReplace;
+    f.focusRequest = QUuid::createUuid();
+    setFind(f);
+}
+
+void EditorSession::closeFind() {
+    FindState f = find_;
+    f.isPresented = false;
+    f.matches.clear();
+    f.current.reset();
+    setFind(f);
+    setShowsOnlyMatches(false);
+}
+
+void EditorSession::setQuery(const std::string& query) {
+    FindState f = find_;
+    f.query = query;
+    setFind(f);
+}
+
+void EditorSession::setReplacement(const std::string& replacement) {
+    FindState f = find_;
+    f.replacement = replacement;
+    setFind(f);
+}
+
+void EditorSession::setCaseSensitive(bool caseSensitive) {
+    FindState f = find_;
+    f.caseSensitive = caseSensitive;
+    setFind(f);
+}
+
+void EditorSession::setShowsReplace(bool showsReplace) {
+    FindState f = find_;
+    f.showsReplace = showsReplace;
+    setFind(f);
+}
+
+bool EditorSession::matchIsCurrent(const CellPosition& match, const CSVTable& table) const {
+    // Matches of an older search may name rows or columns that are gone.
+    return match.row >= table.firstDataRow() && match.row < table.rowCount() && match.column >= 0 &&
+           match.column < table.columnCount();
+}
+
+void EditorSession::search() {
+    searchStop_.request_stop();
+    searchStop_ = std::stop_source();
+    const uint64_t generation = ++searchGeneration_;
+    if (find_.query.empty()) {
+        FindState f = find_;
+        f.matches.clear();
+        f.current.reset();
+        setFind(f);
+        if (rowFilter_) setShowsOnlyMatches(false);
+        Q_EMIT searchFinished();
+        return;
+    }
+    if (!document_) return;
+    const CSVTable copy = currentTable();
+    const int64_t revision = copy.revision();
+    const std::stop_token stop = searchStop_.get_token();
+    const std::string query = find_.query;
+    const bool caseSensitive = find_.caseSensitive;
+    runInBackground<std::vector<CellPosition>>(
+        [copy, query, caseSensitive, stop] { return TableSearch::find(query, copy, caseSensitive, stop); },
+        [this, stop, generation, revision](std::vector<CellPosition> matches) {
+            if (stop.stop_requested() || generation != searchGeneration_ || !document_ ||
+                currentTable().revision() != revision) {
+                Q_EMIT searchFinished();
+                return;
+            }
+            const CSVTable t = currentTable();
+            if (t.firstDataRow() == 1)
+                std::erase_if(matches, [](const CellPosition& m) { return m.row == 0; });
+            FindState f = find_;
+            f.matches = std::move(matches);
+            f.current.reset();
+            setFind(f);
+            if (find_.showsOnlyMatches) rebuildFilterFromMatches(false);
+            Q_EMIT searchFinished();
+        });
+}
+
+void EditorSession::findNext(bool forward) {
+    commitPendingDraft();
+    const auto& matches = find_.matches;
+    if (matches.empty()) return;
+    const int64_t displayed = displayedRowCount();
+    if (displayed == 0) return;
+    const CSVTable t = currentTable();
+    const auto count = static_cast<int64_t>(matches.size());
+
+    int64_t index;
+    if (find_.current && *find_.current >= 0 && *find_.current < count) {
+        index = forward ? (*find_.current + 1) % count : (*find_.current + count - 1) % count;
+    } else {
+        const int64_t row = std::clamp<int64_t>(selection_.active.row, 0, displayed - 1);
+        const CellPosition from{tableRow(row), selection_.active.column};
+        const auto after = std::upper_bound(matches.begin(), matches.end(), from);
+        const auto position = static_cast<int64_t>(after - matches.begin());
+        index = forward ? (position == count ? 0 : position) : (position + count - 1) % count;
+    }
+    // Skip matches that a change of the table left behind, in the direction of travel.
+    int64_t tries = 0;
+    while (!matchIsCurrent(matches[static_cast<size_t>(index)], t)) {
+        if (++tries >= count) return;
+        index = forward ? (index + 1) % count : (index + count - 1) % count;
+    }
+    FindState f = find_;
+    f.current = index;
+    setFind(f);
+    const CellPosition match = matches[static_cast<size_t>(index)];
+    if (const auto row = displayRow(match.row)) {
+        setSelection({{*row, match.column}, {*row, match.column}});
+        requestScroll();
+    }
+}
+
+void EditorSession::replaceCurrent() {
+    commitPendingDraft();
+    const CSVTable t = currentTable();
+    const auto& matches = find_.matches;
+    std::optional<int64_t> current = find_.current;
+    if (!current && selectionDisplayedRowValid()) {
+        // After a fresh search nothing is current; the match the user stands on is.
+        const CellPosition here{tableRow(selection_.active.row), selection_.active.column};
+        const auto it = std::lower_bound(matches.begin(), matches.end(), here);
+        if (it != matches.end() && *it == here) {
+            current = static_cast<int64_t>(it - matches.begin());
+            FindState f = find_;
+            f.current = current;
+            setFind(f);
+        }
+    }
+    if (current && *current >= 0 && *current < static_cast<int64_t>(matches.size())) {
+        const CellPosition match = matches[static_cast<size_t>(*current)];
+        if (matchIsCurrent(match, t)) {
+            const std::string value = t.value(match.row, match.column);
+            std::string replaced = TableSearch::replacing(find_.query, find_.replacement, value, find_.caseSensitive);
+            if (replaced != value)
+                applyEdit(TableEdit::setCells({{match.row, match.column, std::move(replaced)}}), QStringLiteral("Replace"));
+        }
+    }
+    findNext(true);
+}
+
+void EditorSession::replaceAll() {
+    commitPendingDraft();
+    const CSVTable t = currentTable();
+    std::vector<CellChange> changes;
+    for (const CellPosition& match : find_.matches) {
+        if (!matchIsCurrent(match, t)) continue;
+        const std::string value = t.value(match.row, match.column);
+        std::string replaced = TableSearch::replacing(find_.query, find_.replacement, value, find_.caseSensitive);
+        if (replaced != value) changes.push_back({match.row, match.column, std::move(replaced)});
+    }
+    if (changes.empty()) return;
+    applyEdit(TableEdit::setCells(std::move(changes)), QStringLiteral("Replace All"));
+}
+
+void EditorSession::rebuildFilterFromMatches(bool resetSelection) {
+    const CSVTable t = currentTable();
+    std::vector<int64_t> rows;
+    for (const CellPosition& m : find_.matches)
+        if (matchIsCurrent(m, t) && (rows.empty() || rows.back() != m.row)) rows.push_back(m.row);
+
+    if (!resetSelection && rowFilter_ && *rowFilter_ == rows) return;
+
+    // Where the selection stands, in table rows, before the filter changes.
+    std::optional<std::pair<int64_t, int64_t>> selectedRows;
+    const int64_t displayedBefore = displayedRowCount();
+    if (!resetSelection && displayedBefore > 0) {
+        auto toTable = [&](int64_t r) { return tableRow(std::clamp<int64_t>(r, 0, displayedBefore - 1)); };
+        selectedRows = {toTable(selection_.anchor.row), toTable(selection_.active.row)};
+    }
+    commitPendingDraft();
+    setRowFilter(rows);
+    knownRowCount_ = t.rowCount();
+    updateLayoutRowCount();
+
+    if (resetSelection) {
+        setSelection(GridSelection{});
+        FindState f = find_;
+        f.current.reset();
+        setFind(f);
+    } else if (selectedRows) {
+        // A row that left the filter lands on the row that took its place.
+        auto toDisplay = [&](int64_t tableRow) {
+            const auto it = std::lower_bound(rows.begin(), rows.end(), tableRow);
+            return std::min<int64_t>(static_cast<int64_t>(it - rows.begin()), std::max<int64_t>(static_cast<int64_t>(rows.size()) - 1, 0));
+        };
+        GridSelection s = selection_;
+        s.anchor.row = toDisplay(selectedRows->first);
+        s.active.row = toDisplay(selectedRows->second);
+        setSelection(s);
+    }
+    clampSelection();
+}
+
+void EditorSession::setShowsOnlyMatches(bool on) {
+    if (on) {
+        commitPendingDraft();
+        FindState f = find_;
+        f.showsOnlyMatches = true;
+        setFind(f);
+        rebuildFilterFromMatches(true);
+        return;
+    }
+    FindState f = find_;
+    f.showsOnlyMatches = false;
+    setFind(f);
+    if (rowFilter_) {
+        commitPendingDraft();
+        setRowFilter(std::nullopt);
+        updateLayoutRowCount();
+        clampSelection();
+    }
+}
+
+} // namespace zarvel
