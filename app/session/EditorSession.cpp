@@ -81,22 +81,6 @@ void EditorSession::endTask() {
     if (--busyCount_ == 0) Q_EMIT busyChanged(false);
 }
 
-template <class Result>
-void EditorSession::runInBackground(std::function<Result()> work, std::function<void(Result)> done) {
-    // The result is posted to the application object, never to the session itself: the
-    // guard is only read on the main thread, where the session may have been destroyed.
-    QPointer<EditorSession> guard(this);
-    QThreadPool::globalInstance()->start([guard, work = std::move(work), done = std::move(done)]() mutable {
-        auto result = std::make_shared<Result>(work());
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [guard, done = std::move(done), result] {
-                if (guard) done(std::move(*result));
-            },
-            Qt::QueuedConnection);
-    });
-}
-
 // MARK: coordinates
 
 int64_t EditorSession::displayedRowCount() const {

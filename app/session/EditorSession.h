@@ -23,7 +23,10 @@
 #include "grid/GridSelection.h"
 #include "grid/GridSize.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
 #include <QObject>
+#include <QThreadPool>
 #include <QPointer>
 #include <QUndoStack>
 #include <QUuid>
@@ -151,6 +154,17 @@ public:
     void replaceAll();
     void setShowsOnlyMatches(bool on);
 
+    // Selects the first cell of a table row and scrolls to it, as the warnings list's
+    // "Show" does; commits a pending draft first, like every other move. Does nothing
+    // when the row is not displayed.
+    void revealTableRow(int64_t tableRow) {
+        commitPendingDraft();
+        const auto row = displayRow(tableRow);
+        if (!row || displayedSize().isEmpty()) return;
+        setSelection({{*row, 0}, {*row, 0}});
+        requestScroll();
+    }
+
 Q_SIGNALS:
     void selectionChanged();
     void layoutChanged();
@@ -206,5 +220,21 @@ private:
     std::stop_source searchStop_;
     uint64_t searchGeneration_ = 0;
 };
+
+template <class Result>
+inline void EditorSession::runInBackground(std::function<Result()> work, std::function<void(Result)> done) {
+    // The result is posted to the application object, never to the session itself: the
+    // guard is only read on the main thread, where the session may have been destroyed.
+    QPointer<EditorSession> guard(this);
+    QThreadPool::globalInstance()->start([guard, work = std::move(work), done = std::move(done)]() mutable {
+        auto result = std::make_shared<Result>(work());
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [guard, done = std::move(done), result] {
+                if (guard) done(std::move(*result));
+            },
+            Qt::QueuedConnection);
+    });
+}
 
 } // namespace zarvel

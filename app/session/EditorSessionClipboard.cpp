@@ -47,7 +47,13 @@ void EditorSession::paste(std::string_view text) {
     options.recognizesSepLine = false;
     StringRows pasted;
     try {
-        pasted = CSVReader::read(SharedBytes::copyOf(text), options).table.allRows();
+        const CSVTable read = CSVReader::read(SharedBytes::copyOf(text), options).table;
+        // Each line keeps its own length: a short line leaves the rest of its row alone.
+        for (int64_t r = 0; r < read.rowCount(); ++r) {
+            StringRow values = read.values(r);
+            values.resize(static_cast<size_t>(read.index().fieldCount(read.rowRef(r).number())));
+            pasted.push_back(std::move(values));
+        }
     } catch (const CSVError&) {
         return;
     }

@@ -1,0 +1,147 @@
+#include "SessionTestSupport.h"
+
+using namespace zarvel;
+
+namespace {
+class FindTest : public zarvel::test::SessionTest {
+protected:
+    void searchFor(const std::string& query) {
+        session->setQuery(query);
+        bool done = false;
+        auto c = QObject::connect(session.get(), &EditorSession::searchFinished, session.get(), [&] { done = true; });
+        session->search();
+        ASSERT_TRUE(zarvel::test::waitUntil([&] { return done; }));
+        QObject::disconnect(c);
+    }
+    std::vector<CellPosition> matches() const { return session->find().matches; }
+};
+} // namespace
+
+TEST_F(FindTest, TheHeaderRowIsNeverAMatch) {
+    open("name,city\nAnna,Paris\nname,Rome\n");
+    searchFor("name");
+    EXPECT_EQ(matches(), (std::vector<CellPosition>{{2, 0}}));
+    session->toggleHeader();
+    searchFor("name");
+    EXPECT_EQ(matches(), (std::vector<CellPosition>{{0, 0}, {2, 0}}));
+}
+
+TEST_F(FindTest, FindNextWrapsAndStartsFromTheActiveCell) {
+    open("h\nx\ny\nx\nx\n");
+    searchFor("x");
+    ASSERT_EQ(matches().size(), 3u);
+    select(0, 0); // a match itself: Find Next skips it
+    session->findNext(true);
+    EXPECT_EQ(active(), (GridCell{2, 0}));
+    session->findNext(true);
+    session->findNext(true);
+    EXPECT_EQ(active(), (GridCell{0, 0})) << "wraps to the first";
+    session->findNext(false);
+    EXPECT_EQ(active(), (GridCell{3, 0})) << "and back to the last";
+    FindState f = session->find();
+    f.current.reset();
+    session->setFind(f);
+    select(0, 0);
+    session->findNext(false);
+    EXPECT_EQ(active(), (GridCell{0, 0})) << "Find Previous from a match lands on it";
+}
+
+TEST_F(FindTest, ReplaceOneAndAll) {
+    open("h\nbanana\nBand\nnone\n");
+    session->setReplacement("o");
+    searchFor("an");
+    ASSERT_EQ(matches().size(), 2u);
+    // After a fresh search nothing is current: Replace takes the match the user is on.
+    select(1, 0);
+    session->replaceCurrent();
+    EXPECT_EQ(table().value(2, 0), "Bod");
+    EXPECT_EQ(table().value(1, 0), "banana");
+    EXPECT_EQ(undoText(), QStringLiteral("Replace"));
+    searchFor("an");
+    session->replaceAll();
+    EXPECT_EQ(table().value(1, 0), "booa");
+    EXPECT_EQ(undoText(), QStringLiteral("Replace All"));
+    session->undo();
+    EXPECT_EQ(table().value(1, 0), "banana");
+    EXPECT_EQ(table().value(2, 0), "Bod");
+
+    const int count = undo.count();
+    session->setReplacement("an");
+    searchFor("an");
+    session->replaceAll();
+    session->replaceCurrent();
+    EXPECT_EQ(undo.count(), count) << "replacements that change nothing register nothing";
+}
+
+TEST_F(FindTest, OnlyMatchingRowsOnAndOff) {
+    open("h\na\nb\na\n");
+    searchFor("a");
+    session->setShowsOnlyMatches(true);
+    EXPECT_EQ(session->displayedRowCount(), 2);
+    EXPECT_EQ(session->tableRow(1), 3);
+    EXPECT_EQ(session->displayRow(2), std::nullopt);
+    select(1, 0);
+    session->setShowsOnlyMatches(false);
+    EXPECT_EQ(session->displayedRowCount(), 3);
+    EXPECT_FALSE(session->rowFilter());
+
+    searchFor("zzz");
+    session->setShowsOnlyMatches(true);
+    EXPECT_EQ(session->displayedRowCount(), 0) << "no matches: an empty grid";
+    session->findNext(true);
+    searchFor("");
+    EXPECT_FALSE(session->find().showsOnlyMatches);
+    EXPECT_EQ(session->displayedRowCount(), 3);
+}
+
+TEST_F(FindTest, ANewResultKeepsTheSelectionOnItsRow) {
+    open("h\nx1\nx2\nx3\nx4\n");
+    searchFor("x");
+    session->setShowsOnlyMatches(true);
+    select(2, 0); // "x3", table row 3
+    // An edit elsewhere removes a match; the next search rebuilds the filter.
+    select(0, 0);
+    type("y");
+    session->commitEditing(CommitMove::none);
+    select(2, 0);
+    searchFor("x");
+    EXPECT_EQ(session->displayedRowCount(), 3);
+    EXPECT_EQ(session->tableRow(active().row), 3) << "still on x3, not reset to the first cell";
+}
+
+TEST_F(FindTest, StaleMatchesAreSkipped) {
+    open("h\nx\nx\nx\n");
+    searchFor("x");
+    select({0, 0}, {2, 0});
+    session->deleteRows(); // matches now name rows that are gone
+    ASSERT_EQ(session->displayedRowCount(), 0);
+    session->findNext(true);
+    session->replaceAll();
+    session->setShowsOnlyMatches(true);
+    EXPECT_EQ(session->displayedRowCount(), 0);
+    EXPECT_EQ(undo.count(), 1);
+}
+
+TEST_F(FindTest, AResultForAnOlderTableIsDropped) {
+    std::string s = "h\n";
+    for (int i = 0; i < 50000; ++i) s += "needle\n";
+    open(s);
+    session->setQuery("needle");
+    session->search();
+    document->apply(TableEdit::setCells({{1, 0, "x"}}));
+    bool finished = false;
+    QObject::connect(session.get(), &EditorSession::searchFinished, session.get(), [&] { finished = true; });
+    ASSERT_TRUE(zarvel::test::waitUntil([&] { return finished; }));
+    EXPECT_TRUE(matches().empty());
+}
+
+TEST_F(FindTest, PresentingKeepsAnOpenReplaceRow) {
+    open("h\n1\n");
+    session->presentFind(true);
+    const QUuid focus = session->find().focusRequest;
+    session->presentFind(false);
+    EXPECT_TRUE(session->find().showsReplace);
+    EXPECT_NE(session->find().focusRequest, focus);
+    session->closeFind();
+    EXPECT_FALSE(session->find().isPresented);
+}
