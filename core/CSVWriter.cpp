@@ -1,6 +1,8 @@
 #include "core/CSVWriter.h"
 
+#include "core/FieldIndexer.h"
 #include "core/TextEncoding.h"
+#include "core/UTF8.h"
 
 #include <cstring>
 
@@ -115,6 +117,7 @@ std::string write(const CSVTable& table, const FileFormat& format) {
     };
     const bool runsPossible = rawCopy && identityColumns;
 
+    std::string scratch;
     size_t lastRowStart = out.size();
     for (size_t i = 0; i < rows.size(); ++i) {
         const RowRef& ref = rows[i];
@@ -145,8 +148,29 @@ std::string write(const CSVTable& table, const FileFormat& format) {
             emit(table.editedRow(ref.number()));
             continue;
         }
-        if (!rawCopy || (first && rawFirstRowNeedsQuotes(ref.number()))) {
-            emit(table.values(static_cast<int64_t>(i)));
+        if (first && (!rawCopy || rawFirstRowNeedsQuotes(ref.number()))) {
+            emit(table.values(0));
+            continue;
+        }
+        if (!rawCopy) {
+            // PERF: each field is decoded into one reused buffer and written from there,
+            // without building the row's strings.
+            const uint32_t r = ref.number();
+            for (size_t c = 0; c < columnMap.size(); ++c) {
+                if (c) out.push_back(static_cast<char>(dialect.delimiter));
+                if (columnMap[c] < 0) {
+                    if (format.quoting == FileFormat::Quoting::all) appendField({}, dialect, format.quoting, out);
+                    continue;
+                }
+                const std::string_view bytes = table.sourceFieldBytes(r, columnMap[c]);
+                if (!FieldIndexer::isQuotedField(bytes, table.sourceDialect()) && UTF8::isValid(bytes)) {
+                    appendField(bytes, dialect, format.quoting, out);
+                    continue;
+                }
+                scratch.clear();
+                FieldIndexer::appendFieldValue(scratch, bytes, table.sourceDialect());
+                appendField(scratch, dialect, format.quoting, out);
+            }
             continue;
         }
         const uint32_t r = ref.number();

@@ -61,7 +61,9 @@ struct RowBlock {
 struct ColumnBlock {
     std::vector<int64_t> positions; // applied one after another
     std::vector<int32_t> mapping;   // one columnMap value per position (-1: no source field)
-    // One entry per position, each indexed by editedRows entry number.
+    // One entry per position, each indexed by editedRows entry number. Entry numbers hold
+    // only for the table state the block was recorded from (the inverse of a removal);
+    // a new column carries no values and reads empty in every copied-out row.
     std::vector<std::vector<std::string>> values;
 
     static ColumnBlock empty(int64_t count, int64_t at);

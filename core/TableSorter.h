@@ -1,5 +1,7 @@
 // TableSorter: the row order that sorts a table's data rows by one column.
-// The header row never moves; rows without a key stay at the bottom in their order.
+// The header row never moves; rows without a key (an empty text; in a number column a
+// text that is no number, or not-a-number) stay at the bottom in their order. Equal keys
+// keep their order in both directions, so descending is not ascending reversed.
 #pragma once
 
 #include "core/CSVTable.h"

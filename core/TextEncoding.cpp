@@ -46,12 +46,18 @@ struct ConverterCloser {
 };
 using Converter = std::unique_ptr<UConverter, ConverterCloser>;
 
+// Leaves the error set for every character the target cannot hold. ICU's own STOP
+// callback lets an unmappable default-ignorable character (a soft hyphen, a zero-width
+// space, a joiner) pass as success and drops it from the output.
+void stopOnEveryUnmappable(const void*, UConverterFromUnicodeArgs*, const UChar*, int32_t, UChar32,
+                           UConverterCallbackReason, UErrorCode*) {}
+
 Converter openStrict(const char* name) {
     UErrorCode status = U_ZERO_ERROR;
     Converter c(ucnv_open(name, &status));
     if (U_FAILURE(status)) return nullptr;
     ucnv_setToUCallBack(c.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    ucnv_setFromUCallBack(c.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    ucnv_setFromUCallBack(c.get(), stopOnEveryUnmappable, nullptr, nullptr, nullptr, &status);
     return U_SUCCESS(status) ? std::move(c) : nullptr;
 }
 

@@ -1,0 +1,30 @@
+// Commands: what each subcommand of zarvel-cli does once its options are parsed.
+// Each throws CliError; none prints to standard output before it has succeeded.
+#pragma once
+
+#include "cli/OptionValues.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zarvel::Commands {
+
+struct SortArguments {
+    int64_t column = 0;
+    bool descending = false;
+    std::optional<std::string> kind;
+};
+
+// One line of JSON describing how the file is written and what the read found.
+void info(const ReadArguments& read);
+// The stored rows as a JSON array of arrays of cell values.
+void cells(const ReadArguments& read);
+// The file written again in the read format changed by the write options.
+void convert(const ReadArguments& read, const WriteArguments& write);
+// The cells containing `query`, as a JSON array of [row, column] pairs.
+void find(const ReadArguments& read, const std::string& query, bool caseSensitive);
+// The file written with its data rows sorted by one column.
+void sort(const ReadArguments& read, const WriteArguments& write, const SortArguments& sort);
+
+} // namespace zarvel::Commands
