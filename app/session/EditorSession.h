@@ -149,6 +149,8 @@ public:
     void setCaseSensitive(bool caseSensitive);
     void setShowsReplace(bool showsReplace);
     void search();
+    // Stops a running search and drops its result.
+    void cancelSearch();
     void findNext(bool forward);
     void replaceCurrent();
     void replaceAll();
@@ -175,7 +177,8 @@ Q_SIGNALS:
     void rowFilterChanged();
     void scrollRequestChanged();
     void busyChanged(bool busy);
-    // A background search landed (or was dropped); for tests and the find bar.
+    // The latest search landed, or was dropped because the table changed meanwhile (a
+    // search superseded by a newer one reports nothing).
     void searchFinished();
 
 private:

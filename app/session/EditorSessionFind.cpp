@@ -24,7 +24,14 @@ void EditorSession::closeFind() {
     setShowsOnlyMatches(false);
 }
 
+void EditorSession::cancelSearch() {
+    // A result for the old query or case must not land after the new one was asked for.
+    searchStop_.request_stop();
+    ++searchGeneration_;
+}
+
 void EditorSession::setQuery(const std::string& query) {
+    if (query != find_.query) cancelSearch();
     FindState f = find_;
     f.query = query;
     setFind(f);
@@ -37,6 +44,7 @@ void EditorSession::setReplacement(const std::string& replacement) {
 }
 
 void EditorSession::setCaseSensitive(bool caseSensitive) {
+    if (caseSensitive != find_.caseSensitive) cancelSearch();
     FindState f = find_;
     f.caseSensitive = caseSensitive;
     setFind(f);
@@ -55,9 +63,9 @@ bool EditorSession::matchIsCurrent(const CellPosition& match, const CSVTable& ta
 }
 
 void EditorSession::search() {
-    searchStop_.request_stop();
+    cancelSearch();
     searchStop_ = std::stop_source();
-    const uint64_t generation = ++searchGeneration_;
+    const uint64_t generation = searchGeneration_;
     if (find_.query.empty()) {
         FindState f = find_;
         f.matches.clear();
@@ -76,8 +84,9 @@ void EditorSession::search() {
     runInBackground<std::vector<CellPosition>>(
         [copy, query, caseSensitive, stop] { return TableSearch::find(query, copy, caseSensitive, stop); },
         [this, stop, generation, revision](std::vector<CellPosition> matches) {
-            if (stop.stop_requested() || generation != searchGeneration_ || !document_ ||
-                currentTable().revision() != revision) {
+            // A superseded or cancelled search ends silently; its successor reports.
+            if (stop.stop_requested() || generation != searchGeneration_) return;
+            if (!document_ || currentTable().revision() != revision) {
                 Q_EMIT searchFinished();
                 return;
             }

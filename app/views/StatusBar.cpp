@@ -1,0 +1,245 @@
+#include "app/views/StatusBar.h"
+
+#include "app/session/EditorSession.h"
+#include "app/views/GridStyle.h"
+#include "app/views/Symbols.h"
+#include "app/views/WarningsButton.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace zarvel {
+
+namespace {
+
+constexpr int chipPaddingX = 6;
+constexpr int chipPaddingY = 2;
+constexpr int chipSpacing = 6;
+constexpr int chevronSize = 12;
+const QString partSeparator = QStringLiteral("·");
+
+QColor orange() { return QColor(0xe0, 0x78, 0x00); }
+
+QFont calloutFont(const QFont& base) {
+    QFont f = base;
+    f.setPointSizeF(std::max(base.pointSizeF() - 1.0, 7.0));
+    return f;
+}
+
+QString grouped(int64_t n) { return QLocale().toString(static_cast<qlonglong>(n)); }
+
+} // namespace
+
+// MARK: format summary
+
+FormatSummaryButton::FormatSummaryButton(QWidget* parent) : QAbstractButton(parent) {
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void FormatSummaryButton::setParts(const QStringList& parts) {
+    if (parts == parts_) return;
+    parts_ = parts;
+    setText(parts.join(QStringLiteral(" ") + partSeparator + QStringLiteral(" ")));
+    setAccessibleName(text());
+    updateGeometry();
+    update();
+}
+
+void FormatSummaryButton::setWarning(bool warning) {
+    if (warning == warning_) return;
+    warning_ = warning;
+    update();
+}
+
+QSize FormatSummaryButton::sizeHint() const {
+    const QFontMetrics fm(font());
+    int width = 2 * chipPaddingX + chevronSize;
+    for (const QString& part : parts_) width += fm.horizontalAdvance(part) + chipSpacing;
+    if (parts_.size() > 1) width += static_cast<int>(parts_.size() - 1) * (fm.horizontalAdvance(partSeparator) + chipSpacing);
+    return {width, fm.height() + 2 * chipPaddingY};
+}
+
+void FormatSummaryButton::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF chip = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const double quaternary = isDown() ? 0.16 : (underMouse() ? 0.12 : 0.08);
+    p.setPen(Qt::NoPen);
+    p.setBrush(GridStyle::withOpacity(GridStyle::primary(palette()), quaternary));
+    p.drawRoundedRect(chip, 5, 5);
+
+    const QColor ink = warning_ ? orange() : GridStyle::primary(palette());
+    const QFontMetrics fm(font());
+    int x = chipPaddingX;
+    auto draw = [&](const QString& s, const QColor& color) {
+        p.setPen(color);
+        p.drawText(QRect(x, 0, fm.horizontalAdvance(s), height()), Qt::AlignVCenter | Qt::AlignLeft, s);
+        x += fm.horizontalAdvance(s) + chipSpacing;
+    };
+    for (qsizetype i = 0; i < parts_.size(); ++i) {
+        if (i > 0) draw(partSeparator, GridStyle::secondary(palette()));
+        draw(parts_[i], ink);
+    }
+    const QRect chevron(x, (height() - chevronSize) / 2, chevronSize, chevronSize);
+    Symbols::icon(QStringLiteral("chevron.up.chevron.down")).paint(&p, chevron);
+    if (hasFocus()) {
+        p.setPen(QPen(GridStyle::accent(palette()), 1.5));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(chip, 5, 5);
+    }
+}
+
+void FormatSummaryButton::enterEvent(QEnterEvent* event) {
+    QAbstractButton::enterEvent(event);
+    update(); // the chip darkens under the pointer
+}
+
+void FormatSummaryButton::leaveEvent(QEvent* event) {
+    QAbstractButton::leaveEvent(event);
+    update();
+}
+
+// MARK: busy indicator
+
+BusyIndicator::BusyIndicator(QWidget* parent) : QWidget(parent) {
+    setFixedSize(sizeHint());
+    timer_.setInterval(40);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        angle_ = (angle_ + 30) % 360;
+        update();
+    });
+}
+
+void BusyIndicator::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF r = QRectF(rect()).adjusted(2, 2, -2, -2);
+    p.setPen(QPen(GridStyle::tertiary(palette()), 2));
+    p.drawEllipse(r);
+    p.setPen(QPen(GridStyle::secondary(palette()), 2, Qt::SolidLine, Qt::RoundCap));
+    p.drawArc(r, -angle_ * 16, 100 * 16);
+}
+
+void BusyIndicator::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    timer_.start();
+}
+
+void BusyIndicator::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    timer_.stop();
+}
+
+// MARK: status bar
+
+StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent), session_(session) {
+    setFixedHeight(barHeight);
+    setFont(calloutFont(font()));
+
+    size_ = new QLabel(this);
+    filter_ = new QLabel(this);
+    QPalette orangeText = filter_->palette();
+    orangeText.setColor(QPalette::WindowText, orange());
+    filter_->setPalette(orangeText);
+    selection_ = new QLabel(this);
+    busy_ = new BusyIndicator(this);
+    format_ = new FormatSummaryButton(this);
+    warnings_ = new WarningsButton(session, this);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(10, 0, 10, 0);
+    layout->setSpacing(12);
+    layout->addWidget(size_);
+    layout->addWidget(filter_);
+    layout->addWidget(selection_);
+    layout->addWidget(busy_);
+    layout->addStretch(1);
+    layout->addWidget(format_);
+    layout->addWidget(warnings_);
+
+    connect(format_, &QAbstractButton::clicked, this, [this] {
+        Q_EMIT formatSummaryClicked(format_);
+        if (session_) session_->setFormatPresented(true);
+    });
+
+    connect(session_, &EditorSession::selectionChanged, this, &StatusBar::refresh);
+    connect(session_, &EditorSession::layoutChanged, this, &StatusBar::refresh);
+    connect(session_, &EditorSession::rowFilterChanged, this, &StatusBar::refresh);
+    connect(session_, &EditorSession::busyChanged, this, &StatusBar::refresh);
+    if (CSVDocument* document = session_->document()) {
+        connect(document, &CSVDocument::revisionChanged, this, &StatusBar::refresh);
+        connect(document, &CSVDocument::reportChanged, this, &StatusBar::refresh);
+    }
+    refresh();
+}
+
+QString StatusBar::sizeText(int64_t dataRows, int64_t columns) {
+    return grouped(dataRows) + QStringLiteral(" rows · ") + grouped(columns) + QStringLiteral(" columns");
+}
+
+QString StatusBar::selectionText() const {
+    if (!session_ || !session_->document()) return {};
+    // With a filter that matches nothing there is no active cell to describe.
+    const GridSize size = session_->displayedSize();
+    if (size.isEmpty()) return {};
+    const GridSelection& s = session_->selection();
+    if (s.active.row < 0 || s.active.row >= size.rows || s.active.column < 0 || s.active.column >= size.columns)
+        return {};
+    if (s.isSingleCell()) {
+        const CSVTable table = session_->document()->table();
+        const int64_t dataRow = session_->tableRow(s.active.row) - table.firstDataRow() + 1;
+        QString title = QString::fromStdString(table.columnTitle(s.active.column)).simplified();
+        if (title.isEmpty()) title = QString::fromStdString(CSVTable::columnLetters(s.active.column));
+        return QStringLiteral("Row ") + QString::number(dataRow) + QStringLiteral(", ") + title;
+    }
+    return grouped(s.rows().count()) + QStringLiteral(" × ") + grouped(s.columns().count()) +
+           QStringLiteral(" selected");
+}
+
+QStringList StatusBar::formatParts(const FileFormat& format) {
+    QString encoding = QString::fromUtf8(displayName(format.encoding));
+    if (format.hasBOM && supportsBOM(format.encoding)) encoding += QStringLiteral(" BOM");
+    return {QString::fromStdString(CSVDialect::displayName(format.dialect.delimiter)), encoding,
+            QString::fromUtf8(displayName(format.lineEnding))};
+}
+
+void StatusBar::refresh() {
+    if (!session_ || !session_->document()) return;
+    const CSVDocument* document = session_->document();
+    const CSVTable table = document->table();
+
+    size_->setText(sizeText(table.dataRowCount(), table.columnCount()));
+
+    const auto& filter = session_->rowFilter();
+    filter_->setVisible(filter.has_value());
+    if (filter) filter_->setText(QStringLiteral("Showing ") + grouped(static_cast<int64_t>(filter->size())) +
+                                 QStringLiteral(" matching"));
+
+    const QString selection = selectionText();
+    selection_->setText(selection);
+    selection_->setVisible(!selection.isEmpty());
+
+    busy_->setVisible(session_->isBusy());
+
+    const std::optional<ReadReport>& report = document->report();
+    format_->setParts(formatParts(report ? report->format : table.format()));
+    const bool doubtful = report && report->confidence < confidenceWarningBelow;
+    format_->setWarning(doubtful);
+    format_->setToolTip(doubtful ? QStringLiteral("The delimiter was hard to detect. Check how the file is read.")
+                                 : QStringLiteral("File format"));
+
+    warnings_->refresh();
+}
+
+void StatusBar::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    // The window draws the divider above the bar.
+    p.fillRect(rect(), GridStyle::bar(palette()));
+}
+
+} // namespace zarvel

@@ -1,0 +1,78 @@
+#include "app/views/WarningsButton.h"
+
+#include "app/session/EditorSession.h"
+#include "app/views/GridStyle.h"
+#include "app/views/Symbols.h"
+#include "app/views/WarningsPopover.h"
+
+#include <QLocale>
+#include <QPainter>
+
+namespace zarvel {
+
+namespace {
+
+QColor warningYellow() { return QColor(0xc9, 0x9a, 0x00); }
+
+// The symbol drawn in one colour, whatever colours the icon set uses.
+QIcon tinted(const QIcon& icon, const QColor& color, const QSize& size) {
+    QPixmap pixmap = icon.pixmap(size, 2.0);
+    QPainter p(&pixmap);
+    p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    p.fillRect(pixmap.rect(), color);
+    p.end();
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+WarningsButton::WarningsButton(EditorSession* session, QWidget* parent) : QToolButton(parent), session_(session) {
+    setAutoRaise(true);
+    setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    setFocusPolicy(Qt::TabFocus);
+    setToolTip(QStringLiteral("The file had formatting problems. It was opened anyway."));
+    setIconSize(QSize(13, 13));
+    setIcon(tinted(Symbols::icon(QStringLiteral("exclamationmark.triangle.fill")), warningYellow(), iconSize()));
+    QPalette p = palette();
+    p.setColor(QPalette::ButtonText, warningYellow());
+    p.setColor(QPalette::WindowText, warningYellow());
+    setPalette(p);
+
+    popover_ = new WarningsPopover(session, this);
+    connect(this, &QToolButton::clicked, this, [this] { setPresented(!isPresented()); });
+
+    if (CSVDocument* document = session_->document())
+        connect(document, &CSVDocument::reportChanged, this, [this] { refresh(); });
+    refresh();
+}
+
+int64_t WarningsButton::problemCount(const ReadReport& report) {
+    return static_cast<int64_t>(report.warnings.size()) + (report.raggedRowCount > 0 ? 1 : 0);
+}
+
+bool WarningsButton::hasProblems(const std::optional<ReadReport>& report) {
+    return report && (!report->warnings.empty() || report->raggedRowCount > 0);
+}
+
+bool WarningsButton::isPresented() const { return popover_->isVisible(); }
+
+void WarningsButton::setPresented(bool presented) {
+    if (presented == isPresented()) return;
+    if (presented) {
+        popover_->rebuild();
+        popover_->popup();
+    } else {
+        popover_->hide();
+    }
+}
+
+void WarningsButton::refresh() {
+    const CSVDocument* document = session_ ? session_->document() : nullptr;
+    const std::optional<ReadReport> report = document ? document->report() : std::nullopt;
+    const bool shown = hasProblems(report);
+    setText(shown ? QLocale().toString(static_cast<qlonglong>(problemCount(*report))) : QString());
+    setVisible(shown);
+    if (!shown) setPresented(false);
+}
+
+} // namespace zarvel
