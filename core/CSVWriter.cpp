@@ -1,5 +1,6 @@
 #include "core/CSVWriter.h"
 
+#include "core/DialectDetector.h"
 #include "core/FieldIndexer.h"
 #include "core/TextEncoding.h"
 #include "core/UTF8.h"
@@ -119,9 +120,11 @@ std::string write(const CSVTable& table, const FileFormat& format) {
 
     std::string scratch;
     size_t lastRowStart = out.size();
+    size_t firstRowEnd = std::string::npos;
     for (size_t i = 0; i < rows.size(); ++i) {
         const RowRef& ref = rows[i];
         if (i > 0) {
+            if (firstRowEnd == std::string::npos) firstRowEnd = out.size();
             // PERF: consecutive source rows already joined by the output line ending are
             // copied as one range rather than row by row.
             if (runsPossible && ref.isOriginal() && rows[i - 1].isOriginal() &&
@@ -184,12 +187,33 @@ std::string write(const CSVTable& table, const FileFormat& format) {
         }
     }
 
+    if (firstRowEnd == std::string::npos) firstRowEnd = out.size();
+
     if (!rows.empty()) {
         if (out.size() == lastRowStart && dialect.quote && !format.hasTrailingNewline) {
             out.push_back(static_cast<char>(*dialect.quote));
             out.push_back(static_cast<char>(*dialect.quote));
         }
         if (format.hasTrailingNewline) out.append(ending);
+    }
+
+    // A whole first row can spell a sep= line too: fields joined by the delimiter («sep=»
+    // and an empty field with delimiter «;», «sep» and «;» with delimiter «=»), or «sep=»
+    // followed by a line ending. Its first field quoted, it cannot.
+    if (!format.hasSepLine && dialect.quote && !rows.empty() && DialectDetector::parseSepLine(out)) {
+        StringRow values = rows[0].isEdited() ? table.editedRow(rows[0].number()) : table.values(0);
+        // A raw-copied short row stays short.
+        if (rows[0].isOriginal() && rawCopy && identityColumns)
+            values.resize(static_cast<size_t>(index.fieldCount(rows[0].number())));
+        if (!values.empty()) {
+            std::string row;
+            appendQuoted(values[0], dialect, row);
+            for (size_t i = 1; i < values.size(); ++i) {
+                row.push_back(static_cast<char>(dialect.delimiter));
+                appendField(values[i], dialect, format.quoting, row);
+            }
+            out.replace(0, firstRowEnd, row);
+        }
     }
     return encodeFromUTF8(std::move(out), format.encoding, format.hasBOM);
 }

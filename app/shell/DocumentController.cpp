@@ -1,0 +1,304 @@
+#include "app/shell/DocumentController.h"
+
+#include "app/document/CSVDocument.h"
+#include "app/session/EditorSession.h"
+#include "app/shell/DocumentWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QUndoStack>
+
+namespace zarvel {
+
+namespace {
+
+QString quoted(const QString& name) { return QStringLiteral("“") + name + QStringLiteral("”"); }
+
+// Keeps the quit rule from ending the program while a dialog is up.
+class PanelScope {
+public:
+    explicit PanelScope(int& depth) : depth_(depth) { ++depth_; }
+    ~PanelScope() { --depth_; }
+    PanelScope(const PanelScope&) = delete;
+    PanelScope& operator=(const PanelScope&) = delete;
+
+private:
+    int& depth_;
+};
+
+} // namespace
+
+// MARK: the real dialogs
+
+QStringList DialogPrompts::chooseFilesToOpen(QWidget* parent, const QString& directory) {
+    return QFileDialog::getOpenFileNames(parent, QStringLiteral("Open"), directory, openNameFilters());
+}
+
+std::optional<SaveTarget> DialogPrompts::chooseSaveTarget(QWidget* parent, const QString& suggestedPath,
+                                                          DocumentType suggestedType) {
+    QFileDialog dialog(parent, QStringLiteral("Save As"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    QStringList filters;
+    for (DocumentType type : writableDocumentTypes) filters << nameFilter(type);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(nameFilter(suggestedType));
+    dialog.setDefaultSuffix(extensions(suggestedType).value(0));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+        if (const auto type = documentTypeForNameFilter(filter)) dialog.setDefaultSuffix(extensions(*type).value(0));
+    });
+    dialog.selectFile(suggestedPath);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return SaveTarget{dialog.selectedFiles().first(),
+                      documentTypeForNameFilter(dialog.selectedNameFilter()).value_or(suggestedType)};
+}
+
+SaveChoice DialogPrompts::askToSaveChanges(QWidget* parent, const QString& documentName) {
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(QApplication::applicationName());
+    box.setText(QStringLiteral("Do you want to save the changes you made to %1?").arg(quoted(documentName)));
+    box.setInformativeText(QStringLiteral("Your changes will be lost if you don’t save them."));
+    QPushButton* save = box.addButton(QStringLiteral("Save"), QMessageBox::AcceptRole);
+    QPushButton* dontSave = box.addButton(QStringLiteral("Don’t Save"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(save);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == save) return SaveChoice::save;
+    if (box.clickedButton() == dontSave) return SaveChoice::dontSave;
+    return SaveChoice::cancel;
+}
+
+void DialogPrompts::showError(QWidget* parent, const QString& message, const QString& detail) {
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(QApplication::applicationName());
+    box.setText(message);
+    box.setInformativeText(detail);
+    box.exec();
+}
+
+// MARK: controller
+
+DocumentController::DocumentController(std::unique_ptr<DocumentPrompts> prompts, QObject* parent)
+    : QObject(parent), prompts_(prompts ? std::move(prompts) : std::make_unique<DialogPrompts>()),
+      lastDirectory_(QDir::homePath()) {}
+
+DocumentController::~DocumentController() {
+    for (const QPointer<DocumentWindow>& window : windows_) delete window.data();
+}
+
+QList<DocumentWindow*> DocumentController::windows() const {
+    QList<DocumentWindow*> result;
+    for (const QPointer<DocumentWindow>& window : windows_)
+        if (window) result << window.data();
+    return result;
+}
+
+DocumentWindow* DocumentController::adopt(std::unique_ptr<CSVDocument> document, std::optional<DocumentType> type) {
+    auto* window = new DocumentWindow(std::move(document), this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    if (type) window->setFileType(*type);
+    windows_ << window;
+    connect(window, &DocumentWindow::closed, this, [this](DocumentWindow* closing) {
+        windows_.removeAll(closing);
+        Q_EMIT windowClosed(closing);
+    });
+    connect(window, &QObject::destroyed, this, [this] { windows_.removeAll(nullptr); });
+    window->show();
+    Q_EMIT windowOpened(window);
+    return window;
+}
+
+DocumentWindow* DocumentController::newDocument() { return adopt(std::make_unique<CSVDocument>(), std::nullopt); }
+
+DocumentWindow* DocumentController::openFile(const QString& path, QWidget* errorParent) {
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    for (DocumentWindow* window : windows()) {
+        const QString open = window->document()->filePath();
+        if (!canonical.isEmpty() && !open.isEmpty() && QFileInfo(open).canonicalFilePath() == canonical) {
+            window->raise();
+            window->activateWindow();
+            return window;
+        }
+    }
+    DocumentError error;
+    std::unique_ptr<CSVDocument> document = CSVDocument::open(info.absoluteFilePath(), error);
+    if (!document) {
+        prompts_->showError(errorParent, QStringLiteral("The document %1 could not be opened.").arg(quoted(info.fileName())),
+                            error.message());
+        return nullptr;
+    }
+    lastDirectory_ = info.absolutePath();
+    return adopt(std::move(document), documentTypeForFileName(path));
+}
+
+QList<DocumentWindow*> DocumentController::openFiles(const QStringList& paths, QWidget* errorParent) {
+    QList<DocumentWindow*> opened;
+    for (const QString& path : paths)
+        if (DocumentWindow* window = openFile(path, errorParent)) opened << window;
+    return opened;
+}
+
+void DocumentController::open(QWidget* parent) {
+    QStringList paths;
+    {
+        PanelScope scope(panelDepth_);
+        paths = prompts_->chooseFilesToOpen(parent, lastDirectory_);
+    }
+    openFiles(paths, parent);
+}
+
+DocumentType DocumentController::suggestedSaveType(const DocumentWindow* window) {
+    if (const auto type = window->fileType())
+        for (DocumentType writable : writableDocumentTypes)
+            if (*type == writable) return writable;
+    switch (window->document()->table().format().dialect.delimiter) {
+    case Byte::comma: return DocumentType::commaSeparatedText;
+    case Byte::tab: return DocumentType::tabSeparatedText;
+    case Byte::pipe: return DocumentType::pipeText;
+    default: return DocumentType::plainText; // keeps any other delimiter as it is
+    }
+}
+
+bool DocumentController::save(DocumentWindow* window) {
+    const QString& path = window->document()->filePath();
+    if (path.isEmpty()) return saveAs(window);
+    return saveTo(window, path, window->fileType().value_or(documentTypeForFileName(path)));
+}
+
+bool DocumentController::saveAs(DocumentWindow* window) {
+    // A cell still being typed into is part of what the user saves.
+    window->session()->commitEditing(CommitMove::none);
+    const DocumentType type = suggestedSaveType(window);
+    const QString& current = window->document()->filePath();
+    QString suggested;
+    if (current.isEmpty()) {
+        suggested = QDir(lastDirectory_).filePath(QStringLiteral("Untitled.") + extensions(type).value(0));
+    } else {
+        const QFileInfo info(current);
+        suggested = info.dir().filePath(info.completeBaseName() + QLatin1Char('.') + extensions(type).value(0));
+    }
+    std::optional<SaveTarget> target;
+    {
+        PanelScope scope(panelDepth_);
+        target = prompts_->chooseSaveTarget(window, suggested, type);
+    }
+    if (!target || target->path.isEmpty()) return false;
+    QString path = target->path;
+    if (QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + extensions(target->type).value(0);
+    return saveTo(window, path, target->type);
+}
+
+void DocumentController::reportSaveFailure(QWidget* parent, const QString& path, const QString& reason) {
+    prompts_->showError(parent, QStringLiteral("The document could not be saved as %1.").arg(quoted(QFileInfo(path).fileName())),
+                        reason);
+}
+
+bool DocumentController::saveTo(DocumentWindow* window, const QString& path, DocumentType type) {
+    // The snapshot must hold what the user sees, including a cell still being typed.
+    window->session()->commitEditing(CommitMove::none);
+    const CSVTable snapshot = window->document()->snapshot();
+    std::string bytes;
+    try {
+        bytes = CSVDocument::fileBytes(snapshot, type);
+    } catch (const CSVError& error) {
+        reportSaveFailure(window, path, describe(error));
+        return false;
+    }
+
+    // QSaveFile writes beside the file and renames over it only when everything was
+    // written, so a failed save leaves the old file as it was.
+    const QFileInfo info(path);
+    const QFileInfo folder(info.absolutePath());
+    std::unique_ptr<QSaveFile> saveFile =
+        saveFileFactory_ ? saveFileFactory_(path) : std::make_unique<QSaveFile>(path);
+    QSaveFile& file = *saveFile;
+    if (!file.open(QIODevice::WriteOnly)) {
+        QString reason;
+        if (!folder.exists())
+            reason = QStringLiteral("The folder %1 does not exist.").arg(quoted(folder.fileName()));
+        else if (info.exists() && !info.isWritable())
+            reason = QStringLiteral("The file is locked, or you do not have permission to change it.");
+        else if (!folder.isWritable())
+            reason = QStringLiteral("You do not have permission to save in the folder %1.").arg(quoted(folder.fileName()));
+        else
+            reason = QStringLiteral("The file could not be written: %1.").arg(file.errorString());
+        reportSaveFailure(window, path, reason);
+        return false;
+    }
+    // A device may take the bytes in parts; only an error (or no progress) stops it.
+    const char* next = bytes.data();
+    auto left = static_cast<qint64>(bytes.size());
+    while (left > 0) {
+        const qint64 written = file.write(next, left);
+        if (written <= 0) break;
+        next += written;
+        left -= written;
+    }
+    if (left > 0 || !file.commit()) {
+        reportSaveFailure(window, path, QStringLiteral("The file could not be written: %1.").arg(file.errorString()));
+        return false;
+    }
+
+    window->document()->setFilePath(info.absoluteFilePath());
+    window->setFileType(type);
+    window->undoStack()->setClean();
+    lastDirectory_ = info.absolutePath();
+    return true;
+}
+
+bool DocumentController::shouldClose(DocumentWindow* window) {
+    window->session()->commitEditing(CommitMove::none);
+    if (!window->isWindowModified()) return true;
+    window->raise();
+    switch (prompts_->askToSaveChanges(window, window->displayName())) {
+    case SaveChoice::save: return save(window);
+    case SaveChoice::dontSave: return true;
+    case SaveChoice::cancel: return false;
+    }
+    return false;
+}
+
+bool DocumentController::closeAll() {
+    for (DocumentWindow* window : windows())
+        if (!window->close()) return false;
+    return true;
+}
+
+void DocumentController::quit() {
+    if (closeAll()) QCoreApplication::quit();
+}
+
+void DocumentController::populateFileMenu(QMenu* menu, DocumentWindow* window) {
+    auto add = [menu](const QString& title, const QKeySequence& shortcut) {
+        QAction* action = menu->addAction(title);
+        action->setShortcut(shortcut);
+        return action;
+    };
+    connect(add(QStringLiteral("New"), QKeySequence(Qt::CTRL | Qt::Key_N)), &QAction::triggered, this,
+            [this] { newDocument(); });
+    connect(add(QStringLiteral("Open…"), QKeySequence(Qt::CTRL | Qt::Key_O)), &QAction::triggered, this,
+            [this, window = QPointer<DocumentWindow>(window)] { open(window); });
+    menu->addSeparator();
+    connect(add(QStringLiteral("Save"), QKeySequence(Qt::CTRL | Qt::Key_S)), &QAction::triggered, window,
+            [this, window] { save(window); });
+    connect(add(QStringLiteral("Save As…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)), &QAction::triggered, window,
+            [this, window] { saveAs(window); });
+    menu->addSeparator();
+    connect(add(QStringLiteral("Close"), QKeySequence(Qt::CTRL | Qt::Key_W)), &QAction::triggered, window,
+            [window] { window->close(); });
+    menu->addSeparator();
+    connect(add(QStringLiteral("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered, this, [this] { quit(); });
+}
+
+} // namespace zarvel

@@ -1,0 +1,123 @@
+// DocumentController: opens, creates, saves and closes documents, one window each.
+//
+// It is the program's small document framework: File ▸ New, Open…, Save, Save As…,
+// Close and Quit, the open and save dialogs with their file types, atomic saves, and
+// the question about unsaved changes. The dialogs go through DocumentPrompts so that
+// tests can answer them without a modal dialog.
+#pragma once
+
+#include "app/document/DocumentType.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QMenu;
+class QSaveFile;
+class QWidget;
+
+namespace zarvel {
+
+class DocumentWindow;
+class CSVDocument;
+
+struct SaveTarget {
+    QString path;
+    DocumentType type = DocumentType::commaSeparatedText;
+};
+
+enum class SaveChoice { save, dontSave, cancel };
+
+// Every question the controller asks the user.
+class DocumentPrompts {
+public:
+    virtual ~DocumentPrompts() = default;
+    // The files to open; empty when the user cancels.
+    virtual QStringList chooseFilesToOpen(QWidget* parent, const QString& directory) = 0;
+    // Where and as what to save; nothing when the user cancels.
+    virtual std::optional<SaveTarget> chooseSaveTarget(QWidget* parent, const QString& suggestedPath,
+                                                       DocumentType suggestedType) = 0;
+    virtual SaveChoice askToSaveChanges(QWidget* parent, const QString& documentName) = 0;
+    virtual void showError(QWidget* parent, const QString& message, const QString& detail) = 0;
+};
+
+// The real thing: QFileDialog and QMessageBox.
+class DialogPrompts : public DocumentPrompts {
+public:
+    QStringList chooseFilesToOpen(QWidget* parent, const QString& directory) override;
+    std::optional<SaveTarget> chooseSaveTarget(QWidget* parent, const QString& suggestedPath,
+                                               DocumentType suggestedType) override;
+    SaveChoice askToSaveChanges(QWidget* parent, const QString& documentName) override;
+    void showError(QWidget* parent, const QString& message, const QString& detail) override;
+};
+
+class DocumentController : public QObject {
+    Q_OBJECT
+public:
+    // Without prompts the controller uses the real dialogs.
+    explicit DocumentController(std::unique_ptr<DocumentPrompts> prompts = nullptr, QObject* parent = nullptr);
+    // Closes the windows still open, without asking.
+    ~DocumentController() override;
+
+    DocumentPrompts& prompts() { return *prompts_; }
+    QList<DocumentWindow*> windows() const;
+    int documentCount() const { return static_cast<int>(windows().size()); }
+    // An open or save dialog is showing (native dialogs are not widgets we could see).
+    bool isPanelOpen() const { return panelDepth_ > 0; }
+
+    // File ▸ New.
+    DocumentWindow* newDocument();
+    // Opens a file in its own window, or brings forward the window already showing it.
+    // Reports a failure to the user and returns null.
+    DocumentWindow* openFile(const QString& path, QWidget* errorParent = nullptr);
+    QList<DocumentWindow*> openFiles(const QStringList& paths, QWidget* errorParent = nullptr);
+    // File ▸ Open…
+    void open(QWidget* parent = nullptr);
+    // File ▸ Save: writes to the document's file, asking for one when it has none.
+    bool save(DocumentWindow* window);
+    // File ▸ Save As…
+    bool saveAs(DocumentWindow* window);
+    // Writes the document to a file of the given type; reports a failure to the user.
+    bool saveTo(DocumentWindow* window, const QString& path, DocumentType type);
+    // Asked by a window that is about to close: offers to save unsaved changes.
+    // False when the user cancels (or the save failed), and the window stays.
+    bool shouldClose(DocumentWindow* window);
+    // Closes every window, asking about unsaved changes; false when one stayed open.
+    bool closeAll();
+    // File ▸ Quit.
+    void quit();
+
+    // Where saved bytes go: a QSaveFile for the path. Tests hand in one that fails part
+    // way through to prove a failed save never leaves a half-written file.
+    using SaveFileFactory = std::function<std::unique_ptr<QSaveFile>(const QString& path)>;
+    void setSaveFileFactory(SaveFileFactory factory) { saveFileFactory_ = std::move(factory); }
+
+    // Fills a window's File menu.
+    void populateFileMenu(QMenu* menu, DocumentWindow* window);
+
+    // The type Save As suggests: the document's own when it is writable, else the one
+    // whose delimiter matches the table's.
+    static DocumentType suggestedSaveType(const DocumentWindow* window);
+
+Q_SIGNALS:
+    void windowOpened(zarvel::DocumentWindow* window);
+    void windowClosed(zarvel::DocumentWindow* window);
+
+private:
+    DocumentWindow* adopt(std::unique_ptr<CSVDocument> document, std::optional<DocumentType> type);
+    void reportSaveFailure(QWidget* parent, const QString& path, const QString& reason);
+
+    std::unique_ptr<DocumentPrompts> prompts_;
+    SaveFileFactory saveFileFactory_;
+    QList<QPointer<DocumentWindow>> windows_;
+    QString lastDirectory_;
+    int panelDepth_ = 0;
+};
+
+} // namespace zarvel

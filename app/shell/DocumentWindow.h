@@ -1,0 +1,124 @@
+// DocumentWindow: the window of one open document. It owns the document, the window's
+// undo stack and the editor session for the window's whole life, and composes the
+// views: the toolbar, the find bar, the grid (or the empty state when the table has no
+// columns) and the status bar, top to bottom, and the format popover under its button.
+#pragma once
+
+#include "app/document/DocumentType.h"
+
+#include <QMainWindow>
+#include <QSize>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QAction;
+class QFrame;
+class QStackedWidget;
+class QToolBar;
+class QToolButton;
+class QUndoStack;
+
+namespace zarvel {
+
+class CSVDocument;
+class DocumentController;
+class EditorSession;
+class EmptyStateView;
+class FindBar;
+class FormatPopover;
+class GridView;
+class StatusBar;
+class TableCommands;
+
+class DocumentWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr QSize defaultSize{1100, 720};
+
+    // With a controller the window has the full File menu, asks before closing with
+    // unsaved changes and opens dropped files; without one it stands alone.
+    explicit DocumentWindow(std::unique_ptr<CSVDocument> document, DocumentController* controller = nullptr,
+                            QWidget* parent = nullptr);
+    ~DocumentWindow() override;
+
+    CSVDocument* document() const { return document_.get(); }
+    EditorSession* session() const { return session_.get(); }
+    QUndoStack* undoStack() const { return undoStack_.get(); }
+    TableCommands* commands() const { return commands_; }
+
+    // The file's name, or "Untitled" before the first save.
+    QString displayName() const;
+    // The type the document was opened or last saved as; a plain Save writes it again.
+    std::optional<DocumentType> fileType() const { return fileType_; }
+    void setFileType(DocumentType type) { fileType_ = type; }
+
+    GridView* gridView() const { return grid_; }
+    FindBar* findBar() const { return findBar_; }
+    StatusBar* statusStrip() const { return statusStrip_; }
+    EmptyStateView* emptyState() const { return emptyState_; }
+    bool isShowingEmptyState() const;
+    FormatPopover* formatPopover() const { return formatPopover_; }
+    QToolBar* toolBar() const { return toolBar_; }
+    QToolButton* formatButton() const { return formatButton_; }
+
+    QAction* undoAction() const { return undoAction_; }
+    QAction* redoAction() const { return redoAction_; }
+    QAction* cutAction() const { return cutAction_; }
+    QAction* copyAction() const { return copyAction_; }
+    QAction* pasteAction() const { return pasteAction_; }
+    QAction* selectAllAction() const { return selectAllAction_; }
+
+    // The document window that has focus, and its session; null when none has.
+    static DocumentWindow* focusedWindow();
+    static EditorSession* focusedSession();
+
+Q_SIGNALS:
+    // The window accepted closing; it hides next.
+    void closed(zarvel::DocumentWindow* window);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildContent();
+    void buildToolBar();
+    void buildMenus();
+    void updateTitle();
+    void updateEmptyState();
+    void updateFindBar();
+    void buildFormatPopover();
+    // Cut, copy, paste and select all go to a focused text field, otherwise to the grid.
+    void routeEdit(const char* textSlot, const std::function<void()>& gridAction);
+
+    DocumentController* controller_;
+    std::unique_ptr<CSVDocument> document_;
+    std::unique_ptr<QUndoStack> undoStack_;
+    std::unique_ptr<EditorSession> session_;
+    std::optional<DocumentType> fileType_;
+    TableCommands* commands_ = nullptr;
+    bool hasBeenShown_ = false;
+
+    FindBar* findBar_ = nullptr;
+    QFrame* findDivider_ = nullptr;
+    QStackedWidget* stack_ = nullptr;
+    GridView* grid_ = nullptr;
+    EmptyStateView* emptyState_ = nullptr;
+    StatusBar* statusStrip_ = nullptr;
+    FormatPopover* formatPopover_ = nullptr;
+
+    QToolBar* toolBar_ = nullptr;
+    QToolButton* formatButton_ = nullptr;
+    QAction* undoAction_ = nullptr;
+    QAction* redoAction_ = nullptr;
+    QAction* cutAction_ = nullptr;
+    QAction* copyAction_ = nullptr;
+    QAction* pasteAction_ = nullptr;
+    QAction* selectAllAction_ = nullptr;
+};
+
+} // namespace zarvel

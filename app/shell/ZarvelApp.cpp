@@ -1,0 +1,36 @@
+#include "app/shell/ZarvelApp.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+namespace zarvel {
+
+ZarvelApp::ZarvelApp(std::unique_ptr<DocumentPrompts> prompts)
+    : controller_(std::move(prompts)), delegate_(&controller_) {
+    QApplication::setApplicationName(QStringLiteral("Zarvel"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Zarvel"));
+    // The delegate decides when the program ends: a dialog outliving the last window
+    // must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+void ZarvelApp::start(const QStringList& files) {
+    if (files.isEmpty())
+        controller_.newDocument();
+    else
+        controller_.openFiles(files);
+    delegate_.applicationDidFinishLaunching();
+    // Every named file may have failed to open: then nothing keeps the program up.
+    if (controller_.documentCount() == 0) delegate_.scheduleCheck();
+}
+
+QStringList ZarvelApp::filesFromArguments(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Edit delimited text files."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Files to open."), QStringLiteral("[files...]"));
+    parser.process(arguments);
+    return parser.positionalArguments();
+}
+
+} // namespace zarvel
