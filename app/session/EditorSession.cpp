@@ -25,6 +25,7 @@ EditorSession::EditorSession(CSVDocument* document, QObject* parent) : QObject(p
     // Synchronous on purpose: the geometry and selection are current before any
     // operation that applied an edit goes on to set the selection or scroll.
     connect(document, &CSVDocument::revisionChanged, this, [this] { sync(); });
+    refreshShape();
 }
 
 EditorSession::~EditorSession() { searchStop_.request_stop(); }
@@ -83,18 +84,21 @@ void EditorSession::endTask() {
 
 // MARK: coordinates
 
-int64_t EditorSession::displayedRowCount() const {
-    if (rowFilter_) return static_cast<int64_t>(rowFilter_->size());
-    return document_ ? currentTable().dataRowCount() : 0;
+void EditorSession::refreshShape() {
+    const CSVTable t = currentTable();
+    shape_ = {t.firstDataRow(), t.dataRowCount(), t.columnCount()};
 }
 
-GridSize EditorSession::displayedSize() const {
-    return {displayedRowCount(), document_ ? currentTable().columnCount() : 0};
+int64_t EditorSession::displayedRowCount() const {
+    if (rowFilter_) return static_cast<int64_t>(rowFilter_->size());
+    return shape_.dataRowCount;
 }
+
+GridSize EditorSession::displayedSize() const { return {displayedRowCount(), shape_.columnCount}; }
 
 int64_t EditorSession::tableRow(int64_t displayRow) const {
     if (rowFilter_) return (*rowFilter_)[static_cast<size_t>(displayRow)];
-    return displayRow + currentTable().firstDataRow();
+    return displayRow + shape_.firstDataRow;
 }
 
 std::optional<int64_t> EditorSession::displayRow(int64_t tableRow) const {
@@ -103,9 +107,8 @@ std::optional<int64_t> EditorSession::displayRow(int64_t tableRow) const {
         if (it == rowFilter_->end() || *it != tableRow) return std::nullopt;
         return static_cast<int64_t>(it - rowFilter_->begin());
     }
-    const CSVTable t = currentTable();
-    const int64_t row = tableRow - t.firstDataRow();
-    if (row < 0 || row >= t.dataRowCount()) return std::nullopt;
+    const int64_t row = tableRow - shape_.firstDataRow;
+    if (row < 0 || row >= shape_.dataRowCount) return std::nullopt;
     return row;
 }
 
@@ -132,6 +135,7 @@ void EditorSession::removeRowFilter() {
 void EditorSession::sync() {
     if (!document_) return;
     const CSVTable t = currentTable();
+    refreshShape();
     if (rowFilter_ && t.rowCount() != knownRowCount_) {
         // The filter's rows no longer name the same rows; a draft in filtered
         // coordinates must not land elsewhere.

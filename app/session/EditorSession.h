@@ -220,6 +220,17 @@ private:
     int64_t knownColumnCount_ = -1;
     int64_t knownRowCount_ = -1;
 
+    // The table's row and column counts as of the last change, so that mapping display
+    // rows (once per row in bulk operations, per paint in views) needs no table copy. The
+    // session syncs on every revision change, so this is never stale.
+    struct TableShape {
+        int64_t firstDataRow = 0;
+        int64_t dataRowCount = 0;
+        int64_t columnCount = 0;
+    };
+    void refreshShape();
+    TableShape shape_;
+
     std::stop_source searchStop_;
     uint64_t searchGeneration_ = 0;
 };
