@@ -93,13 +93,13 @@ DocumentController::DocumentController(std::unique_ptr<DocumentPrompts> prompts,
       lastDirectory_(QDir::homePath()) {}
 
 DocumentController::~DocumentController() {
-    for (const QPointer<DocumentWindow>& window : windows_) delete window.data();
+    for (const QPointer<QWidget>& window : windows_) delete window.data();
 }
 
 QList<DocumentWindow*> DocumentController::windows() const {
     QList<DocumentWindow*> result;
-    for (const QPointer<DocumentWindow>& window : windows_)
-        if (window) result << window.data();
+    for (const QPointer<QWidget>& window : windows_)
+        if (auto* documentWindow = qobject_cast<DocumentWindow*>(window.data())) result << documentWindow;
     return result;
 }
 

@@ -115,7 +115,9 @@ private:
 
     std::unique_ptr<DocumentPrompts> prompts_;
     SaveFileFactory saveFileFactory_;
-    QList<QPointer<DocumentWindow>> windows_;
+    // Held as widgets: a window being destroyed is no longer a DocumentWindow, and a
+    // typed pointer to it would be cast from what is by then only a QWidget.
+    QList<QPointer<QWidget>> windows_;
     QString lastDirectory_;
     int panelDepth_ = 0;
 };

@@ -96,6 +96,11 @@ DocumentWindow::~DocumentWindow() {
     // The views read the session until they are gone, so they go first.
     delete formatPopover_;
     delete takeCentralWidget();
+    // The undo stack announces its own clearing as it goes, and the menus die with the
+    // window's base classes: nothing may call back into this half-destroyed window.
+    undoStack_->disconnect(this);
+    session_->disconnect(this);
+    document_->disconnect(this);
 }
 
 QString DocumentWindow::displayName() const {

@@ -53,7 +53,13 @@ TEST_F(FindBarTest, CounterFollowsTheQueryAndReturnStepsThroughMatches) {
     EXPECT_TRUE(bar->isVisible());
     EXPECT_EQ(counter(), QString());
 
-    typeQuery("ta");
+    // Typing quickly searches once, after the pause.
+    ASSERT_TRUE(settled()); // the search of the empty query on opening
+    QSignalSpy searches(session.get(), &EditorSession::searchFinished);
+    QTest::keyClicks(bar->queryField(), "ta");
+    EXPECT_TRUE(bar->isSearchPending());
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(searches.count(), 1);
     EXPECT_EQ(counter(), QStringLiteral("2 matches"));
 
     QTest::keyClick(bar->queryField(), Qt::Key_Return);
@@ -80,37 +86,21 @@ TEST_F(FindBarTest, CounterFollowsTheQueryAndReturnStepsThroughMatches) {
     EXPECT_EQ(session->find().query, "");
 }
 
-TEST_F(FindBarTest, TypingQuicklySearchesOnceAfterThePause) {
-    openBar("h\nabc\nabd\n");
-    ASSERT_TRUE(settled()); // the search of the empty query on opening
-    QSignalSpy searches(session.get(), &EditorSession::searchFinished);
-    QTest::keyClicks(bar->queryField(), "abc");
-    EXPECT_TRUE(bar->isSearchPending());
-    ASSERT_TRUE(settled());
-    EXPECT_EQ(searches.count(), 1);
-    EXPECT_EQ(counter(), QStringLiteral("1 matches"));
-}
-
-TEST_F(FindBarTest, CaseToggleSearchesAgain) {
-    openBar("h\nApple\napple\n");
+TEST_F(FindBarTest, TheCaseToggleAndAnEditOfTheTableSearchAgain) {
+    openBar("h\nApple\napple\nred\n");
     typeQuery("Apple");
     EXPECT_EQ(counter(), QStringLiteral("2 matches"));
     QTest::mouseClick(bar->caseButton(), Qt::LeftButton);
     EXPECT_TRUE(session->find().caseSensitive);
     ASSERT_TRUE(settled());
     EXPECT_EQ(counter(), QStringLiteral("1 matches"));
-}
 
-TEST_F(FindBarTest, AnEditOfTheTableSearchesAgain) {
-    openBar("h\nred\nblue\n");
-    typeQuery("green");
-    EXPECT_EQ(counter(), QStringLiteral("No matches"));
-    select(1, 0);
-    session->beginEditing("green");
+    select(2, 0);
+    session->beginEditing("Apple");
     session->commitEditing(CommitMove::none);
     EXPECT_TRUE(bar->isSearchPending());
     ASSERT_TRUE(settled());
-    EXPECT_EQ(counter(), QStringLiteral("1 matches"));
+    EXPECT_EQ(counter(), QStringLiteral("2 matches"));
 }
 
 TEST_F(FindBarTest, OnlyMatchingRowsNarrowsTheGridAndRestoresIt) {
@@ -134,26 +124,20 @@ TEST_F(FindBarTest, ReplaceRowReplacesOneAndAll) {
     openBar("h\ncat\ncat\ncat\n");
     EXPECT_FALSE(bar->replaceRow()->isVisible());
     QTest::mouseClick(bar->disclosureButton(), Qt::LeftButton);
-    EXPECT_TRUE(session->find().showsReplace);
     ASSERT_TRUE(bar->replaceRow()->isVisible());
 
     typeQuery("cat");
     QTest::keyClicks(bar->replacementField(), "dog");
-    EXPECT_EQ(session->find().replacement, "dog");
     select(0, 0);
     QTest::mouseClick(bar->replaceButton(), Qt::LeftButton);
-    EXPECT_EQ(cell(1, 0), "dog");
-    EXPECT_EQ(undoText(), QStringLiteral("Replace"));
-
+    EXPECT_EQ(rows(), (StringRows{{"h"}, {"dog"}, {"cat"}, {"cat"}}));
     ASSERT_TRUE(settled());
     EXPECT_EQ(counter(), QStringLiteral("2 matches"));
     QTest::mouseClick(bar->replaceAllButton(), Qt::LeftButton);
     EXPECT_EQ(rows(), (StringRows{{"h"}, {"dog"}, {"dog"}, {"dog"}}));
-    session->undo();
-    EXPECT_EQ(rows(), (StringRows{{"h"}, {"dog"}, {"cat"}, {"cat"}}));
 }
 
-TEST_F(FindBarTest, EscapeAndDoneClose) {
+TEST_F(FindBarTest, EscapeAndDoneCloseAndAFocusRequestReachesTheQuery) {
     openBar("h\na\n");
     typeQuery("a");
     QTest::keyClick(bar->queryField(), Qt::Key_Escape);
@@ -166,16 +150,13 @@ TEST_F(FindBarTest, EscapeAndDoneClose) {
     // Opening again searches again, though the query did not change.
     ASSERT_TRUE(settled());
     EXPECT_EQ(counter(), QStringLiteral("1 matches"));
-    QTest::mouseClick(bar->doneButton(), Qt::LeftButton);
-    EXPECT_FALSE(session->find().isPresented);
-}
 
-TEST_F(FindBarTest, FocusRequestMovesFocusToTheQuery) {
-    openBar("h\na\n");
     QApplication::setActiveWindow(host.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(host.get()));
     bar->doneButton()->setFocus();
     session->presentFind(true);
     EXPECT_TRUE(waitUntil([this] { return bar->isQueryFocused(); }));
     EXPECT_TRUE(bar->replaceRow()->isVisible());
+    QTest::mouseClick(bar->doneButton(), Qt::LeftButton);
+    EXPECT_FALSE(session->find().isPresented);
 }

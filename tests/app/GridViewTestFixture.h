@@ -1,6 +1,6 @@
-// A document window's grid as a user meets it: a document read from text, its session
-// and undo stack, and a shown, active top-level window holding the grid view (plus a
-// line edit to move focus to), driven with QTest key and mouse events.
+// A document window's grid as a user meets it: the session's document and undo stack,
+// and a shown, active top-level window holding the grid view (plus a line edit to move
+// focus to), driven with QTest key and mouse events.
 #pragma once
 
 #include "SessionTestSupport.h"
@@ -33,22 +33,12 @@ inline std::string sampleCSV(int rows, int columns) {
     return text;
 }
 
-class GridViewTest : public ::testing::Test {
+// The window is declared after the session, so it goes first on teardown.
+class GridViewTest : public SessionTest {
 protected:
-    void TearDown() override {
-        window.reset();
-        session.reset();
-        document.reset();
-    }
-
     void open(std::string_view text, QSize size = {800, 480}) {
-        window.reset();
-        session.reset();
-        document = CSVDocument::fromBytes(SharedBytes::copyOf(text));
-        undo.clear();
-        session = std::make_unique<EditorSession>(document.get());
-        session->setUndoManager(&undo);
-        session->sync();
+        window.reset(); // its grid holds the session about to be replaced
+        SessionTest::open(text);
         window = std::make_unique<QWidget>();
         auto* layout = new QVBoxLayout(window.get());
         layout->setContentsMargins(0, 0, 0, 0);
@@ -63,12 +53,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
 
-    CSVTable table() const { return document->table(); }
-    std::string cell(int64_t row, int64_t column) const { return table().value(row, column); }
-    GridCell active() const { return session->selection().active; }
     const GridSelection& selection() const { return session->selection(); }
-    void select(int64_t row, int64_t column) { session->setSelection({{row, column}, {row, column}}); }
-
     // The centre of a cell in the viewport's coordinates.
     QPoint cellPoint(int64_t row, int64_t column) const {
         const auto r = session->layout().cellRect(row, column);
@@ -77,21 +62,16 @@ protected:
     void click(int64_t row, int64_t column, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, mods, cellPoint(row, column));
     }
-    void doubleClick(int64_t row, int64_t column) {
-        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, cellPoint(row, column));
-    }
     void key(Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         QTest::keyClick(QApplication::focusWidget(), k, mods);
     }
     void typeText(const QString& text) { QTest::keyClicks(QApplication::focusWidget(), text); }
 
     CellEditor* editor() const { return grid->cellEditor(); }
-    bool editorHasFocus() const { return editor()->textField()->hasFocus(); }
-    bool waitForEditorFocus() { return waitUntil([this] { return editorHasFocus(); }, 5000); }
+    bool waitForEditorFocus() {
+        return waitUntil([this] { return editor()->textField()->hasFocus(); }, 5000);
+    }
 
-    QUndoStack undo;
-    std::unique_ptr<CSVDocument> document;
-    std::unique_ptr<EditorSession> session;
     std::unique_ptr<QWidget> window;
     GridView* grid = nullptr;
     QLineEdit* other = nullptr;

@@ -39,24 +39,15 @@ public:
 
     QStringList chooseFilesToOpen(QWidget*, const QString&) override {
         ++openPanels;
-        if (filesToOpen.empty()) return {};
-        QStringList answer = filesToOpen.front();
-        filesToOpen.pop_front();
-        return answer;
+        return take(filesToOpen, QStringList());
     }
     std::optional<SaveTarget> chooseSaveTarget(QWidget*, const QString& suggestedPath, DocumentType suggestedType) override {
         suggestions.push_back({suggestedPath, suggestedType});
-        if (saveTargets.empty()) return std::nullopt; // the user cancels
-        SaveTarget answer = saveTargets.front();
-        saveTargets.pop_front();
-        return answer;
+        return take(saveTargets, std::optional<SaveTarget>()); // none left: the user cancels
     }
     SaveChoice askToSaveChanges(QWidget*, const QString& documentName) override {
         askedAbout << documentName;
-        if (choices.empty()) return SaveChoice::cancel;
-        SaveChoice answer = choices.front();
-        choices.pop_front();
-        return answer;
+        return take(choices, SaveChoice::cancel);
     }
     void showError(QWidget*, const QString& message, const QString& detail) override {
         errors.push_back({message, detail});
@@ -70,6 +61,15 @@ public:
     std::vector<SaveTarget> suggestions;
     QStringList askedAbout;
     std::vector<Error> errors;
+
+private:
+    template <class T, class Answer> static Answer take(std::deque<T>& answers, Answer otherwise) {
+        if (!answers.empty()) {
+            otherwise = std::move(answers.front());
+            answers.pop_front();
+        }
+        return otherwise;
+    }
 };
 
 inline void writeFile(const QString& path, const QByteArray& bytes) {
@@ -124,9 +124,9 @@ protected:
     void TearDown() override { controller.reset(); }
 
     QString path(const QString& name) const { return folder.filePath(name); }
-    // A copy of an example file in the scratch folder.
-    QString copyExample(const char* name) {
-        const QString copy = path(QString::fromLatin1(name));
+    // A copy of an example file in the scratch folder, under its own name or `as`.
+    QString copyExample(const char* name, const char* as = nullptr) {
+        const QString copy = path(QString::fromLatin1(as ? as : name));
         QFile::copy(examplePath(name), copy);
         return copy;
     }

@@ -36,136 +36,101 @@ constexpr CSVDialect backslashDialect{Byte::comma, Byte::doubleQuote, CSVDialect
 
 } // namespace
 
-// --- The matching rule ----------------------------------------------------------------
+// --- The matching rule and replacing --------------------------------------------------
 
-TEST(TableSearchMatching, IgnoringCaseFindsEveryMixOfCase) {
-    for (const char* text : {"AB", "aB", "xAbx", "ab"})
-        EXPECT_TRUE(matches(text, "ab", false)) << text;
-    EXPECT_FALSE(matches("a b", "ab", false));
-    EXPECT_TRUE(matches("ab", "ab", true));
-    EXPECT_FALSE(matches("AB", "ab", true));
-    EXPECT_FALSE(matches("xAbx", "ab", true));
-}
-
-TEST(TableSearchMatching, CaseFoldingIsUnicodeAware) {
-    EXPECT_TRUE(matches("ÄRGER", "ärger", false));
-    EXPECT_TRUE(matches("ΣΟΦΟΣ", "σοφοσ", false));
-    EXPECT_TRUE(matches("ΣΟΦΟΣ", "σοφος", false));  // final sigma folds like sigma
-    EXPECT_TRUE(matches("5 \u212A", "5 k", false)); // KELVIN SIGN
-    EXPECT_TRUE(matches("\u017Fun", "SUN", false)); // LONG S
-    EXPECT_FALSE(matches("ÄRGER", "ärger", true));
-}
-
-TEST(TableSearchMatching, QueryIsTakenAsTyped) {
-    EXPECT_FALSE(matches("ab", " ab", false));  // no trimming
-    EXPECT_TRUE(matches("1+1=2", "1+1", true)); // no pattern syntax
-    EXPECT_TRUE(matches("a.*b", ".*", false));
-    EXPECT_FALSE(matches("anything", "", false)); // an empty query matches nothing
-}
-
-// --- Replacing ------------------------------------------------------------------------
-
-TEST(TableSearchReplacing, LeftToRightWithoutOverlap) {
-    EXPECT_EQ(replacing("a", "b", "Banana", false), "Bbnbnb");
-    EXPECT_EQ(replacing("a", "", "Banana", false), "Bnn");
-    EXPECT_EQ(replacing("aa", "x", "aaa", true), "xa");
-    EXPECT_EQ(replacing("A", "b", "Banana", true), "Banana");
-    EXPECT_EQ(replacing("", "x", "abc", false), "abc");
-}
-
-TEST(TableSearchReplacing, ReplacesTheOriginalCharactersWhenFoldingChangesTheirLength) {
-    // KELVIN SIGN is three bytes and folds to one; U+023A is two bytes and folds to three.
-    EXPECT_EQ(replacing("k", "m", "x\u212Ay K", false), "xmy m");
-    EXPECT_EQ(replacing("\u2C65", "-", "a\u023Ab\u2C65", false), "a-b-");
-    EXPECT_EQ(replacing("ÉT", "et", "été ÉTÉ", false), "eté etÉ");
-}
-
-TEST(TableSearchReplacing, AgreesWithMatches) {
-    for (const char* text : {"Straße", "ÅNGSTRÖM", "mixed Case CASE case", "\u212A\u212A"}) {
-        for (const char* query : {"case", "ström", "k", "SS"}) {
-            const bool found = matches(text, query, false);
-            EXPECT_EQ(replacing(query, "\x01", text, false) != text, found) << text << " / " << query;
-        }
+// replacing() changes a text exactly when matches() finds the query in it.
+TEST(TableSearchMatching, CaseFoldingAndQueriesTakenAsTyped) {
+    const struct {
+        const char* text;
+        const char* query;
+        bool caseSensitive, found;
+    } cases[] = {
+        {"AB", "ab", false, true},          {"aB", "ab", false, true},        {"xAbx", "ab", false, true},
+        {"a b", "ab", false, false},        {"ab", "ab", true, true},         {"AB", "ab", true, false},
+        {"xAbx", "ab", true, false},        {"ÄRGER", "ärger", false, true},  {"ÄRGER", "ärger", true, false},
+        {"ΣΟΦΟΣ", "σοφοσ", false, true},    {"ΣΟΦΟΣ", "σοφος", false, true},  // final sigma folds like sigma
+        {"ÅNGSTRÖM", "ström", false, true}, {"Straße", "SS", false, false},   // simple folding only
+        {"5 \u212A", "5 k", false, true},                                     // KELVIN SIGN
+        {"\u212A\u212A", "k", false, true}, {"\u017Fun", "SUN", false, true}, // LONG S
+        {"ab", " ab", false, false},                                          // no trimming
+        {"1+1=2", "1+1", true, true},       {"a.*b", ".*", false, true},      // no pattern syntax
+        {"anything", "", false, false}, // an empty query matches nothing
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(matches(c.text, c.query, c.caseSensitive), c.found)
+            << c.text << " / " << c.query << " case " << c.caseSensitive;
+        EXPECT_EQ(replacing(c.query, "\x01", c.text, c.caseSensitive) != c.text, c.found)
+            << c.text << " / " << c.query;
     }
+}
+
+TEST(TableSearchReplacing, LeftToRightWithoutOverlapOnTheOriginalCharacters) {
+    const struct {
+        const char *query, *replacement, *text;
+        bool caseSensitive;
+        const char* expected;
+    } cases[] = {
+        {"a", "b", "Banana", false, "Bbnbnb"},
+        {"a", "", "Banana", false, "Bnn"},
+        {"aa", "x", "aaa", true, "xa"},
+        {"A", "b", "Banana", true, "Banana"},
+        {"", "x", "abc", false, "abc"},
+        // KELVIN SIGN is three bytes and folds to one; U+023A is two bytes and folds to three.
+        {"k", "m", "x\u212Ay K", false, "xmy m"},
+        {"\u2C65", "-", "a\u023Ab\u2C65", false, "a-b-"},
+        {"ÉT", "et", "été ÉTÉ", false, "eté etÉ"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(replacing(c.query, c.replacement, c.text, c.caseSensitive), c.expected) << c.text;
 }
 
 // --- Finding cells --------------------------------------------------------------------
 
-TEST(TableSearchFind, EmptyQueryOrEmptyTableFindsNothing) {
-    EXPECT_TRUE(find("", table("a\n"), false).empty());
+// Cells whose decoded text holds the query although their raw bytes do not, or the other
+// way round: the prefilter must neither drop nor invent them.
+TEST(TableSearchFind, DecodedTextDecidesWithOrWithoutPrefilter) {
+    const struct {
+        const char* name;
+        std::string text;
+        const char* query;
+        bool caseSensitive;
+        Matches expected;
+        CSVDialect dialect = CSVDialect::comma();
+        bool header = false;
+    } cases[] = {
+        {"empty query", "a\n", "", false, {}},
+        {"header row", "Name,Age\nann,3\n", "name", false, {{0, 0}}, CSVDialect::comma(), true},
+        {"needle ending a row", "x,yab\nab\n", "ab", true, {{0, 1}, {1, 0}}},
+        {"doubled quotes", "\"say \"\"hi\"\"\",\"a,b\"\n", "\"hi\"", true, {{0, 0}}},
+        {"quoted delimiter", "\"say \"\"hi\"\"\",\"a,b\"\n", "a,b", true, {{0, 1}}},
+        {"opening quote", "\"say \"\"hi\"\"\",\"a,b\"\n", "\"a", true, {}},
+        // «"a\bc"» reads as abc: the raw bytes hold no «ab».
+        {"backslash escape", "\"a\\bc\",x\n", "ab", true, {{0, 0}}, backslashDialect},
+        {"backslash escape, any case", "\"a\\bc\",x\n", "AB", false, {{0, 0}}, backslashDialect},
+        // «"a"b"» starts and ends with a quote, so it reads as «ab» without the quote between.
+        {"lone quote", "\"a\"b\",z\n", "ab", true, {{0, 0}}},
+        {"lone quote, any case", "\"a\"b\",z\n", "AB", false, {{0, 0}}},
+        {"lone quote after the rarest byte", "\"b\"a\",z\n", "ba", true, {{0, 0}}},
+        // Non-ASCII characters that fold to ASCII.
+        {"KELVIN SIGN", "plain,row\n\u212Aelvin,\u017Fix\n", "kelvin", false, {{1, 0}}},
+        {"LONG S", "plain,row\n\u212Aelvin,\u017Fix\n", "SIX", false, {{1, 1}}},
+        {"KELVIN SIGN, exact case", "plain,row\n\u212Aelvin,\u017Fix\n", "kelvin", true, {}},
+        // A lone quote dropped from between the bytes of a KELVIN SIGN.
+        {"split KELVIN SIGN", "\"x\xE2\"\x84\xAAy\",z\n", "XKY", false, {{0, 0}}},
+    };
+    for (const auto& c : cases) {
+        const CSVTable t = test::indexedTable(c.text, c.dialect, c.header);
+        for (bool prefilter : {true, false})
+            EXPECT_EQ(find(c.query, t, c.caseSensitive, {}, 1, prefilter), c.expected)
+                << c.name << (prefilter ? "" : " without prefilter");
+    }
     EXPECT_TRUE(find("a", CSVTable(), false).empty());
 }
 
-TEST(TableSearchFind, HeaderRowIsSearchedLikeAnyRow) {
-    CSVTable t = test::indexedTable("Name,Age\nann,3\n", CSVDialect::comma(), true);
-    EXPECT_EQ(find("name", t, false), (Matches{{0, 0}}));
-}
-
-TEST(TableSearchFind, NeedleEndingAtTheLastByteOfARow) {
-    CSVTable t = table("x,yab\nab\n");
-    EXPECT_EQ(find("ab", t, true), (Matches{{0, 1}, {1, 0}}));
-}
-
-TEST(TableSearchFind, QuotesAndEscapesAreSearchedInDecodedText) {
-    CSVTable t = table("\"say \"\"hi\"\"\",\"a,b\"\n");
-    EXPECT_EQ(find("\"hi\"", t, true), (Matches{{0, 0}}));
-    EXPECT_EQ(find("a,b", t, true), (Matches{{0, 1}}));
-    EXPECT_TRUE(find("\"a", t, true).empty());
-}
-
-TEST(TableSearchFind, BackslashEscapedFieldIsFoundByTextTheRawBytesLack) {
-    // «"a\bc"» reads as abc: the raw bytes hold no «ab».
-    CSVTable t = table("\"a\\bc\",x\n", backslashDialect);
-    ASSERT_EQ(t.value(0, 0), "abc");
-    EXPECT_EQ(find("ab", t, true), (Matches{{0, 0}}));
-    EXPECT_EQ(find("AB", t, false), (Matches{{0, 0}}));
-}
-
-TEST(TableSearchFind, LoneQuoteDroppedFromAQuotedFieldIsFound) {
-    // «"a"b"» has text after its closing quote but starts and ends with a quote, so it reads
-    // as «ab»: the quote the raw bytes hold between a and b is not in the text.
-    CSVTable t = table("\"a\"b\",z\n");
-    ASSERT_EQ(t.value(0, 0), "ab");
-    EXPECT_EQ(find("ab", t, true), (Matches{{0, 0}}));
-    EXPECT_EQ(find("AB", t, false), (Matches{{0, 0}}));
-}
-
-TEST(TableSearchFind, NonASCIICharactersThatFoldToASCIIPassThePrefilter) {
-    CSVTable t = table("plain,row\n\u212Aelvin,\u017Fix\n");
-    EXPECT_EQ(find("kelvin", t, false), (Matches{{1, 0}}));
-    EXPECT_EQ(find("SIX", t, false), (Matches{{1, 1}}));
-    EXPECT_TRUE(find("kelvin", t, true).empty());
-    // A lone quote dropped from between the bytes of a KELVIN SIGN.
-    CSVTable split = table("\"x\xE2\"\x84\xAAy\",z\n");
-    ASSERT_EQ(split.value(0, 0), "x\u212Ay");
-    EXPECT_EQ(find("XKY", split, false), (Matches{{0, 0}}));
-}
-
-TEST(TableSearchFind, EditedCellsAreSearchedInTheirEditedText) {
-    CSVTable t = table("alpha,beta\ngamma,delta\n");
-    t.apply(TableEdit::setCells({{0, 0, "omega"}}));
-    EXPECT_TRUE(find("alpha", t, false).empty());
-    EXPECT_EQ(find("mega", t, false), (Matches{{0, 0}}));
-    // A column without a source field is empty in rows that still refer to the source.
-    t.apply(TableEdit::insertColumns(ColumnBlock::empty(1, 0)));
-    t.apply(TableEdit::setCells({{0, 0, "eta"}}));
-    EXPECT_EQ(find("eta", t, false), (Matches{{0, 0}, {0, 2}}));
-}
-
-TEST(TableSearchFind, MatchesComeBackInRowThenColumnOrderAcrossWorkers) {
-    std::string text;
-    for (int r = 0; r < 9000; ++r)
-        text += r % 7 == 0 ? "hit,x,hit\n" : "no,x,no\n";
-    CSVTable t = table(text);
-    const Matches expected = bruteForce("hit", t, true);
-    ASSERT_EQ(expected.size(), 2u * 1286);
-    for (int workers : {1, 2, 3, 8})
-        EXPECT_EQ(find("hit", t, true, {}, workers), expected) << workers;
-}
-
 // Random sources in several dialects, full of quotes, escapes, line breaks and
-// non-ASCII letters, plus edited rows and moved columns: the prefilter and the number
-// of workers never change the result.
+// non-ASCII letters, plus edited rows, an inserted column without a source field and
+// moved rows and columns: every cell is searched in the text it shows, and neither the
+// prefilter nor the number of workers changes the result.
 TEST(TableSearchFind, SameResultWithOrWithoutPrefilterAndForAnyWorkerCount) {
     const std::vector<std::string> pieces{
         "ab",     "AB",     "aB", "x", ",",    ";", "\"",   "'",    "\\",   "\n",       "\r\n", "é",   "É",
@@ -191,39 +156,33 @@ TEST(TableSearchFind, SameResultWithOrWithoutPrefilterAndForAnyWorkerCount) {
             TableEdit::reorderRows(Permutation::moving(IndexSet(IndexRange{100, 1500}), 40, t.rowCount())));
         t.apply(TableEdit::reorderRows(Permutation::moving({900, 1200, 1201, 3000}, 2, t.rowCount())));
         ASSERT_GT(t.rowCount(), 2048);
-        for (const std::string& query : queries) {
+        for (const std::string& query : queries)
             for (bool caseSensitive : {true, false}) {
                 const Matches expected = bruteForce(query, t, caseSensitive);
-                for (int workers : {1, 3}) {
-                    for (bool prefilter : {true, false}) {
+                for (int workers : {1, 3})
+                    for (bool prefilter : {true, false})
                         ASSERT_EQ(find(query, t, caseSensitive, {}, workers, prefilter), expected)
                             << "query «" << query << "» case " << caseSensitive << " workers " << workers
                             << " prefilter " << prefilter << " quote " << int(dialect.quote.value_or(0));
-                    }
-                }
             }
-        }
     }
 }
 
-// --- Cancellation ---------------------------------------------------------------------
+// --- Workers and cancellation ---------------------------------------------------------
 
-TEST(TableSearchCancel, StopRequestedBeforehandReturnsAtOnce) {
-    std::string text;
-    for (int r = 0; r < 20000; ++r)
-        text += "needle\n";
-    CSVTable t = table(text);
-    std::stop_source stop;
-    stop.request_stop();
-    EXPECT_TRUE(find("needle", t, false, stop.get_token()).empty());
-}
-
-TEST(TableSearchCancel, PartialResultIsASortedSubsetOfTheFullOne) {
+TEST(TableSearchWorkers, FullResultInRowThenColumnOrderAndASortedPartialOneWhenStopped) {
     std::string text;
     for (int r = 0; r < 200000; ++r)
-        text += r % 3 ? "needle,hay\n" : "hay,needle\n";
+        text += r % 3 ? "needle,hay,needle\n" : "hay,needle,hay\n";
     CSVTable t = table(text);
-    const Matches full = find("needle", t, false);
+    const Matches full = bruteForce("needle", t, true);
+    ASSERT_EQ(full.size(), 333333u);
+    for (int workers : {1, 2, 3, 8})
+        EXPECT_EQ(find("needle", t, true, {}, workers), full) << workers;
+
+    std::stop_source stopped;
+    stopped.request_stop();
+    EXPECT_TRUE(find("needle", t, false, stopped.get_token()).empty()); // stopped beforehand: at once
     std::stop_source stop;
     std::jthread canceller([&] { stop.request_stop(); });
     const Matches partial = find("needle", t, false, stop.get_token(), 4);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <random>
 
 using namespace zarvel;
@@ -24,75 +25,67 @@ CSVTable columnTable(const Strings& texts, bool header = false) {
     return CSVTable(std::move(rows), f);
 }
 
-Strings sorted(const CSVTable& t, bool ascending, ColumnKind kind) {
-    Strings out;
-    for (int64_t row : TableSorter::permutation(t, 0, ascending, kind).order)
-        out.push_back(t.value(row, 0));
+Order order(const CSVTable& t, bool ascending, ColumnKind kind, int64_t column = 0) {
+    return TableSorter::permutation(t, column, ascending, kind).order;
+}
+
+// Cells are written "|"-separated so that a case fits on one line; "||" holds an empty cell.
+Strings split(std::string_view texts) {
+    Strings out(1);
+    for (char ch : texts) {
+        if (ch == '|')
+            out.emplace_back();
+        else
+            out.back() += ch;
+    }
     return out;
 }
 
 } // namespace
 
-TEST(TableSorterText, EqualKeysKeepTheirOrderInBothDirections) {
-    CSVTable t = columnTable({"b", "A", "a", "c"});
-    EXPECT_EQ(sorted(t, true, ColumnKind::text), (Strings{"A", "a", "b", "c"}));
-    // Descending is not the reverse of ascending: A stays before a.
-    EXPECT_EQ(sorted(t, false, ColumnKind::text), (Strings{"c", "b", "A", "a"}));
-}
-
-TEST(TableSorterText, EmptyCellsGoLastInTheirOrder) {
-    CSVTable t = columnTable({"", "b", "", "a"});
-    EXPECT_EQ(TableSorter::permutation(t, 0, true, ColumnKind::text).order, (Order{3, 1, 0, 2}));
-    EXPECT_EQ(TableSorter::permutation(t, 0, false, ColumnKind::text).order, (Order{1, 3, 0, 2}));
-}
-
-TEST(TableSorterText, OrdinalOrderOfLowerCasedNormalisedText) {
-    // No natural number order, no locale: «10» before «9», «Z» before «é».
-    EXPECT_EQ(sorted(columnTable({"9", "10", "é", "Z"}), true, ColumnKind::text),
-              (Strings{"10", "9", "Z", "é"}));
-    // A decomposed é (e + U+0301) and a precomposed É are the same key, after f.
-    EXPECT_EQ(sorted(columnTable({"\u00C9", "f", "e\u0301", "e"}), true, ColumnKind::text),
-              (Strings{"e", "f", "\u00C9", "e\u0301"}));
-}
-
-TEST(TableSorterNumber, NumbersAscendingAndDescendingWithTextLast) {
-    CSVTable t = columnTable({"10", "9", "x", "2.5"});
-    EXPECT_EQ(sorted(t, true, ColumnKind::number), (Strings{"2.5", "9", "10", "x"}));
-    EXPECT_EQ(sorted(t, false, ColumnKind::number), (Strings{"10", "9", "2.5", "x"}));
-}
-
-TEST(TableSorterNumber, NotANumberHasNoKey) {
-    // «-nan» reads as a number, but it has no place in an order: it goes with the unkeyed rows.
+TEST(TableSorter, KeysOrderEqualKeysKeepTheirOrderUnkeyedRowsGoLast) {
+    const ColumnKind text = ColumnKind::text, number = ColumnKind::number;
+    const struct {
+        const char* texts;
+        ColumnKind kind;
+        const char *ascending, *descending;
+    } cases[] = {
+        // Descending is not the reverse of ascending: A stays before a.
+        {"b|A|a|c", text, "A|a|b|c", "c|b|A|a"},
+        // Ordinal order of lower-cased text, no locale: «10» before «9», «Z» before «é».
+        {"9|10|é|Z", text, "10|9|Z|é", "é|Z|9|10"},
+        // A decomposed é (e + U+0301) and a precomposed É are the same key, after f.
+        {"\u00C9|f|e\u0301|e", text, "e|f|\u00C9|e\u0301", "\u00C9|e\u0301|f|e"},
+        {"10|9|x|2.5", number, "2.5|9|10|x", "10|9|2.5|x"},
+        // «-nan» reads as a number, but it has no place in an order: it goes with the unkeyed rows.
+        {"+nan|3|-NaN|1||2|nan", number, "1|2|3|+nan|-NaN||nan", "3|2|1|+nan|-NaN||nan"},
+        // Equal values tie by position.
+        {"1.0|-inf|1|0|-0|1e0|+inf", number, "-inf|0|-0|1.0|1|1e0|+inf", "+inf|1.0|1|1e0|0|-0|-inf"},
+    };
     ASSERT_TRUE(numericValue("-nan").has_value());
-    CSVTable t = columnTable({"+nan", "3", "-NaN", "1", "", "2", "nan"});
-    EXPECT_EQ(sorted(t, true, ColumnKind::number), (Strings{"1", "2", "3", "+nan", "-NaN", "", "nan"}));
-    EXPECT_EQ(sorted(t, false, ColumnKind::number), (Strings{"3", "2", "1", "+nan", "-NaN", "", "nan"}));
+    for (const auto& c : cases) {
+        const CSVTable t = columnTable(split(c.texts));
+        for (bool ascending : {true, false}) {
+            const Order rows = order(t, ascending, c.kind);
+            std::string sorted;
+            for (size_t i = 0; i < rows.size(); ++i)
+                sorted += (i ? "|" : "") + t.value(rows[i], 0);
+            EXPECT_EQ(sorted, ascending ? c.ascending : c.descending) << c.texts;
+        }
+    }
+    // Empty cells, the unkeyed texts, stay last and in their order either way.
+    EXPECT_EQ(order(columnTable({"", "b", "", "a"}), true, text), (Order{3, 1, 0, 2}));
+    EXPECT_EQ(order(columnTable({"", "b", "", "a"}), false, text), (Order{1, 3, 0, 2}));
 }
 
-TEST(TableSorterNumber, EqualValuesTieByPosition) {
-    CSVTable t = columnTable({"1.0", "-inf", "1", "0", "-0", "1e0", "+inf"});
-    EXPECT_EQ(sorted(t, true, ColumnKind::number), (Strings{"-inf", "0", "-0", "1.0", "1", "1e0", "+inf"}));
-    EXPECT_EQ(sorted(t, false, ColumnKind::number), (Strings{"+inf", "1.0", "1", "1e0", "0", "-0", "-inf"}));
-}
+TEST(TableSorter, HeaderRowNeverMovesAndSourceCellsAreDecoded) {
+    EXPECT_EQ(order(columnTable({"b", "a"}, true), true, ColumnKind::text), (Order{0, 2, 1}));
+    EXPECT_EQ(order(columnTable({}, true), true, ColumnKind::text), (Order{0}));
+    EXPECT_TRUE(order(CSVTable(), true, ColumnKind::text).empty());
 
-TEST(TableSorterRows, HeaderRowNeverMoves) {
-    CSVTable t = columnTable({"b", "a"}, true);
-    EXPECT_EQ(TableSorter::permutation(t, 0, true, ColumnKind::text).order, (Order{0, 2, 1}));
-    EXPECT_EQ(TableSorter::permutation(columnTable({}, true), 0, true, ColumnKind::text).order, (Order{0}));
-    EXPECT_TRUE(TableSorter::permutation(CSVTable(), 0, true, ColumnKind::text).order.empty());
-}
-
-TEST(TableSorterRows, SortedColumnGivesTheIdentity) {
-    EXPECT_TRUE(
-        TableSorter::permutation(columnTable({"a", "b", "b", "c"}), 0, true, ColumnKind::text).isIdentity());
-    EXPECT_TRUE(TableSorter::permutation(columnTable({"3", "2", "2", ""}), 0, false, ColumnKind::number)
-                    .isIdentity());
-}
-
-TEST(TableSorterRows, ReadsDecodedSourceCellsOfTheDisplayColumn) {
     CSVTable t = test::indexedTable("k,v\n\"b\",2\n\"a,\"\"x\"\"\",1\n", CSVDialect::comma(), true);
-    EXPECT_EQ(TableSorter::permutation(t, 0, true, ColumnKind::text).order, (Order{0, 2, 1}));
-    EXPECT_EQ(TableSorter::permutation(t, 1, false, ColumnKind::number).order, (Order{0, 1, 2}));
+    EXPECT_EQ(order(t, true, ColumnKind::text, 0), (Order{0, 2, 1}));
+    EXPECT_EQ(order(t, false, ColumnKind::number, 1), (Order{0, 1, 2}));
 }
 
 // The comparison is a strict total order: the result equals a stable sort by key with the
@@ -108,16 +101,12 @@ TEST(TableSorterProperty, MatchesAStableSortOfTheKeys) {
         const int64_t first = t.firstDataRow();
         for (ColumnKind kind : {ColumnKind::text, ColumnKind::number}) {
             for (bool ascending : {true, false}) {
-                Order order = TableSorter::permutation(t, 0, ascending, kind).order;
-                ASSERT_EQ(order.size(), static_cast<size_t>(t.rowCount()));
-                if (first) {
-                    ASSERT_EQ(order.front(), 0);
-                }
-                Order rest(order.begin() + first, order.end());
-                Order all = rest;
-                std::sort(all.begin(), all.end());
-                for (size_t i = 0; i < all.size(); ++i)
-                    ASSERT_EQ(all[i], first + static_cast<int64_t>(i));
+                const Order all = order(t, ascending, kind);
+                Order identity(static_cast<size_t>(t.rowCount()));
+                std::iota(identity.begin(), identity.end(), 0);
+                ASSERT_TRUE(std::is_permutation(all.begin(), all.end(), identity.begin(), identity.end()));
+                ASSERT_TRUE(first == 0 || all.front() == 0); // the header row stays on top
+                const Order rest(all.begin() + first, all.end());
                 // Adjacent keyed rows are in key order, equal keys in row order; then the unkeyed.
                 for (size_t i = 1; i < rest.size(); ++i) {
                     const std::string& a = t.value(rest[i - 1], 0);

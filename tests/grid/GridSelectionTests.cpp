@@ -2,67 +2,63 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string>
 #include <unordered_set>
 
 namespace zarvel {
 namespace {
 
+using D = GridDirection;
+
 GridSelection sel(GridCell anchor, GridCell active) { return {anchor, active}; }
+GridSelection collapsed(GridCell cell) { return {cell, cell}; }
+
+std::string describe(const GridSelection& s) {
+    return "(" + std::to_string(s.anchor.row) + "," + std::to_string(s.anchor.column) + ")..(" +
+           std::to_string(s.active.row) + "," + std::to_string(s.active.column) + ")";
+}
 
 // ---- derived values ----
 
-TEST(GridSelectionDerived, NewSelectionIsTheFirstCell) {
-    const GridSelection s;
-    EXPECT_EQ(s.anchor, (GridCell{0, 0}));
-    EXPECT_EQ(s.active, (GridCell{0, 0}));
-    EXPECT_TRUE(s.isSingleCell());
-    EXPECT_EQ(s.cellCount(), 1);
+TEST(GridSelectionDerived, RangesAndContainsSpanBothCornersInclusively) {
+    for (const GridSelection& s : {sel({4, 1}, {2, 3}), sel({2, 3}, {4, 1})}) {
+        EXPECT_EQ(s.rows(), (IndexRange{2, 5}));
+        EXPECT_EQ(s.columns(), (IndexRange{1, 4}));
+        EXPECT_EQ(s.cellCount(), 9);
+        for (const GridCell& in : {GridCell{2, 1}, GridCell{4, 3}, GridCell{3, 2}})
+            EXPECT_TRUE(s.contains(in));
+        for (const GridCell& out : {GridCell{1, 2}, GridCell{5, 2}, GridCell{3, 0}, GridCell{3, 4}})
+            EXPECT_FALSE(s.contains(out));
+    }
 }
 
-TEST(GridSelectionDerived, RangesSpanBothCornersInEitherOrder) {
-    const GridSelection s = sel({4, 1}, {2, 3});
-    EXPECT_EQ(s.rows(), (IndexRange{2, 5}));
-    EXPECT_EQ(s.columns(), (IndexRange{1, 4}));
-    EXPECT_EQ(s.cellCount(), 9);
-    EXPECT_EQ(sel({2, 3}, {4, 1}).rows(), s.rows());
-    EXPECT_FALSE(s.isSingleCell());
+TEST(GridSelectionDerived, WholeRowsNeedEveryColumnWholeColumnsEveryRow) {
+    struct Case { GridSelection s; GridSize size; bool wholeRows, wholeColumns; };
+    const Case cases[] = {
+        {sel({2, 0}, {4, 4}), {10, 5}, true, false},
+        {sel({2, 0}, {4, 4}), {10, 6}, false, false},
+        {sel({2, 1}, {4, 4}), {10, 5}, false, false},
+        {sel({0, 1}, {9, 2}), {10, 5}, false, true},
+        {sel({0, 1}, {8, 2}), {10, 5}, false, false},
+        {sel({1, 1}, {9, 2}), {10, 5}, false, false},
+        // In a one-column (one-row) table a single cell is a whole row (column).
+        {sel({3, 0}, {3, 0}), {10, 1}, true, false},
+        {sel({0, 3}, {0, 3}), {1, 10}, false, true},
+        // An empty axis counts its first cell as the whole axis.
+        {GridSelection{}, {0, 5}, false, true},
+        {GridSelection{}, {5, 0}, true, false},
+    };
+    for (const Case& c : cases) {
+        const std::string name = describe(c.s) + " in " + std::to_string(c.size.rows) + " x " +
+                                 std::to_string(c.size.columns);
+        EXPECT_EQ(c.s.coversWholeRows(c.size), c.wholeRows) << name;
+        EXPECT_EQ(c.s.coversWholeColumns(c.size), c.wholeColumns) << name;
+    }
 }
 
-TEST(GridSelectionDerived, ContainsIsInclusiveOfBothCorners) {
-    const GridSelection s = sel({4, 1}, {2, 3});
-    EXPECT_TRUE(s.contains({2, 1}));
-    EXPECT_TRUE(s.contains({4, 3}));
-    EXPECT_TRUE(s.contains({3, 2}));
-    EXPECT_FALSE(s.contains({1, 2}));
-    EXPECT_FALSE(s.contains({5, 2}));
-    EXPECT_FALSE(s.contains({3, 0}));
-    EXPECT_FALSE(s.contains({3, 4}));
-}
-
-TEST(GridSelectionDerived, WholeRowsNeedEveryColumn) {
-    const GridSelection s = sel({2, 0}, {4, 4});
-    EXPECT_TRUE(s.coversWholeRows({10, 5}));
-    EXPECT_FALSE(s.coversWholeRows({10, 6}));
-    EXPECT_FALSE(sel({2, 1}, {4, 4}).coversWholeRows({10, 5}));
-    EXPECT_FALSE(s.coversWholeColumns({10, 5}));
-}
-
-TEST(GridSelectionDerived, OneColumnTableMakesASingleCellAWholeRow) {
-    EXPECT_TRUE(sel({3, 0}, {3, 0}).coversWholeRows({10, 1}));
-    EXPECT_TRUE(sel({0, 3}, {0, 3}).coversWholeColumns({1, 10}));
-}
-
-TEST(GridSelectionDerived, WholeColumnsNeedEveryRow) {
-    EXPECT_TRUE(sel({0, 1}, {9, 2}).coversWholeColumns({10, 5}));
-    EXPECT_FALSE(sel({0, 1}, {8, 2}).coversWholeColumns({10, 5}));
-    EXPECT_FALSE(sel({1, 1}, {9, 2}).coversWholeColumns({10, 5}));
-    // An empty grid treats the first cell as the whole axis.
-    EXPECT_TRUE(GridSelection{}.coversWholeColumns({0, 5}));
-    EXPECT_TRUE(GridSelection{}.coversWholeRows({5, 0}));
-}
-
-// ---- select ----
+// ---- select and move ----
 
 TEST(GridSelectionSelect, ClickCollapsesShiftClickExtends) {
     GridSelection s = sel({1, 1}, {2, 2});
@@ -72,167 +68,98 @@ TEST(GridSelectionSelect, ClickCollapsesShiftClickExtends) {
     EXPECT_EQ(s, sel({5, 6}, {7, 0}));
 }
 
-// ---- move ----
-
-TEST(GridSelectionMove, StepAgainstAnEdgeStays) {
-    GridSelection s;
-    s.move(GridDirection::up, false, false, {10, 5});
-    EXPECT_EQ(s, GridSelection{});
-    s.move(GridDirection::left, false, false, {10, 5});
-    EXPECT_EQ(s, GridSelection{});
-
-    GridSelection e = sel({3, 3}, {3, 0});
-    e.move(GridDirection::left, true, false, {10, 5});
-    EXPECT_EQ(e, sel({3, 3}, {3, 0}));
-
-    GridSelection corner = sel({9, 4}, {9, 4});
-    corner.move(GridDirection::down, false, false, {10, 5});
-    corner.move(GridDirection::right, false, false, {10, 5});
-    EXPECT_EQ(corner, sel({9, 4}, {9, 4}));
-}
-
-TEST(GridSelectionMove, StepsMoveOneCellAndCollapse) {
-    GridSelection s = sel({0, 0}, {3, 2});
-    s.move(GridDirection::down, false, false, {10, 5});
-    EXPECT_EQ(s, sel({4, 2}, {4, 2}));
-    s.move(GridDirection::right, false, false, {10, 5});
-    EXPECT_EQ(s, sel({4, 3}, {4, 3}));
-    s.move(GridDirection::up, true, false, {10, 5});
-    EXPECT_EQ(s, sel({4, 3}, {3, 3}));
-    s.move(GridDirection::left, true, false, {10, 5});
-    EXPECT_EQ(s, sel({4, 3}, {3, 2}));
-}
-
-TEST(GridSelectionMove, ToEdgeReachesTheLastRowAndColumn) {
-    GridSelection s = sel({5, 2}, {5, 2});
-    s.move(GridDirection::down, false, true, {100, 5});
-    EXPECT_EQ(s, sel({99, 2}, {99, 2}));
-
-    GridSelection e = sel({5, 2}, {5, 2});
-    e.move(GridDirection::down, true, true, {100, 5});
-    EXPECT_EQ(e, sel({5, 2}, {99, 2}));
-    e.move(GridDirection::right, true, true, {100, 5});
-    EXPECT_EQ(e, sel({5, 2}, {99, 4}));
-    e.move(GridDirection::up, true, true, {100, 5});
-    e.move(GridDirection::left, true, true, {100, 5});
-    EXPECT_EQ(e, sel({5, 2}, {0, 0}));
-}
-
-TEST(GridSelectionMove, ActiveCellOutsideTheGridIsPulledIn) {
-    GridSelection s = sel({20, 20}, {20, 20});
-    s.move(GridDirection::up, false, false, {10, 5});
-    EXPECT_EQ(s, sel({9, 4}, {9, 4}));
+TEST(GridSelectionMove, StepsEdgesAndExtension) {
+    struct Case { GridSelection from; D direction; bool extend, toEdge; GridSize size; GridSelection to; };
+    const GridSize s{10, 5}, tall{100, 5};
+    const Case cases[] = {
+        // A step against an edge stays, extending or not.
+        {GridSelection{}, D::up, false, false, s, GridSelection{}},
+        {GridSelection{}, D::left, false, false, s, GridSelection{}},
+        {sel({3, 3}, {3, 0}), D::left, true, false, s, sel({3, 3}, {3, 0})},
+        {sel({9, 4}, {9, 4}), D::down, false, false, s, sel({9, 4}, {9, 4})},
+        {sel({9, 4}, {9, 4}), D::right, false, false, s, sel({9, 4}, {9, 4})},
+        // A step moves from the active cell and collapses unless extending.
+        {sel({0, 0}, {3, 2}), D::down, false, false, s, sel({4, 2}, {4, 2})},
+        {sel({4, 2}, {4, 2}), D::right, false, false, s, sel({4, 3}, {4, 3})},
+        {sel({4, 3}, {4, 3}), D::up, true, false, s, sel({4, 3}, {3, 3})},
+        {sel({4, 3}, {3, 3}), D::left, true, false, s, sel({4, 3}, {3, 2})},
+        // To the edge: the last row and column, or the first.
+        {sel({5, 2}, {5, 2}), D::down, false, true, tall, sel({99, 2}, {99, 2})},
+        {sel({5, 2}, {5, 2}), D::down, true, true, tall, sel({5, 2}, {99, 2})},
+        {sel({5, 2}, {99, 2}), D::right, true, true, tall, sel({5, 2}, {99, 4})},
+        {sel({5, 2}, {99, 4}), D::up, true, true, tall, sel({5, 2}, {0, 4})},
+        {sel({5, 2}, {0, 4}), D::left, true, true, tall, sel({5, 2}, {0, 0})},
+        // An active cell outside the grid is pulled in.
+        {sel({20, 20}, {20, 20}), D::up, false, false, s, sel({9, 4}, {9, 4})},
+    };
+    for (const Case& c : cases) {
+        GridSelection m = c.from;
+        m.move(c.direction, c.extend, c.toEdge, c.size);
+        EXPECT_EQ(m, c.to) << describe(c.from) << " direction " << int(c.direction) << " extend " << c.extend
+                           << " toEdge " << c.toEdge << " gave " << describe(m);
+    }
 }
 
 // ---- advance ----
 
-TEST(GridSelectionAdvance, WrapsAtRowEndsButNotAtTheEnds) {
-    const GridSize size{10, 5};
-    GridSelection s = sel({2, 4}, {2, 4});
-    s.advance(false, size);
-    EXPECT_EQ(s, sel({3, 0}, {3, 0}));
-    s.advance(true, size);
-    EXPECT_EQ(s, sel({2, 4}, {2, 4}));
-
-    GridSelection last = sel({9, 4}, {9, 4});
-    last.advance(false, size);
-    EXPECT_EQ(last, sel({9, 4}, {9, 4}));
-
-    GridSelection first;
-    first.advance(true, size);
-    EXPECT_EQ(first, GridSelection{});
-}
-
-TEST(GridSelectionAdvance, CollapsesABlockFromItsActiveCorner) {
-    GridSelection s = sel({1, 1}, {4, 3});
-    s.advance(false, {10, 5});
-    EXPECT_EQ(s, sel({4, 4}, {4, 4}));
-    GridSelection b = sel({1, 1}, {4, 3});
-    b.advance(true, {10, 5});
-    EXPECT_EQ(b, sel({4, 2}, {4, 2}));
-}
-
-TEST(GridSelectionAdvance, OneColumnGridMovesDownRows) {
-    GridSelection s;
-    s.advance(false, {3, 1});
-    EXPECT_EQ(s.active, (GridCell{1, 0}));
-    s.advance(false, {3, 1});
-    s.advance(false, {3, 1});
-    EXPECT_EQ(s.active, (GridCell{2, 0}));
-}
-
-TEST(GridSelectionAdvance, VisitsEveryCellInReadingOrderAndBack) {
-    const GridSize size{7, 4};
-    GridSelection s;
-    std::vector<GridCell> visited{s.active};
-    for (int i = 0; i < 40; ++i) {
-        s.advance(false, size);
-        if (s.active == visited.back()) break;
-        visited.push_back(s.active);
-    }
-    ASSERT_EQ(visited.size(), 28u);
-    for (size_t i = 0; i < visited.size(); ++i)
-        EXPECT_EQ(visited[i], (GridCell{int64_t(i) / 4, int64_t(i) % 4}));
-    for (size_t i = visited.size() - 1; i > 0; --i) {
-        s.advance(true, size);
-        EXPECT_EQ(s.active, visited[i - 1]);
+TEST(GridSelectionAdvance, VisitsEveryCellInReadingOrderAndStopsAtBothEnds) {
+    for (const GridSize size : {GridSize{7, 4}, GridSize{3, 1}, GridSize{1, 3}}) {
+        const int64_t cells = size.rows * size.columns;
+        const auto only = [&](int64_t i) { return collapsed({i / size.columns, i % size.columns}); };
+        // Each walk starts from a block anchored at its far end: advancing leaves from the
+        // active cell and collapses the block.
+        GridSelection s = sel(only(cells - 1).anchor, {0, 0});
+        for (int64_t i = 1; i < cells + 2; ++i) {
+            s.advance(false, size);
+            EXPECT_EQ(s, only(std::min(i, cells - 1))) << size.rows << "x" << size.columns << " step " << i;
+        }
+        s.anchor = {0, 0};
+        for (int64_t i = cells - 2; i > -2; --i) {
+            s.advance(true, size);
+            EXPECT_EQ(s, only(std::max<int64_t>(i, 0))) << size.rows << "x" << size.columns << " back " << i;
+        }
     }
 }
 
-// ---- whole-grid operations ----
+// ---- whole-grid operations and clamp ----
 
 TEST(GridSelectionWhole, SelectAllRowsAndColumns) {
     GridSelection s;
     s.selectAll({10, 5});
     EXPECT_EQ(s, sel({0, 0}, {9, 4}));
-    EXPECT_TRUE(s.coversWholeRows({10, 5}));
-    EXPECT_TRUE(s.coversWholeColumns({10, 5}));
-    EXPECT_EQ(s.cellCount(), 50);
-
     s.selectRows(3, 1, {10, 5});
     EXPECT_EQ(s, sel({3, 0}, {1, 4}));
-    EXPECT_TRUE(s.coversWholeRows({10, 5}));
-
     s.selectColumns(2, 2, {10, 5});
     EXPECT_EQ(s, sel({0, 2}, {9, 2}));
-    EXPECT_TRUE(s.coversWholeColumns({10, 5}));
 }
 
-TEST(GridSelectionWhole, EmptySizesChangeNothing) {
+TEST(GridSelectionWhole, EmptySizesChangeNothingButClampGoesToTheFirstCell) {
     for (const GridSize size : {GridSize{0, 5}, GridSize{5, 0}, GridSize{0, 0}}) {
-        EXPECT_TRUE(size.isEmpty());
         const GridSelection start = sel({1, 2}, {3, 4});
         GridSelection s = start;
-        s.move(GridDirection::down, false, true, size);
-        s.move(GridDirection::left, true, false, size);
+        s.move(D::down, false, true, size);
+        s.move(D::left, true, false, size);
         s.advance(false, size);
         s.advance(true, size);
         s.selectAll(size);
         s.selectRows(0, 1, size);
         s.selectColumns(0, 1, size);
-        EXPECT_EQ(s, start);
+        EXPECT_EQ(s, start) << size.rows << "x" << size.columns;
+        s.clamp(size);
+        EXPECT_EQ(s, GridSelection{}) << size.rows << "x" << size.columns;
     }
-    EXPECT_FALSE((GridSize{1, 1}).isEmpty());
 }
-
-// ---- clamp ----
 
 TEST(GridSelectionClamp, ForcesEveryCoordinateIntoTheGrid) {
     GridSelection s = sel({-1, 0}, {7, 9});
     s.clamp({3, 2});
     EXPECT_EQ(s, sel({0, 0}, {2, 1}));
-
-    GridSelection inside = sel({1, 1}, {2, 0});
-    inside.clamp({3, 2});
-    EXPECT_EQ(inside, sel({1, 1}, {2, 0}));
-}
-
-TEST(GridSelectionClamp, EmptySizeClampsToTheFirstCell) {
-    for (const GridSize size : {GridSize{0, 5}, GridSize{5, 0}, GridSize{0, 0}}) {
-        GridSelection s = sel({4, 3}, {2, 7});
-        s.clamp(size);
-        EXPECT_EQ(s, GridSelection{}) << size.rows << " x " << size.columns;
-    }
+    s = sel({7, 9}, {1, -4});
+    s.clamp({3, 2});
+    EXPECT_EQ(s, sel({2, 1}, {1, 0}));
+    s = sel({1, 1}, {2, 0});
+    s.clamp({3, 2});
+    EXPECT_EQ(s, sel({1, 1}, {2, 0}));
 }
 
 // ---- properties ----
@@ -251,14 +178,10 @@ TEST(GridSelectionProperties, RandomOperationsStayInsideTheGrid) {
             case 3: s.selectRows(int64_t(rng() % size.rows), int64_t(rng() % size.rows), size); break;
             default: s.selectColumns(int64_t(rng() % size.columns), int64_t(rng() % size.columns), size); break;
             }
-            for (const GridCell& c : {s.anchor, s.active}) {
-                ASSERT_GE(c.row, 0);
-                ASSERT_LT(c.row, size.rows);
-                ASSERT_GE(c.column, 0);
-                ASSERT_LT(c.column, size.columns);
-            }
-            ASSERT_TRUE(s.contains(s.anchor));
-            ASSERT_TRUE(s.contains(s.active));
+            for (const GridCell& c : {s.anchor, s.active})
+                ASSERT_TRUE(c.row >= 0 && c.row < size.rows && c.column >= 0 && c.column < size.columns)
+                    << describe(s) << " round " << round << " step " << step;
+            ASSERT_TRUE(s.contains(s.anchor) && s.contains(s.active)) << describe(s);
             ASSERT_EQ(s.cellCount(), s.rows().count() * s.columns().count());
         }
     }
