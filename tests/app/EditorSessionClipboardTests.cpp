@@ -74,14 +74,6 @@ TEST_F(ClipboardTest, ASepLookingFirstLineIsData) {
     EXPECT_EQ(rows(), (StringRows{{"a", "b"}, {"sep=;", "2"}, {"x", ""}}));
 }
 
-TEST_F(ClipboardTest, EmptyOrUnreadableTextChangesNothing) {
-    open("a\n1\n");
-    session->paste("");
-    session->paste("\xFF\xFE");
-    EXPECT_EQ(rows()[1][0] == "1" || undo.count() == 1, true);
-    EXPECT_LE(undo.count(), 1);
-}
-
 TEST_F(ClipboardTest, PasteThatAddsRowsUnderAFilterSelectsTheWrittenCells) {
     open("h\nkeep\nother\nkeep\n");
     session->setQuery("keep");

@@ -141,16 +141,6 @@ TEST_F(EditorSessionTest, RenamingAColumnWritesTheHeaderRow) {
     EXPECT_FALSE(session->editing()) << "no header row, nothing to rename";
 }
 
-TEST_F(EditorSessionTest, EditorFrames) {
-    open("a,b\n1,2\n");
-    const auto& l = session->layout();
-    EXPECT_EQ(session->editorFrame(CellDraft::Target::cell({0, 1})), l.cellRect(0, 1));
-    const auto header = session->editorFrame(CellDraft::Target::header(1));
-    EXPECT_EQ(header.x, l.xOfColumn(1));
-    EXPECT_EQ(header.y, 0);
-    EXPECT_EQ(header.height, l.headerHeight());
-}
-
 TEST_F(EditorSessionTest, PagingMovesByTheVisibleRows) {
     std::string s = "n\n";
     for (int i = 0; i < 100; ++i) s += std::to_string(i) + "\n";
