@@ -196,6 +196,9 @@ run info comma.csv --encoding latin9
 check_failure 2 "unknown encoding" "latin9"
 run info comma.csv --delimiter ab
 check_failure 2 "two-character delimiter"
+run convert comma.csv -o never.csv --to-quote '\' --to-escape backslash
+check_failure 2 "backslash as quote and escape" "backslash"
+[[ ! -e never.csv ]] && ok || bad "a refused convert wrote its output"
 run info comma.csv --quote "'"
 check_failure 2 "quote without delimiter"
 run info comma.csv --header maybe
