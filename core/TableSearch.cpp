@@ -296,10 +296,25 @@ constexpr int64_t cancellationInterval = 4096;
 constexpr int64_t minimumChunkRows = 1024;
 
 // One worker's pass over stored rows start ..< end.
+// Marks the source rows whose raw bytes may hold the needle. PERF: the text is scanned
+// in file order whatever order the table shows its rows in, so a sorted table costs the
+// same one sequential pass as an unsorted one.
+void markCandidates(const CSVTable& table, Prefilter& prefilter, int64_t start, int64_t end, uint8_t* candidates,
+                    const std::stop_token& stop) {
+    for (int64_t block = start; block < end;) {
+        if (stop.stop_requested()) return;
+        const int64_t blockEnd = std::min(end, block + cancellationInterval);
+        prefilter.scan(table, static_cast<uint32_t>(block), blockEnd - block,
+                       [&](int64_t i) { candidates[block + i] = 1; });
+        block = blockEnd;
+    }
+}
+
 class ChunkSearch {
 public:
-    ChunkSearch(const CSVTable& table, Matcher& matcher, Prefilter& prefilter, std::vector<CellPosition>& out)
-        : table_(table), matcher_(matcher), prefilter_(prefilter), out_(out) {}
+    // `candidates` marks the source rows that passed the prefilter; null: no prefilter.
+    ChunkSearch(const CSVTable& table, Matcher& matcher, const uint8_t* candidates, std::vector<CellPosition>& out)
+        : table_(table), matcher_(matcher), candidates_(candidates), out_(out) {}
 
     void run(int64_t start, int64_t end, const std::stop_token& stop) {
         // Stop requests are checked at the chunk's start and at every row that is a
@@ -307,37 +322,18 @@ public:
         for (int64_t block = start; block < end;) {
             if (stop.stop_requested()) return;
             const int64_t blockEnd = std::min(end, (block / cancellationInterval + 1) * cancellationInterval);
-            searchBlock(block, blockEnd);
+            for (int64_t r = block; r < blockEnd; ++r) {
+                const RowRef& ref = table_.rowRef(r);
+                if (ref.isEdited())
+                    checkEdited(r, ref.number());
+                else if (!candidates_ || candidates_[ref.number()])
+                    checkOriginal(r, ref.number());
+            }
             block = blockEnd;
         }
     }
 
 private:
-    void searchBlock(int64_t r, int64_t end) {
-        while (r < end) {
-            const RowRef& ref = table_.rowRef(r);
-            if (ref.isEdited()) {
-                checkEdited(r, ref.number());
-                ++r;
-                continue;
-            }
-            if (!prefilter_.usable()) {
-                checkOriginal(r, ref.number());
-                ++r;
-                continue;
-            }
-            // A run of rows showing consecutive source rows.
-            const uint32_t first = ref.number();
-            int64_t count = 1;
-            while (r + count < end &&
-                   table_.rowRef(r + count) == RowRef::original(first + static_cast<uint32_t>(count)))
-                ++count;
-            prefilter_.scan(table_, first, count,
-                            [&](int64_t i) { checkOriginal(r + i, first + static_cast<uint32_t>(i)); });
-            r += count;
-        }
-    }
-
     void checkEdited(int64_t r, uint32_t entry) {
         const StringRow& row = table_.editedRow(entry);
         for (size_t c = 0; c < row.size(); ++c)
@@ -357,10 +353,42 @@ private:
 
     const CSVTable& table_;
     Matcher& matcher_;
-    Prefilter& prefilter_;
+    const uint8_t* candidates_;
     std::vector<CellPosition>& out_;
     std::string cell_;
 };
+
+// Runs `task(start, end)` over 0 ..< n in about four chunks per worker (never below 1024
+// items), on up to `workers` threads that take the chunks in turn.
+template <class Task> void inChunks(int64_t n, int64_t workers, Task&& task) {
+    if (n <= 0) return;
+    const int64_t chunkTarget = std::max<int64_t>(4 * workers, 1);
+    const int64_t chunkRows = std::max((n + chunkTarget - 1) / chunkTarget, minimumChunkRows);
+    const auto chunkCount = static_cast<size_t>((n + chunkRows - 1) / chunkRows);
+    std::atomic<size_t> nextChunk{0};
+    auto work = [&] {
+        for (size_t i = nextChunk++; i < chunkCount; i = nextChunk++) {
+            const int64_t start = static_cast<int64_t>(i) * chunkRows;
+            task(i, start, std::min(start + chunkRows, n));
+        }
+    };
+    const auto threads = static_cast<size_t>(std::min<int64_t>(workers, static_cast<int64_t>(chunkCount)));
+    std::vector<std::jthread> helpers;
+    helpers.reserve(threads > 0 ? threads - 1 : 0);
+    try {
+        for (size_t i = 1; i < threads; ++i)
+            helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // Fewer threads than asked for: the ones running take the remaining chunks.
+    }
+    work();
+}
+
+size_t chunkCountFor(int64_t n, int64_t workers) {
+    const int64_t chunkTarget = std::max<int64_t>(4 * workers, 1);
+    const int64_t chunkRows = std::max((n + chunkTarget - 1) / chunkTarget, minimumChunkRows);
+    return static_cast<size_t>((n + chunkRows - 1) / chunkRows);
+}
 
 } // namespace
 
@@ -368,38 +396,28 @@ std::vector<CellPosition> find(std::string_view query, const CSVTable& table, bo
                                std::stop_token stop, int workers, bool allowPrefilter) {
     const int64_t n = table.rowCount();
     if (query.empty() || n == 0) return {};
-
     const int64_t cores = workers > 0 ? workers : std::max<int64_t>(std::thread::hardware_concurrency(), 1);
-    const int64_t chunkTarget = std::max<int64_t>(4 * cores, 1);
-    const int64_t chunkRows = std::max((n + chunkTarget - 1) / chunkTarget, minimumChunkRows);
-    const auto chunkCount = static_cast<size_t>((n + chunkRows - 1) / chunkRows);
-
-    // Workers take chunks in turn; each chunk's matches land in its own slot, so joining
-    // the slots in chunk order yields the (row, column) order whoever finished first.
-    std::vector<std::vector<CellPosition>> results(chunkCount);
-    std::atomic<size_t> nextChunk{0};
     const std::string needle = Matcher(query, caseSensitive).needle();
-    auto work = [&] {
-        Matcher matcher(query, caseSensitive);
-        Prefilter prefilter(needle, caseSensitive, table.sourceDialect(), allowPrefilter);
-        for (size_t i = nextChunk++; i < chunkCount; i = nextChunk++) {
-            const int64_t start = static_cast<int64_t>(i) * chunkRows;
-            ChunkSearch(table, matcher, prefilter, results[i])
-                .run(start, std::min(start + chunkRows, n), stop);
-        }
-    };
-    {
-        const auto threads = static_cast<size_t>(std::min<int64_t>(cores, static_cast<int64_t>(chunkCount)));
-        std::vector<std::jthread> helpers;
-        helpers.reserve(threads - 1);
-        try {
-            for (size_t i = 1; i < threads; ++i)
-                helpers.emplace_back(work);
-        } catch (const std::system_error&) {
-            // Fewer threads than asked for: the ones running take the remaining chunks.
-        }
-        work();
+
+    // First the source text in file order, marking rows that may match; then the table's
+    // rows in their order, decoding only marked rows and every edited one.
+    std::vector<uint8_t> candidates;
+    const bool prefiltered = Prefilter(needle, caseSensitive, table.sourceDialect(), allowPrefilter).usable();
+    if (prefiltered) {
+        candidates.assign(static_cast<size_t>(table.index().rowCount()), 0);
+        inChunks(table.index().rowCount(), cores, [&](size_t, int64_t start, int64_t end) {
+            Prefilter prefilter(needle, caseSensitive, table.sourceDialect(), allowPrefilter);
+            markCandidates(table, prefilter, start, end, candidates.data(), stop);
+        });
     }
+
+    // Each chunk's matches land in their own slot, so joining the slots in chunk order
+    // yields the (row, column) order whoever finished first.
+    std::vector<std::vector<CellPosition>> results(chunkCountFor(n, cores));
+    inChunks(n, cores, [&](size_t chunk, int64_t start, int64_t end) {
+        Matcher matcher(query, caseSensitive);
+        ChunkSearch(table, matcher, prefiltered ? candidates.data() : nullptr, results[chunk]).run(start, end, stop);
+    });
 
     size_t total = 0;
     for (const auto& r : results)
