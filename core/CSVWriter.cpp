@@ -13,15 +13,9 @@ namespace {
 
 bool startsWithByteOrderMark(std::string_view s) { return s.substr(0, 3) == "\xEF\xBB\xBF"; }
 
-// A first field that would read back as something else: a lone «sep=X» first row turns
-// into a sep= line, a leading U+FEFF into a byte order mark. Quoting it keeps the cell.
-bool firstFieldNeedsQuotes(std::string_view value, bool rowHasOneField, const FileFormat& format) {
-    if (startsWithByteOrderMark(value)) return true;
-    if (!rowHasOneField || format.hasSepLine) return false;
-    if (value.size() != 5) return false;
-    auto is = [&](size_t i, char lower) { return value[i] == lower || value[i] == lower - 32; };
-    return is(0, 's') && is(1, 'e') && is(2, 'p') && value[3] == '=' && static_cast<uint8_t>(value[4]) < 0x80;
-}
+// A first cell starting with U+FEFF would read back as a byte order mark; quoting it
+// keeps the cell. (A first row spelling a sep= line is handled once the output exists.)
+bool firstFieldNeedsQuotes(std::string_view value) { return startsWithByteOrderMark(value); }
 
 void appendQuoted(std::string_view value, const CSVDialect& dialect, std::string& out) {
     const char Q = static_cast<char>(*dialect.quote);
@@ -92,7 +86,7 @@ std::string write(const CSVTable& table, const FileFormat& format) {
     // The first field is checked separately (see firstFieldNeedsQuotes); every row but
     // the first is written by the plain rules.
     auto appendFirstRow = [&](const StringRow& values) {
-        if (!values.empty() && dialect.quote && firstFieldNeedsQuotes(values[0], values.size() == 1, format)) {
+        if (!values.empty() && dialect.quote && firstFieldNeedsQuotes(values[0])) {
             appendQuoted(values[0], dialect, out);
             for (size_t i = 1; i < values.size(); ++i) {
                 out.push_back(static_cast<char>(dialect.delimiter));
@@ -103,12 +97,10 @@ std::string write(const CSVTable& table, const FileFormat& format) {
         }
     };
 
-    // A raw first field that would read back as a sep= line or a byte order mark.
+    // A raw first field that would read back as a byte order mark.
     auto rawFirstRowNeedsQuotes = [&](uint32_t r) {
-        if (!dialect.quote || columnMap.empty()) return false;
-        const std::string_view first = columnMap[0] >= 0 ? table.sourceFieldBytes(r, columnMap[0]) : std::string_view{};
-        const bool oneField = identityColumns ? index.fieldCount(r) == 1 : columnMap.size() == 1;
-        return firstFieldNeedsQuotes(first, oneField, format);
+        if (!dialect.quote || columnMap.empty() || columnMap[0] < 0) return false;
+        return firstFieldNeedsQuotes(table.sourceFieldBytes(r, columnMap[0]));
     };
     // Whether the bytes between source row r and r + 1 are exactly the output line ending.
     auto joinedBySameEnding = [&](uint32_t r) {
