@@ -35,7 +35,13 @@ std::string_view kindName(ColumnKind kind) {
 }
 
 std::string_view warningKindName(ReadWarning::Kind kind) {
-    return kind == ReadWarning::Kind::unclosedQuote ? "unclosedQuote" : "textAfterClosingQuote";
+    switch (kind) {
+    case ReadWarning::Kind::unclosedQuote: return "unclosedQuote";
+    case ReadWarning::Kind::textAfterClosingQuote: return "textAfterClosingQuote";
+    case ReadWarning::Kind::invalidUTF8: return "invalidUTF8";
+    case ReadWarning::Kind::nulByte: return "nulByte";
+    }
+    return "unknown";
 }
 
 void writeTable(const CSVTable& table, const FileFormat& format, const std::string& output) {
@@ -147,13 +153,15 @@ void sort(const ReadArguments& read, const WriteArguments& write, const SortArgu
     ReadResult result = readTable(read);
     CSVTable& table = result.table;
     const FileFormat format = OptionValues::outputFormat(result.report.format, write);
-    if (sort.column < 0 || sort.column >= table.columnCount())
+    // A file without rows has nothing to order: it is written as it is, whatever the column.
+    if (sort.column < 0 || (table.rowCount() > 0 && sort.column >= table.columnCount()))
         throw CliError::usage("--column: " + std::to_string(sort.column) + " is out of range: " + read.file +
                               " has " + std::to_string(table.columnCount()) +
                               (table.columnCount() == 1 ? " column" : " columns") + ", numbered from 0");
-    if (!kind) kind = ColumnKindDetector::kinds(table, kindSampleRows)[static_cast<size_t>(sort.column)];
-    table.apply(
-        TableEdit::reorderRows(TableSorter::permutation(table, sort.column, !sort.descending, *kind)));
+    if (table.rowCount() > 0) {
+        if (!kind) kind = ColumnKindDetector::kinds(table, kindSampleRows)[static_cast<size_t>(sort.column)];
+        table.apply(TableEdit::reorderRows(TableSorter::permutation(table, sort.column, !sort.descending, *kind)));
+    }
     writeTable(table, format, write.output);
 }
 

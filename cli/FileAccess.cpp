@@ -92,7 +92,16 @@ std::string describe(const CSVError& error) {
             return "the file is not valid text in " + std::string(displayName(e.encoding));
         }
         std::string operator()(const CSVError::Unrepresentable& e) const {
-            return "some characters cannot be written in " + std::string(displayName(e.encoding));
+            using Reason = CSVError::Unrepresentable::Reason;
+            if (e.reason == Reason::character || !e.cell)
+                return "some characters cannot be written in " + std::string(displayName(e.encoding));
+            // Rows and columns as the file has them, counted from 1.
+            const std::string cell = "the cell at row " + std::to_string(e.cell->row + 1) + ", column " +
+                                     std::to_string(e.cell->column + 1);
+            if (e.reason == Reason::noEscape)
+                return cell + " holds a backslash, which cannot be written while the backslash is both the quote "
+                              "character and the escape";
+            return cell + " cannot be written without a quote character, and the output format has none";
         }
         std::string operator()(const CSVError::NotText&) const { return "the file does not hold text"; }
         std::string operator()(const CSVError::FileTooLarge&) const {

@@ -44,15 +44,19 @@ public:
     static SharedBytes copyOf(std::string_view s);
     static SharedBytes fromBuffer(std::shared_ptr<const ByteBuffer> buffer);
 
-    const char* data() const { return data_; }
-    size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
-    std::string_view view() const { return {data_, size_}; }
-    const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(data_); }
+    // Views into the storage: not offered on a temporary, whose storage may die with it.
+    [[nodiscard]] const char* data() const& { return data_; }
+    const char* data() const&& = delete;
+    [[nodiscard]] size_t size() const { return size_; }
+    [[nodiscard]] bool empty() const { return size_ == 0; }
+    [[nodiscard]] std::string_view view() const& { return {data_, size_}; }
+    std::string_view view() const&& = delete;
+    [[nodiscard]] const uint8_t* bytes() const& { return reinterpret_cast<const uint8_t*>(data_); }
+    const uint8_t* bytes() const&& = delete;
 
     // The bytes from `offset` on (clamped), sharing the same storage.
-    SharedBytes slice(size_t offset) const;
-    SharedBytes slice(size_t offset, size_t length) const;
+    [[nodiscard]] SharedBytes slice(size_t offset) const;
+    [[nodiscard]] SharedBytes slice(size_t offset, size_t length) const;
     // Whether two views share one storage (used to check that no copy was made).
     bool sharesStorageWith(const SharedBytes& other) const { return owner_ && owner_ == other.owner_; }
 
@@ -67,7 +71,7 @@ private:
 // notRegularFileError for any other item that is not a regular file (a FIFO is refused
 // without blocking), EFBIG when the file holds `sizeLimit` bytes or more.
 inline constexpr int notRegularFileError = -1;
-bool readWholeFile(const std::string& path, SharedBytes& out, int& error,
+[[nodiscard]] bool readWholeFile(const std::string& path, SharedBytes& out, int& error,
                    uint64_t sizeLimit = UINT64_MAX);
 
 } // namespace zarvel

@@ -2,9 +2,12 @@
 // It carries no message text: callers word it for the user.
 #pragma once
 
+#include "core/CellPosition.h"
 #include "core/TextEncoding.h"
 
+#include <cstdint>
 #include <exception>
+#include <optional>
 #include <variant>
 
 namespace zarvel {
@@ -15,7 +18,22 @@ struct CSVError : std::exception {
         bool operator==(const Undecodable&) const = default;
     };
     struct Unrepresentable {
+        // Why the table cannot be written in the format.
+        enum class Reason : uint8_t {
+            // A character has no code in the encoding.
+            character,
+            // The cell holds the delimiter, a line break, or text that would read back as
+            // something else (a sep= line, a byte order mark, a vanished empty last row),
+            // and the format has no quote character that could protect it.
+            needsQuote,
+            // The cell holds the backslash while the backslash is both quote and escape:
+            // there is no way to spell it.
+            noEscape,
+        };
         TextEncoding encoding;
+        Reason reason = Reason::character;
+        // The first cell that cannot be written (stored row, column); absent for characters.
+        std::optional<CellPosition> cell;
         bool operator==(const Unrepresentable&) const = default;
     };
     struct NotText {
@@ -30,7 +48,10 @@ struct CSVError : std::exception {
 
     explicit CSVError(Case c) : value(c) {}
     static CSVError undecodable(TextEncoding e) { return CSVError(Undecodable{e}); }
-    static CSVError unrepresentable(TextEncoding e) { return CSVError(Unrepresentable{e}); }
+    static CSVError unrepresentable(TextEncoding e) { return CSVError(Unrepresentable{e, Unrepresentable::Reason::character, std::nullopt}); }
+    static CSVError unrepresentable(TextEncoding e, Unrepresentable::Reason reason, CellPosition cell) {
+        return CSVError(Unrepresentable{e, reason, cell});
+    }
     static CSVError notText() { return CSVError(NotText{}); }
     static CSVError fileTooLarge() { return CSVError(FileTooLarge{}); }
 

@@ -6,22 +6,66 @@
 #include "core/TextEncoding.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace zarvel::CSVReader {
+
+namespace {
+
+// Names up to maxTextProblemRows rows that hold a problem of the text itself. `next(from)`
+// gives the offset of the next such byte at or after `from`, npos when there is none.
+template <typename Next>
+void warnTextProblemRows(const FieldIndex& index, size_t contentStart, ReadWarning::Kind kind, Next&& next,
+                         std::vector<ReadWarning>& out) {
+    const auto& ends = index.rowContentEnds;
+    size_t found = 0;
+    for (size_t offset = next(contentStart); offset != std::string_view::npos && found < maxTextProblemRows;) {
+        const auto row = std::upper_bound(ends.begin(), ends.end(), offset) - ends.begin();
+        if (static_cast<size_t>(row) >= ends.size()) break;
+        out.push_back({kind, row});
+        ++found;
+        offset = next(static_cast<size_t>(ends[static_cast<size_t>(row)]));
+    }
+}
+
+// The quote warnings come first in the report's count, but never crowd out the text
+// problems, which are fewer and say what saving will change.
+std::vector<ReadWarning> mergedWarnings(std::vector<ReadWarning> quoting, std::vector<ReadWarning> text) {
+    if (text.empty()) return quoting;
+    if (quoting.size() + text.size() > maxReadWarnings) quoting.resize(maxReadWarnings - text.size());
+    quoting.insert(quoting.end(), text.begin(), text.end());
+    std::stable_sort(quoting.begin(), quoting.end(), [](const ReadWarning& a, const ReadWarning& b) { return a.row < b.row; });
+    return quoting;
+}
+
+} // namespace
 
 ReadResult read(const SharedBytes& data, const ReadOptions& options) {
     if (data.size() >= sizeLimit) throw CSVError::fileTooLarge();
 
     EncodingGuess encoding;
+    std::optional<UTF8::Inspection> inspection;
     if (options.encoding) {
         encoding.encoding = *options.encoding;
         encoding.hasBOM = supportsBOM(*options.encoding) && hasPrefix(data.view(), bom(*options.encoding));
     } else {
-        encoding = detectEncoding(data.view());
+        UTF8::Inspection found;
+        encoding = detectEncoding(data.view(), &found);
+        if (encoding.encoding == TextEncoding::utf8 && !encoding.hasBOM) inspection = found;
     }
 
     const SharedBytes text = decodeToUTF8(data, encoding.encoding, encoding.hasBOM);
     if (text.size() >= sizeLimit) throw CSVError::fileTooLarge();
+    // Other encodings were decoded strictly, so only UTF-8 can hold ill-formed bytes.
+    if (!inspection) {
+        if (encoding.encoding == TextEncoding::utf8) {
+            inspection = UTF8::inspect(text.view());
+        } else {
+            inspection.emplace();
+            if (const void* nul = std::memchr(text.data(), 0, text.size()))
+                inspection->firstNul = static_cast<size_t>(static_cast<const char*>(nul) - text.data());
+        }
+    }
 
     const DialectGuess guess = DialectDetector::detectDialect(text.view(), options.dialect, options.recognizesSepLine);
 
@@ -67,8 +111,26 @@ ReadResult read(const SharedBytes& data, const ReadOptions& options) {
     result.table.setHeaderDetected(hasHeader);
     format.hasHeader = hasHeader;
 
+    std::vector<ReadWarning> textProblems;
+    const std::string_view view = text.view();
+    const auto start = static_cast<size_t>(guess.contentStart);
+    if (!inspection->valid()) {
+        warnTextProblemRows(result.table.index(), start, ReadWarning::Kind::invalidUTF8, [&](size_t from) {
+            if (from >= view.size()) return std::string_view::npos;
+            const size_t at = UTF8::inspect(view.substr(from)).firstInvalid;
+            return at == std::string_view::npos ? at : from + at;
+        }, textProblems);
+    }
+    // A NUL after the first ill-formed byte was not looked for: look again from there.
+    if (inspection->firstNul != std::string_view::npos || !inspection->valid()) {
+        warnTextProblemRows(result.table.index(), start, ReadWarning::Kind::nulByte, [&](size_t from) {
+            if (from >= view.size()) return std::string_view::npos;
+            return view.find('\0', from);
+        }, textProblems);
+    }
+
     result.report.format = format;
-    result.report.warnings = std::move(scanned.warnings);
+    result.report.warnings = mergedWarnings(std::move(scanned.warnings), std::move(textProblems));
     result.report.raggedRowCount = ragged;
     result.report.confidence = result.table.rowCount() > 0 ? std::min(guess.confidence, 1.0) : 1.0;
     return result;

@@ -85,38 +85,25 @@ std::string displaySourceField(std::string_view field, const CSVDialect& dialect
     }
     std::string buffer;
     buffer.reserve(3 * part.size() + 3);
-    size_t begin = 0, end = part.size();
-    if (quoted) {
-        begin = part.empty() ? 0 : 1;
-        // A truncated field has lost its closing quote, so nothing is dropped at its end.
-        if (!truncated) end = part.size() - 1;
-        if (begin > end) begin = end;
-    }
-    const char Q = quoted ? static_cast<char>(*dialect.quote) : 0;
-    const bool backslash = dialect.escape == CSVDialect::Escape::backslash;
-    for (size_t i = begin; i < end; ++i) {
-        const char c = part[i];
-        if (quoted && c == Q) {
-            if (!backslash && i + 1 < end && part[i + 1] == Q) {
-                buffer.push_back(Q);
-                ++i;
-            }
-            continue;
-        }
-        if (quoted && backslash && c == '\\' && i + 1 < end) {
-            buffer.push_back(part[++i]);
-            continue;
-        }
-        if (c == '\t') {
+    // Tabs and line breaks made visible; a CR LF pair is one line break.
+    bool afterCR = false;
+    auto show = [&](char c) {
+        const bool pairedLF = afterCR && c == '\n';
+        afterCR = c == '\r';
+        if (pairedLF) return;
+        if (c == '\t')
             buffer.push_back(' ');
-        } else if (c == '\n') {
+        else if (c == '\n' || c == '\r')
             buffer.append(returnSymbol);
-        } else if (c == '\r') {
-            buffer.append(returnSymbol);
-            if (i + 1 < end && part[i + 1] == '\n') ++i;
-        } else {
+        else
             buffer.push_back(c);
-        }
+    };
+    if (!quoted) {
+        for (char c : part) show(c);
+    } else {
+        // A truncated field has lost its closing quote, so nothing is dropped at its end.
+        const size_t end = truncated ? part.size() : part.size() - 1;
+        FieldIndexer::unquote(part.substr(std::min<size_t>(1, end), end - std::min<size_t>(1, end)), dialect, show);
     }
     if (truncated) buffer.append(ellipsis);
     if (UTF8::isValid(buffer)) return buffer;
@@ -159,12 +146,12 @@ CSVTable::CSVTable(StringRows rows, const FileFormat& format)
     editedRows_ = CopyOnWrite<std::vector<CopyOnWrite<StringRow>>>(std::move(edited));
 }
 
-std::string_view CSVTable::sourceRowBytes(uint32_t sourceRow) const {
+std::string_view CSVTable::sourceRowBytes(uint32_t sourceRow) const& {
     const auto [start, end] = index_->rowRange(sourceRow);
     return source_.view().substr(start, end - start);
 }
 
-std::string_view CSVTable::sourceFieldBytes(uint32_t sourceRow, int64_t field) const {
+std::string_view CSVTable::sourceFieldBytes(uint32_t sourceRow, int64_t field) const& {
     if (field < 0 || field >= index_->fieldCount(sourceRow)) return {};
     const auto [start, end] = index_->fieldRange(sourceRow, field);
     return source_.view().substr(start, end - start);

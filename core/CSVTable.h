@@ -75,35 +75,44 @@ public:
     int64_t revision() const { return revision_; }
 
     // Reads.
-    std::string value(int64_t row, int64_t column) const;
-    StringRow values(int64_t row) const;
-    StringRows allRows() const;
+    [[nodiscard]] std::string value(int64_t row, int64_t column) const;
+    [[nodiscard]] StringRow values(int64_t row) const;
+    [[nodiscard]] StringRows allRows() const;
     // Single-line texts for drawing: tab as a space, line breaks as U+23CE, cut to
     // `maxBytes` with "…" appended when something was left out.
-    StringRows displayValues(IndexRange rows, IndexRange columns, size_t maxBytes) const;
-    std::string columnTitle(int64_t column) const;
+    [[nodiscard]] StringRows displayValues(IndexRange rows, IndexRange columns, size_t maxBytes) const;
+    [[nodiscard]] std::string columnTitle(int64_t column) const;
     // "A", "Z", "AA", …; empty for a negative n.
     static std::string columnLetters(int64_t n);
-    bool columnsMatchSource() const;
+    [[nodiscard]] bool columnsMatchSource() const;
 
     // The editedRows entry of a stored row, copying the row out on first use.
     uint32_t materializeRow(int64_t row);
     // Changes the table and returns the exact inverse edit. Raises `revision`.
     TableEdit apply(const TableEdit& edit);
 
-    // Storage, for the writer, the search and the edits.
-    const SharedBytes& source() const { return source_; }
-    const FieldIndex& index() const { return *index_; }
+    // Storage, for the writer, the search and the edits. These are views into the table:
+    // not offered on a temporary table, whose storage may die with it.
+    const SharedBytes& source() const& { return source_; }
+    const SharedBytes& source() const&& = delete;
+    const FieldIndex& index() const& { return *index_; }
+    const FieldIndex& index() const&& = delete;
     const CSVDialect& sourceDialect() const { return sourceDialect_; }
-    const std::vector<RowRef>& rows() const { return *rows_; }
-    const RowRef& rowRef(int64_t row) const { return (*rows_)[row]; }
-    const std::vector<int32_t>& columnMap() const { return *columnMap_; }
+    const std::vector<RowRef>& rows() const& { return *rows_; }
+    const std::vector<RowRef>& rows() const&& = delete;
+    const RowRef& rowRef(int64_t row) const& { return (*rows_)[row]; }
+    const RowRef& rowRef(int64_t row) const&& = delete;
+    const std::vector<int32_t>& columnMap() const& { return *columnMap_; }
+    const std::vector<int32_t>& columnMap() const&& = delete;
     size_t editedRowCount() const { return editedRows_->size(); }
-    const StringRow& editedRow(size_t entry) const { return *(*editedRows_)[entry]; }
+    const StringRow& editedRow(size_t entry) const& { return *(*editedRows_)[entry]; }
+    const StringRow& editedRow(size_t entry) const&& = delete;
     // The bytes of a source row from its first field to its content end.
-    std::string_view sourceRowBytes(uint32_t sourceRow) const;
+    [[nodiscard]] std::string_view sourceRowBytes(uint32_t sourceRow) const&;
+    std::string_view sourceRowBytes(uint32_t sourceRow) const&& = delete;
     // The bytes of source field `field` of a source row; empty view when it has none.
-    std::string_view sourceFieldBytes(uint32_t sourceRow, int64_t field) const;
+    [[nodiscard]] std::string_view sourceFieldBytes(uint32_t sourceRow, int64_t field) const&;
+    std::string_view sourceFieldBytes(uint32_t sourceRow, int64_t field) const&& = delete;
 
     // Used by the reader before it hands the table out; not an edit.
     void setHeaderDetected(bool hasHeader) { format_.hasHeader = hasHeader; }

@@ -1,21 +1,18 @@
 #include "core/CSVWriter.h"
 
+#include "core/CSVError.h"
 #include "core/DialectDetector.h"
 #include "core/FieldIndexer.h"
 #include "core/TextEncoding.h"
 #include "core/UTF8.h"
 
-#include <cstring>
-
 namespace zarvel::CSVWriter {
 
 namespace {
 
-bool startsWithByteOrderMark(std::string_view s) { return s.substr(0, 3) == "\xEF\xBB\xBF"; }
+using Reason = CSVError::Unrepresentable::Reason;
 
-// A first cell starting with U+FEFF would read back as a byte order mark; quoting it
-// keeps the cell. (A first row spelling a sep= line is handled once the output exists.)
-bool firstFieldNeedsQuotes(std::string_view value) { return startsWithByteOrderMark(value); }
+constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 
 void appendQuoted(std::string_view value, const CSVDialect& dialect, std::string& out) {
     const char Q = static_cast<char>(*dialect.quote);
@@ -32,6 +29,239 @@ void appendQuoted(std::string_view value, const CSVDialect& dialect, std::string
     out.push_back(Q);
 }
 
+// Why `value` cannot be written as a field of `dialect`, if it cannot.
+std::optional<Reason> unrepresentableReason(std::string_view value, const CSVDialect& dialect) {
+    if (!dialect.quote) {
+        const char D = static_cast<char>(dialect.delimiter);
+        for (char c : value)
+            if (c == D || c == '\n' || c == '\r') return Reason::needsQuote;
+        return std::nullopt;
+    }
+    // The backslash as quote and escape at once: it would have to escape itself, and
+    // closes the field instead.
+    if (*dialect.quote == Byte::backslash && dialect.escape == CSVDialect::Escape::backslash &&
+        value.find('\\') != std::string_view::npos)
+        return Reason::noEscape;
+    return std::nullopt;
+}
+
+// How one stored row reaches the output.
+enum class RowPath {
+    rawRow,    // the source bytes of the whole row, unchanged
+    rawFields, // the source bytes of each displayed column's field, unchanged
+    requoted,  // the source fields' values, quoted afresh for the output dialect
+    values,    // an edited row's strings
+};
+
+// Writes the rows of one table in one format into a UTF-8 buffer. The decision how
+// each row is written is made in one place (pathFor), and so is the rule for the first
+// row (fixFirstRow).
+class RowEmitter {
+public:
+    RowEmitter(const CSVTable& table, const FileFormat& format, std::string& out)
+        : table_(table), format_(format), dialect_(format.dialect), ending_(lineEndingBytes(format.lineEnding)),
+          source_(table.source().view()), index_(table.index()), rows_(table.rows()), columnMap_(table.columnMap()),
+          out_(out) {
+        rawCopy_ = dialect_ == table.sourceDialect() && format.quoting == FileFormat::Quoting::minimal;
+        identityColumns_ = table.columnsMatchSource();
+        tailStart_ = untouchedTailStart();
+    }
+
+    void emitAll() {
+        out_.reserve(source_.size() + rows_.size() * ending_.size() + 64);
+        if (format_.hasSepLine) {
+            out_.append("sep=");
+            out_.push_back(static_cast<char>(dialect_.delimiter));
+            out_.append(ending_);
+        }
+        const size_t bodyStart = out_.size();
+        size_t firstRowEnd = bodyStart;
+        size_t lastRowStart = bodyStart;
+        for (size_t i = 0; i < rows_.size(); ++i) {
+            if (i > 0) {
+                if (const size_t last = rawRunEnd(i); last != i - 1) {
+                    lastRowStart = appendRawRun(i - 1, last);
+                    i = last;
+                    continue;
+                }
+                out_.append(ending_);
+            }
+            lastRowStart = out_.size();
+            emitRow(i, pathFor(i));
+            if (i == 0) firstRowEnd = out_.size();
+        }
+        if (rows_.empty()) return;
+        if (out_.size() == lastRowStart && !format_.hasTrailingNewline) {
+            // An empty last row with nothing after it would vanish on reading; two
+            // quotes keep it.
+            if (!dialect_.quote) fail(Reason::needsQuote, {static_cast<int64_t>(rows_.size()) - 1, 0});
+            out_.push_back(static_cast<char>(*dialect_.quote));
+            out_.push_back(static_cast<char>(*dialect_.quote));
+        }
+        if (format_.hasTrailingNewline) out_.append(ending_);
+        fixFirstRow(bodyStart, std::min(firstRowEnd, out_.size()));
+    }
+
+private:
+    [[noreturn]] void fail(Reason reason, CellPosition cell) const {
+        throw CSVError::unrepresentable(format_.encoding, reason, cell);
+    }
+
+    bool hasUnclosedQuote(size_t i) const { return index_.hasUnclosedQuote(rows_[i].number()); }
+
+    // Table rows from here to the end are the source's last rows in their order,
+    // unedited: a row there is followed by what followed it when it was read.
+    size_t untouchedTailStart() const {
+        const size_t n = rows_.size();
+        if (!rawCopy_ || !identityColumns_ || index_.unclosedQuoteRows.empty() || n == 0) return n;
+        const auto sourceRows = static_cast<uint32_t>(index_.rowCount());
+        size_t i = n;
+        uint32_t expected = sourceRows;
+        while (i > 0 && expected > 0 && rows_[i - 1].isOriginal() && rows_[i - 1].number() == expected - 1) {
+            --i;
+            --expected;
+        }
+        if (i == n) return n;
+        // An empty last row written without its line ending becomes two quotes, which an
+        // unclosed quote before it would take for its closing one.
+        const auto [start, end] = index_.rowRange(sourceRows - 1);
+        if (start == end && !format_.hasTrailingNewline) return n;
+        return i;
+    }
+
+    RowPath pathFor(size_t i) const {
+        const RowRef& ref = rows_[i];
+        if (ref.isEdited()) return RowPath::values;
+        if (!rawCopy_) return RowPath::requoted;
+        // A row with an unclosed quote keeps its bytes only where nothing after it changed.
+        if (hasUnclosedQuote(i) && (!identityColumns_ || i < tailStart_)) return RowPath::requoted;
+        return identityColumns_ ? RowPath::rawRow : RowPath::rawFields;
+    }
+
+    // Whether source row r and r + 1 are separated by exactly the output line ending.
+    bool joinedBySameEnding(uint32_t r) const {
+        const uint32_t gapStart = index_.rowContentEnds[r];
+        const uint32_t gapEnd = index_.fieldStarts[index_.rowFirstField[r + 1]];
+        return source_.substr(gapStart, gapEnd - gapStart) == ending_;
+    }
+
+    // PERF: consecutive source rows already joined by the output line ending are copied
+    // as one range. Returns the last row of the run that continues row i - 1 through
+    // row i and on, or i - 1 when row i does not continue it.
+    size_t rawRunEnd(size_t i) const {
+        if (!identityColumns_ || !rawCopy_ || pathFor(i - 1) != RowPath::rawRow) return i - 1;
+        size_t j = i - 1;
+        while (j + 1 < rows_.size() && pathFor(j + 1) == RowPath::rawRow &&
+               rows_[j].number() + 1 == rows_[j + 1].number() && joinedBySameEnding(rows_[j].number()))
+            ++j;
+        return j;
+    }
+
+    // Appends the bytes from the end of row `from` to the end of row `to`; returns where
+    // row `to` starts in the output.
+    size_t appendRawRun(size_t from, size_t to) {
+        const uint32_t begin = index_.rowContentEnds[rows_[from].number()];
+        const uint32_t lastStart = index_.rowRange(rows_[to].number()).first;
+        const size_t lastRowStart = out_.size() + (lastStart - begin);
+        out_.append(source_.substr(begin, index_.rowContentEnds[rows_[to].number()] - begin));
+        return lastRowStart;
+    }
+
+    void appendField(std::string_view value, CellPosition cell) {
+        if (const auto reason = unrepresentableReason(value, dialect_)) fail(*reason, cell);
+        CSVWriter::appendField(value, dialect_, format_.quoting, out_);
+    }
+
+    void emitRow(size_t i, RowPath path) {
+        const auto row = static_cast<int64_t>(i);
+        const uint32_t n = rows_[i].number();
+        const char D = static_cast<char>(dialect_.delimiter);
+        switch (path) {
+        case RowPath::values: {
+            const StringRow& values = table_.editedRow(n);
+            for (size_t c = 0; c < values.size(); ++c) {
+                if (c) out_.push_back(D);
+                appendField(values[c], {row, static_cast<int64_t>(c)});
+            }
+            return;
+        }
+        case RowPath::rawRow: out_.append(table_.sourceRowBytes(n)); return;
+        case RowPath::rawFields:
+            for (size_t c = 0; c < columnMap_.size(); ++c) {
+                if (c) out_.push_back(D);
+                if (columnMap_[c] >= 0) out_.append(table_.sourceFieldBytes(n, columnMap_[c]));
+            }
+            return;
+        case RowPath::requoted:
+            // PERF: each field is decoded into one reused buffer and written from there,
+            // without building the row's strings.
+            for (size_t c = 0; c < columnMap_.size(); ++c) {
+                if (c) out_.push_back(D);
+                const CellPosition cell{row, static_cast<int64_t>(c)};
+                if (columnMap_[c] < 0) {
+                    appendField({}, cell);
+                    continue;
+                }
+                const std::string_view bytes = table_.sourceFieldBytes(n, columnMap_[c]);
+                if (!FieldIndexer::isQuotedField(bytes, table_.sourceDialect()) && UTF8::isValid(bytes)) {
+                    appendField(bytes, cell);
+                    continue;
+                }
+                scratch_.clear();
+                FieldIndexer::appendFieldValue(scratch_, bytes, table_.sourceDialect());
+                appendField(scratch_, cell);
+            }
+            return;
+        }
+    }
+
+    // Whether the first row, as it stands in the output, would read back as something
+    // other than a row: a sep= line the format does not have, or a byte order mark.
+    bool firstRowReadsAsOther(size_t bodyStart) const {
+        if (format_.hasSepLine) return false;
+        const std::string_view body = std::string_view(out_).substr(bodyStart);
+        if (const auto sep = DialectDetector::parseSepLine(body))
+            if (DialectDetector::namesUsableDelimiter(*sep, dialect_.quote)) return true;
+        // A mark the format writes itself goes first, and the cell's own stays a character.
+        return body.starts_with(byteOrderMark) && !(format_.hasBOM && supportsBOM(format_.encoding));
+    }
+
+    // The first row is written again with its first field quoted when its bytes would
+    // read back as something else; a format without a quote cannot do that.
+    void fixFirstRow(size_t bodyStart, size_t firstRowEnd) {
+        if (!firstRowReadsAsOther(bodyStart)) return;
+        if (!dialect_.quote) fail(Reason::needsQuote, {0, 0});
+        StringRow values = table_.values(0);
+        // A raw-copied short row stays short.
+        if (pathFor(0) == RowPath::rawRow) values.resize(static_cast<size_t>(index_.fieldCount(rows_[0].number())));
+        if (values.empty()) values.emplace_back();
+        std::string row;
+        appendQuoted(values[0], dialect_, row);
+        for (size_t c = 1; c < values.size(); ++c) {
+            if (const auto reason = unrepresentableReason(values[c], dialect_)) fail(*reason, {0, static_cast<int64_t>(c)});
+            row.push_back(static_cast<char>(dialect_.delimiter));
+            CSVWriter::appendField(values[c], dialect_, format_.quoting, row);
+        }
+        out_.replace(bodyStart, firstRowEnd - bodyStart, row);
+        // A quote that is itself a letter of «sep» can still spell one.
+        if (firstRowReadsAsOther(bodyStart)) fail(Reason::needsQuote, {0, 0});
+    }
+
+    const CSVTable& table_;
+    const FileFormat& format_;
+    const CSVDialect& dialect_;
+    const std::string_view ending_;
+    const std::string_view source_;
+    const FieldIndex& index_;
+    const std::vector<RowRef>& rows_;
+    const std::vector<int32_t>& columnMap_;
+    std::string& out_;
+    std::string scratch_;
+    bool rawCopy_ = false;
+    bool identityColumns_ = false;
+    size_t tailStart_ = 0;
+};
+
 } // namespace
 
 bool needsQuotes(std::string_view value, const CSVDialect& dialect) {
@@ -45,11 +275,7 @@ bool needsQuotes(std::string_view value, const CSVDialect& dialect) {
 }
 
 void appendField(std::string_view value, const CSVDialect& dialect, FileFormat::Quoting quoting, std::string& out) {
-    if (!dialect.quote) {
-        out.append(value);
-        return;
-    }
-    if (quoting == FileFormat::Quoting::minimal && !needsQuotes(value, dialect)) {
+    if (!dialect.quote || (quoting == FileFormat::Quoting::minimal && !needsQuotes(value, dialect))) {
         out.append(value);
         return;
     }
@@ -64,149 +290,8 @@ void appendRow(const StringRow& values, const CSVDialect& dialect, FileFormat::Q
 }
 
 std::string write(const CSVTable& table, const FileFormat& format) {
-    const std::string_view ending = lineEndingBytes(format.lineEnding);
-    const CSVDialect& dialect = format.dialect;
-    const std::string_view source = table.source().view();
-    const FieldIndex& index = table.index();
-    const auto& rows = table.rows();
-    const auto& columnMap = table.columnMap();
-
     std::string out;
-    out.reserve(source.size() + rows.size() * ending.size() + 64);
-
-    const bool rawCopy = format.dialect == table.sourceDialect() && format.quoting == FileFormat::Quoting::minimal;
-    const bool identityColumns = table.columnsMatchSource();
-
-    if (format.hasSepLine) {
-        out.append("sep=");
-        out.push_back(static_cast<char>(dialect.delimiter));
-        out.append(ending);
-    }
-
-    // The first field is checked separately (see firstFieldNeedsQuotes); every row but
-    // the first is written by the plain rules.
-    auto appendFirstRow = [&](const StringRow& values) {
-        if (!values.empty() && dialect.quote && firstFieldNeedsQuotes(values[0])) {
-            appendQuoted(values[0], dialect, out);
-            for (size_t i = 1; i < values.size(); ++i) {
-                out.push_back(static_cast<char>(dialect.delimiter));
-                appendField(values[i], dialect, format.quoting, out);
-            }
-        } else {
-            appendRow(values, dialect, format.quoting, out);
-        }
-    };
-
-    // A raw first field that would read back as a byte order mark.
-    auto rawFirstRowNeedsQuotes = [&](uint32_t r) {
-        if (!dialect.quote || columnMap.empty() || columnMap[0] < 0) return false;
-        return firstFieldNeedsQuotes(table.sourceFieldBytes(r, columnMap[0]));
-    };
-    // Whether the bytes between source row r and r + 1 are exactly the output line ending.
-    auto joinedBySameEnding = [&](uint32_t r) {
-        const uint32_t gapStart = index.rowContentEnds[r];
-        const uint32_t gapEnd = index.fieldStarts[index.rowFirstField[r + 1]];
-        return source.substr(gapStart, gapEnd - gapStart) == ending;
-    };
-    const bool runsPossible = rawCopy && identityColumns;
-
-    std::string scratch;
-    size_t lastRowStart = out.size();
-    size_t firstRowEnd = std::string::npos;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const RowRef& ref = rows[i];
-        if (i > 0) {
-            if (firstRowEnd == std::string::npos) firstRowEnd = out.size();
-            // PERF: consecutive source rows already joined by the output line ending are
-            // copied as one range rather than row by row.
-            if (runsPossible && ref.isOriginal() && rows[i - 1].isOriginal() &&
-                rows[i - 1].number() + 1 == ref.number() && joinedBySameEnding(rows[i - 1].number())) {
-                size_t j = i;
-                while (j + 1 < rows.size() && rows[j + 1].isOriginal() && rows[j + 1].number() == rows[j].number() + 1 &&
-                       joinedBySameEnding(rows[j].number()))
-                    ++j;
-                const uint32_t from = index.rowContentEnds[rows[i - 1].number()];
-                const uint32_t lastStart = index.fieldStarts[index.rowFirstField[rows[j].number()]];
-                lastRowStart = out.size() + (lastStart - from);
-                out.append(source.substr(from, index.rowContentEnds[rows[j].number()] - from));
-                i = j;
-                continue;
-            }
-            out.append(ending);
-        }
-        lastRowStart = out.size();
-        const bool first = i == 0;
-        auto emit = [&](const StringRow& values) {
-            first ? appendFirstRow(values) : appendRow(values, dialect, format.quoting, out);
-        };
-        if (ref.isEdited()) {
-            emit(table.editedRow(ref.number()));
-            continue;
-        }
-        if (first && (!rawCopy || rawFirstRowNeedsQuotes(ref.number()))) {
-            emit(table.values(0));
-            continue;
-        }
-        if (!rawCopy) {
-            // PERF: each field is decoded into one reused buffer and written from there,
-            // without building the row's strings.
-            const uint32_t r = ref.number();
-            for (size_t c = 0; c < columnMap.size(); ++c) {
-                if (c) out.push_back(static_cast<char>(dialect.delimiter));
-                if (columnMap[c] < 0) {
-                    if (format.quoting == FileFormat::Quoting::all) appendField({}, dialect, format.quoting, out);
-                    continue;
-                }
-                const std::string_view bytes = table.sourceFieldBytes(r, columnMap[c]);
-                if (!FieldIndexer::isQuotedField(bytes, table.sourceDialect()) && UTF8::isValid(bytes)) {
-                    appendField(bytes, dialect, format.quoting, out);
-                    continue;
-                }
-                scratch.clear();
-                FieldIndexer::appendFieldValue(scratch, bytes, table.sourceDialect());
-                appendField(scratch, dialect, format.quoting, out);
-            }
-            continue;
-        }
-        const uint32_t r = ref.number();
-        if (identityColumns) {
-            out.append(table.sourceRowBytes(r));
-            continue;
-        }
-        for (size_t c = 0; c < columnMap.size(); ++c) {
-            if (c) out.push_back(static_cast<char>(dialect.delimiter));
-            if (columnMap[c] >= 0) out.append(table.sourceFieldBytes(r, columnMap[c]));
-        }
-    }
-
-    if (firstRowEnd == std::string::npos) firstRowEnd = out.size();
-
-    if (!rows.empty()) {
-        if (out.size() == lastRowStart && dialect.quote && !format.hasTrailingNewline) {
-            out.push_back(static_cast<char>(*dialect.quote));
-            out.push_back(static_cast<char>(*dialect.quote));
-        }
-        if (format.hasTrailingNewline) out.append(ending);
-    }
-
-    // A whole first row can spell a sep= line too: fields joined by the delimiter («sep=»
-    // and an empty field with delimiter «;», «sep» and «;» with delimiter «=»), or «sep=»
-    // followed by a line ending. Its first field quoted, it cannot.
-    if (!format.hasSepLine && dialect.quote && !rows.empty() && DialectDetector::parseSepLine(out)) {
-        StringRow values = rows[0].isEdited() ? table.editedRow(rows[0].number()) : table.values(0);
-        // A raw-copied short row stays short.
-        if (rows[0].isOriginal() && rawCopy && identityColumns)
-            values.resize(static_cast<size_t>(index.fieldCount(rows[0].number())));
-        if (!values.empty()) {
-            std::string row;
-            appendQuoted(values[0], dialect, row);
-            for (size_t i = 1; i < values.size(); ++i) {
-                row.push_back(static_cast<char>(dialect.delimiter));
-                appendField(values[i], dialect, format.quoting, row);
-            }
-            out.replace(0, firstRowEnd, row);
-        }
-    }
+    RowEmitter(table, format, out).emitAll();
     return encodeFromUTF8(std::move(out), format.encoding, format.hasBOM);
 }
 

@@ -1,12 +1,17 @@
 // CSVWriter: a table becomes the bytes of a file in a given format.
 //
-// When the output dialect is the table's source dialect and quoting is minimal, every
-// untouched row is copied from the source bytes unchanged (its quoting, spacing and
-// escapes kept), so an opened and saved file is byte-identical apart from normalised
-// line endings. Every other row is quoted and escaped afresh.
+// What is written always reads back, in the output format, as exactly the table's
+// cells. When the output dialect is the table's source dialect and quoting is minimal,
+// every untouched row is copied from the source bytes unchanged (its quoting, spacing
+// and escapes kept), so an opened and saved file is byte-identical apart from
+// normalised line endings. A row holding an unclosed quote is copied only while every
+// row after it is still the file's own; once they change it is quoted afresh, since a
+// quote written after it would close it. Every other row is quoted and escaped afresh.
 //
-// The only error is CSVError unrepresentable(encoding) from the final encoding step;
-// nothing is produced then.
+// The only error is CSVError unrepresentable: a character the encoding cannot hold, or
+// a cell the format cannot spell (the delimiter or a line break without a quote
+// character, and the like; the error names the first such cell). Nothing is produced
+// then.
 #pragma once
 
 #include "core/CSVTable.h"
@@ -17,10 +22,11 @@
 
 namespace zarvel::CSVWriter {
 
-std::string write(const CSVTable& table, const FileFormat& format);
+[[nodiscard]] std::string write(const CSVTable& table, const FileFormat& format);
 
+// Field rules alone: a value a dialect without a quote cannot hold is appended as it is.
 void appendRow(const StringRow& values, const CSVDialect& dialect, FileFormat::Quoting quoting, std::string& output);
 void appendField(std::string_view value, const CSVDialect& dialect, FileFormat::Quoting quoting, std::string& output);
-bool needsQuotes(std::string_view value, const CSVDialect& dialect);
+[[nodiscard]] bool needsQuotes(std::string_view value, const CSVDialect& dialect);
 
 } // namespace zarvel::CSVWriter

@@ -24,12 +24,15 @@ std::optional<SepLine> parseSepLine(std::string_view text) {
     auto is = [&](size_t i, char lower) { return text[i] == lower || text[i] == lower - 32; };
     if (!is(0, 's') || !is(1, 'e') || !is(2, 'p') || text[3] != '=') return std::nullopt;
     const auto delimiter = static_cast<uint8_t>(text[4]);
-    if (delimiter >= 0x80) return std::nullopt;
+    // A line break cannot delimit: «sep=» before a line ending is data.
+    if (delimiter >= 0x80 || delimiter == Byte::lineFeed || delimiter == Byte::carriageReturn) return std::nullopt;
     if (text.size() == 5) return SepLine{delimiter, 5};
     if (text[5] == '\n') return SepLine{delimiter, 6};
     if (text[5] == '\r') return SepLine{delimiter, text.size() > 6 && text[6] == '\n' ? 7 : 6};
     return std::nullopt;
 }
+
+bool namesUsableDelimiter(const SepLine& line, std::optional<uint8_t> quote) { return line.delimiter != quote; }
 
 uint8_t detectQuote(std::string_view sample) {
     int64_t doubles = 0, singles = 0;
@@ -78,7 +81,20 @@ double scoreRows(const FieldIndex& index, bool sampleTruncated) {
 DialectGuess detectDialect(std::string_view text, const std::optional<CSVDialect>& forcedDialect,
                            bool recognizesSepLine) {
     DialectGuess guess;
-    const std::optional<SepLine> sepLine = recognizesSepLine ? parseSepLine(text) : std::nullopt;
+    std::optional<SepLine> sepLine = recognizesSepLine ? parseSepLine(text) : std::nullopt;
+    // A sep= line naming the quote character cannot be meant: the byte would both
+    // delimit and quote. Such a first line is data, and the quote stays the one that
+    // made it so (the writer decides by the same rule).
+    std::optional<uint8_t> quoteNamedBySepLine;
+    if (sepLine) {
+        const std::optional<uint8_t> quote =
+            forcedDialect ? forcedDialect->quote
+                          : std::optional<uint8_t>(detectQuote(text.substr(static_cast<size_t>(sepLine->contentStart), sampleSize)));
+        if (!namesUsableDelimiter(*sepLine, quote)) {
+            quoteNamedBySepLine = quote;
+            sepLine.reset();
+        }
+    }
     const bool sep = sepLine.has_value();
     const uint8_t sepDelimiter = sep ? sepLine->delimiter : 0;
     guess.hasSepLine = sep;
@@ -93,7 +109,7 @@ DialectGuess detectDialect(std::string_view text, const std::optional<CSVDialect
         chosen = FieldIndexer::scan(sample, 0, guess.dialect, sampleRowLimit);
         guess.confidence = 1.0;
     } else {
-        const uint8_t quote = detectQuote(sample);
+        const uint8_t quote = quoteNamedBySepLine ? *quoteNamedBySepLine : detectQuote(sample);
         const CSVDialect::Escape escape = detectEscape(sample, quote);
         chosen = FieldIndexer::scan(sample, 0, CSVDialect::comma(), sampleRowLimit);
         guess.dialect = CSVDialect::comma();

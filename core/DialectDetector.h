@@ -34,7 +34,12 @@ struct SepLine {
     int64_t contentStart;
     bool operator==(const SepLine&) const = default;
 };
-std::optional<SepLine> parseSepLine(std::string_view text);
+// A first line «sep=X» followed by a line ending or the end of the text, X being an
+// ASCII byte other than a line break; the letters in either case.
+[[nodiscard]] std::optional<SepLine> parseSepLine(std::string_view text);
+// Whether the line is a sep= line for a dialect with this quote: one naming the quote
+// character is data.
+[[nodiscard]] bool namesUsableDelimiter(const SepLine& line, std::optional<uint8_t> quote);
 uint8_t detectQuote(std::string_view sample);
 CSVDialect::Escape detectEscape(std::string_view sample, std::optional<uint8_t> quote);
 double scoreRows(const FieldIndex& index, bool sampleTruncated);

@@ -62,6 +62,9 @@ Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& 
 
     auto warn = [&](ReadWarning::Kind kind) {
         if (result.warnings.size() < maxReadWarnings) result.warnings.push_back({kind, rows});
+        auto& unclosed = index.unclosedQuoteRows;
+        if (kind == ReadWarning::Kind::unclosedQuote && (unclosed.empty() || unclosed.back() != static_cast<uint32_t>(rows)))
+            unclosed.push_back(static_cast<uint32_t>(rows));
     };
     auto endRow = [&](size_t e) {
         rowContentEnds.push_back(static_cast<uint32_t>(e));
@@ -155,27 +158,9 @@ void appendFieldValue(std::string& out, std::string_view field, const CSVDialect
         UTF8::appendRepaired(out, field);
         return;
     }
-    const char Q = static_cast<char>(*dialect.quote);
-    const bool backslash = dialect.escape == CSVDialect::Escape::backslash;
-    const std::string_view content = field.substr(1, field.size() - 2);
     std::string raw;
-    raw.reserve(content.size());
-    for (size_t i = 0; i < content.size(); ++i) {
-        const char c = content[i];
-        if (c == Q) {
-            if (!backslash && i + 1 < content.size() && content[i + 1] == Q) {
-                raw.push_back(Q);
-                ++i;
-            }
-            // Any other quote is dropped.
-            continue;
-        }
-        if (backslash && c == '\\' && i + 1 < content.size()) {
-            raw.push_back(content[++i]);
-            continue;
-        }
-        raw.push_back(c);
-    }
+    raw.reserve(field.size() - 2);
+    unquote(field.substr(1, field.size() - 2), dialect, [&raw](char c) { raw.push_back(c); });
     UTF8::appendRepaired(out, raw);
 }
 

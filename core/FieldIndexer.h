@@ -14,6 +14,7 @@
 #include "core/FileFormat.h"
 #include "core/ReadReport.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -31,6 +32,11 @@ struct FieldIndex {
     std::vector<uint32_t> rowFirstField{0};
     // Offset just past each row's last content byte (where its line ending starts).
     std::vector<uint32_t> rowContentEnds;
+    // Rows holding an unclosed quote, ascending, all of them (the report keeps only the
+    // first warnings). Such a row reads as it does only because no quote follows it
+    // anywhere in the file, so the writer copies it raw only where what follows stays
+    // the same. Every other row reads the same wherever it stands.
+    std::vector<uint32_t> unclosedQuoteRows;
     int64_t maxFieldCount = 0;
 
     int64_t rowCount() const { return static_cast<int64_t>(rowContentEnds.size()); }
@@ -45,6 +51,9 @@ struct FieldIndex {
     // The row's raw bytes from its first field to its content end.
     std::pair<uint32_t, uint32_t> rowRange(int64_t row) const {
         return {fieldStarts[rowFirstField[row]], rowContentEnds[row]};
+    }
+    [[nodiscard]] bool hasUnclosedQuote(uint32_t row) const {
+        return !unclosedQuoteRows.empty() && std::binary_search(unclosedQuoteRows.begin(), unclosedQuoteRows.end(), row);
     }
     bool operator==(const FieldIndex&) const = default;
 };
@@ -61,22 +70,45 @@ struct Result {
 
 inline constexpr int64_t noRowLimit = std::numeric_limits<int64_t>::max();
 
-Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect,
+[[nodiscard]] Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect,
             int64_t rowLimit = noRowLimit, int64_t fieldCapacity = 0, int64_t rowCapacity = 0);
-inline Result scan(std::string_view text, size_t start, const CSVDialect& dialect, int64_t rowLimit = noRowLimit) {
+[[nodiscard]] inline Result scan(std::string_view text, size_t start, const CSVDialect& dialect, int64_t rowLimit = noRowLimit) {
     return scan(reinterpret_cast<const uint8_t*>(text.data()), text.size(), start, dialect, rowLimit);
 }
 
 // Whether a field's bytes are read as quoted: the dialect has a quote Q, the field is
 // at least two bytes long and starts and ends with Q.
-inline bool isQuotedField(std::string_view field, const CSVDialect& dialect) {
+[[nodiscard]] inline bool isQuotedField(std::string_view field, const CSVDialect& dialect) {
     return dialect.quote && field.size() >= 2 && static_cast<uint8_t>(field.front()) == *dialect.quote &&
            static_cast<uint8_t>(field.back()) == *dialect.quote;
 }
 
+// The one unquoting rule: `inner` is a quoted field without its two quotes (or, for a
+// field cut short for display, without its opening quote). Each escape becomes the byte
+// it stands for and every other quote is dropped; `emit(char)` gets the value's bytes.
+template <typename Emit> void unquote(std::string_view inner, const CSVDialect& dialect, Emit&& emit) {
+    const char Q = static_cast<char>(*dialect.quote);
+    const bool backslash = dialect.escape == CSVDialect::Escape::backslash;
+    for (size_t i = 0; i < inner.size(); ++i) {
+        const char c = inner[i];
+        if (c == Q) {
+            if (!backslash && i + 1 < inner.size() && inner[i + 1] == Q) {
+                emit(Q);
+                ++i;
+            }
+            continue;
+        }
+        if (backslash && c == '\\' && i + 1 < inner.size()) {
+            emit(inner[++i]);
+            continue;
+        }
+        emit(c);
+    }
+}
+
 // The value of a field: quoted fields are unquoted and unescaped; every other field
 // is its bytes as they stand. Invalid UTF-8 becomes U+FFFD.
-std::string fieldValue(std::string_view field, const CSVDialect& dialect);
+[[nodiscard]] std::string fieldValue(std::string_view field, const CSVDialect& dialect);
 void appendFieldValue(std::string& out, std::string_view field, const CSVDialect& dialect);
 
 } // namespace FieldIndexer

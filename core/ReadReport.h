@@ -10,7 +10,15 @@
 namespace zarvel {
 
 struct ReadWarning {
-    enum class Kind : uint8_t { unclosedQuote, textAfterClosingQuote };
+    enum class Kind : uint8_t {
+        unclosedQuote,
+        textAfterClosingQuote,
+        // Bytes that are not UTF-8 in a UTF-8 file: shown, and saved, as U+FFFD wherever
+        // their row is written afresh.
+        invalidUTF8,
+        // A NUL byte in a text file: kept as it is.
+        nulByte,
+    };
     Kind kind = Kind::unclosedQuote;
     // Zero-based row of the file (header row included, sep= line not counted).
     int64_t row = 0;
@@ -36,5 +44,7 @@ struct ReadReport {
 };
 
 inline constexpr size_t maxReadWarnings = 100;
+// Rows named per kind of problem found in the text itself (invalid UTF-8, NUL bytes).
+inline constexpr size_t maxTextProblemRows = 10;
 
 } // namespace zarvel

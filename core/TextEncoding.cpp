@@ -108,7 +108,7 @@ std::optional<TextEncoding> textEncodingFromRawValue(std::string_view raw) {
 
 bool hasPrefix(std::string_view data, std::string_view prefix) { return data.substr(0, prefix.size()) == prefix; }
 
-EncodingGuess detectEncoding(std::string_view data) {
+EncodingGuess detectEncoding(std::string_view data, UTF8::Inspection* inspection) {
     // The UTF-32 LE mark starts with the UTF-16 LE one, so it is tested first.
     static constexpr TextEncoding markOrder[] = {TextEncoding::utf8, TextEncoding::utf32LittleEndian,
                                                  TextEncoding::utf32BigEndian, TextEncoding::utf16LittleEndian,
@@ -121,15 +121,21 @@ EncodingGuess detectEncoding(std::string_view data) {
     for (size_t i = 0; i < sampleLength; ++i) {
         if (data[i] == '\0') ++(i % 2 ? odd : even);
     }
-    if (odd == 0 && even == 0) {
-        if (UTF8::isValid(data)) return {TextEncoding::utf8, false};
+    auto eightBit = [&]() -> EncodingGuess {
+        const UTF8::Inspection found = UTF8::inspect(data);
+        if (found.valid()) {
+            if (inspection) *inspection = found;
+            return {TextEncoding::utf8, false};
+        }
         for (char c : data)
             if (isUndefinedIn1252(static_cast<uint8_t>(c))) return {TextEncoding::isoLatin1, false};
         return {TextEncoding::windows1252, false};
-    }
+    };
+    if (odd == 0 && even == 0) return eightBit();
     const int64_t pairs = std::max<int64_t>(static_cast<int64_t>(std::clamp<size_t>(sampleLength, 2, 4096) / 2), 1);
     if (odd * 4 > pairs && even * 20 < pairs) return {TextEncoding::utf16LittleEndian, false};
     if (even * 4 > pairs && odd * 20 < pairs) return {TextEncoding::utf16BigEndian, false};
+    if (static_cast<size_t>(odd + even) <= maxStrayZeroBytes(sampleLength)) return eightBit();
     throw CSVError::notText();
 }
 

@@ -8,7 +8,9 @@
 #pragma once
 
 #include "core/ByteBuffer.h"
+#include "core/UTF8.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -54,8 +56,14 @@ struct EncodingGuess {
 
 // Guesses a whole file's encoding: byte order mark first, then a census of zero
 // bytes in the first 4,096 bytes, then UTF-8 validity of the whole data.
-// Throws CSVError notText when zero bytes follow no UTF-16 pattern.
-EncodingGuess detectEncoding(std::string_view data);
+// Throws CSVError notText when zero bytes follow no UTF-16 pattern and are more than a
+// few (see maxStrayZeroBytes). When the whole data was checked as UTF-8 (no byte
+// order mark), `inspection` gets what that check found.
+[[nodiscard]] EncodingGuess detectEncoding(std::string_view data, UTF8::Inspection* inspection = nullptr);
+
+// Zero bytes in the first 4,096 that still leave a file text: real exports carry a
+// stray NUL or two; binary files have them by the hundred.
+[[nodiscard]] inline size_t maxStrayZeroBytes(size_t sampleLength) { return std::max<size_t>(4, sampleLength / 100); }
 
 bool hasPrefix(std::string_view data, std::string_view prefix);
 

@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zarvel::UTF8 {
 
 namespace {
@@ -70,6 +74,38 @@ bool isValid(std::string_view bytes) {
         i += len;
     }
     return true;
+}
+
+Inspection inspect(std::string_view bytes) {
+    Inspection found;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
+    size_t i = 0;
+    while (i < n) {
+#if defined(__SSE2__)
+        // PERF: a block of ASCII without a zero byte, the common case, costs two compares.
+        if (i + 16 <= n) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            if ((_mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) == 0) {
+                i += 16;
+                continue;
+            }
+        }
+#endif
+        if (p[i] < 0x80) {
+            if (p[i] == 0 && found.firstNul == std::string_view::npos) found.firstNul = i;
+            ++i;
+            continue;
+        }
+        size_t bad = 0;
+        const size_t len = sequenceLength(p + i, n - i, bad);
+        if (len == 0) {
+            found.firstInvalid = i;
+            return found;
+        }
+        i += len;
+    }
+    return found;
 }
 
 void appendRepaired(std::string& out, std::string_view bytes) {

@@ -11,11 +11,21 @@
 namespace zarvel::UTF8 {
 
 // Well-formed: no overlongs, no surrogates, nothing past U+10FFFF. One pass, no allocation.
-bool isValid(std::string_view bytes);
+[[nodiscard]] bool isValid(std::string_view bytes);
+
+// What a file's text holds that a user should hear of: the first ill-formed sequence
+// and the first NUL byte (npos when none). One pass that stops at the first ill-formed
+// sequence, so `firstNul` covers the bytes before it.
+struct Inspection {
+    size_t firstInvalid = std::string_view::npos;
+    size_t firstNul = std::string_view::npos;
+    [[nodiscard]] bool valid() const { return firstInvalid == std::string_view::npos; }
+};
+[[nodiscard]] Inspection inspect(std::string_view bytes);
 
 // Appends `bytes` to `out` with every ill-formed subsequence replaced by U+FFFD.
 void appendRepaired(std::string& out, std::string_view bytes);
-inline std::string repaired(std::string_view bytes) {
+[[nodiscard]] inline std::string repaired(std::string_view bytes) {
     std::string out;
     appendRepaired(out, bytes);
     return out;

@@ -11,15 +11,36 @@
 
 namespace zarvel {
 
-QString describe(const CSVError& error) {
+namespace {
+
+QString describeUnrepresentable(const CSVError::Unrepresentable& e, const CSVTable* table) {
+    using Reason = CSVError::Unrepresentable::Reason;
+    if (e.reason == Reason::character || !e.cell)
+        return QStringLiteral("Some characters of the table cannot be written in %1.").arg(QString::fromUtf8(displayName(e.encoding)));
+    // Rows as the gutter numbers them, columns by their titles.
+    const int64_t firstDataRow = table ? table->firstDataRow() : 0;
+    const QString row = e.cell->row < firstDataRow ? QStringLiteral("The header cell")
+                                                   : QStringLiteral("The cell in row %1").arg(e.cell->row - firstDataRow + 1);
+    const QString column = table && e.cell->column < table->columnCount()
+                               ? QString::fromUtf8(table->columnTitle(e.cell->column))
+                               : QString::fromUtf8(CSVTable::columnLetters(e.cell->column));
+    const QString cell = QStringLiteral("%1, column “%2”,").arg(row, column);
+    if (e.reason == Reason::noEscape)
+        return QStringLiteral("%1 holds a backslash, which cannot be written while the backslash is both the quote "
+                              "character and the escape.").arg(cell);
+    return QStringLiteral("%1 cannot be written without a quote character, and the save format has none.").arg(cell);
+}
+
+} // namespace
+
+QString describe(const CSVError& error, const CSVTable* table) {
     return std::visit(
-        [](const auto& e) -> QString {
+        [table](const auto& e) -> QString {
             using T = std::decay_t<decltype(e)>;
             if constexpr (std::is_same_v<T, CSVError::Undecodable>)
                 return QStringLiteral("The file is not valid text in %1.").arg(QString::fromUtf8(displayName(e.encoding)));
             else if constexpr (std::is_same_v<T, CSVError::Unrepresentable>)
-                return QStringLiteral("Some characters of the table cannot be written in %1.")
-                    .arg(QString::fromUtf8(displayName(e.encoding)));
+                return describeUnrepresentable(e, table);
             else if constexpr (std::is_same_v<T, CSVError::NotText>)
                 return QStringLiteral("The file does not hold text (it looks like binary data).");
             else

@@ -38,8 +38,9 @@ struct DocumentError {
     QString message() const;
 };
 
-// The user's words for a reading or writing error.
-QString describe(const CSVError& error);
+// Plain words for a reading or writing error; with the table that was written, a cell the
+// format cannot spell is named by its row and column title.
+QString describe(const CSVError& error, const CSVTable* table = nullptr);
 
 class CSVDocument : public QObject {
     Q_OBJECT

@@ -212,7 +212,7 @@ bool DocumentController::saveTo(DocumentWindow* window, const QString& path, Doc
     try {
         bytes = CSVDocument::fileBytes(snapshot, type);
     } catch (const CSVError& error) {
-        reportSaveFailure(window, path, describe(error));
+        reportSaveFailure(window, path, describe(error, &snapshot));
         return false;
     }
 

@@ -37,9 +37,15 @@ WarningsPopover::WarningsPopover(EditorSession* session, QWidget* anchor) : Popo
 }
 
 QString WarningsPopover::lineText(const ReadWarning& warning) {
-    const QString what = warning.kind == ReadWarning::Kind::unclosedQuote
-                             ? QStringLiteral(": quote never closed, read as text")
-                             : QStringLiteral(": text after a closing quote, kept as is");
+    QString what;
+    switch (warning.kind) {
+    case ReadWarning::Kind::unclosedQuote: what = QStringLiteral(": quote never closed, read as text"); break;
+    case ReadWarning::Kind::textAfterClosingQuote: what = QStringLiteral(": text after a closing quote, kept as is"); break;
+    case ReadWarning::Kind::invalidUTF8:
+        what = QStringLiteral(": bytes that are not UTF-8, shown as \uFFFD and saved so where the row is rewritten");
+        break;
+    case ReadWarning::Kind::nulByte: what = QStringLiteral(": a NUL byte, kept as it is"); break;
+    }
     return QStringLiteral("Line ") + QString::number(warning.row + 1) + what;
 }
 

@@ -249,5 +249,32 @@ if [ ! -e never.csv ]; then ok; else bad "sort out of range wrote a file"; fi
 run sort stock.csv -o never.csv --column 0 --kind date
 check_failure 2 "sort bad kind"
 
+# ---- saving never changes a cell nobody changed ---------------------------------------
+
+# A stray quote sorted above a quoted cell once merged the two rows.
+printf 'k,v\nb,"q"\n"a,1\n' >stray.csv
+run sort stray.csv -o stray-sorted.csv --column 0
+check_status 0 "sort a stray quote"
+run cells stray-sorted.csv
+for row in '["k","v"]' '["\"a","1"]' '["b","q"]'; do check_has "$row" "stray quote sorted"; done
+# A sep= line naming the quote is data, and converts back unchanged.
+printf 'sEp="\na,b\n1,2\n' >sep-quote.csv
+run convert sep-quote.csv -o sep-quote-out.csv
+check_status 0 "convert sep= naming the quote"
+check_same sep-quote.csv sep-quote-out.csv "convert sep= naming the quote"
+# Without a quote a cell holding the delimiter cannot be written: refused, by cell.
+run convert comma.csv -o never-unquoted.csv --to-quote none
+check_failure 1 "no quote for a comma" "row 2, column 2"
+if [ ! -e never-unquoted.csv ]; then ok; else bad "unrepresentable convert wrote a file"; fi
+# A stray NUL opens with a warning and keeps its bytes; ill-formed UTF-8 is named by row.
+printf 'a,b\n\0,2\n' >nul.csv
+run info nul.csv
+check_has '{"kind":"nulByte","row":1}' "info NUL byte"
+run convert nul.csv -o nul-out.csv
+check_same nul.csv nul-out.csv "convert keeps a NUL"
+printf '\xef\xbb\xbfa,b\n\xff,c\n' >bad-utf8.csv
+run info bad-utf8.csv
+check_has '{"kind":"invalidUTF8","row":1}' "info invalid UTF-8"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -70,6 +70,7 @@ TEST(FieldIndexer, QuotedFieldsHoldDelimitersAndLineBreaks) {
     const std::string multi = "\"x\r\ny\",z\r\nw";
     EXPECT_EQ(fields(multi, scan(multi).index), (Rows{{"\"x\r\ny\"", "z"}, {"w"}}));
     EXPECT_EQ(scan(multi).lineEndingCounts[size_t(LE::crlf)], 1) << "a line break inside quotes is content";
+    EXPECT_TRUE(scan("a,\"b\"\r\nc,\"d\"\r\n").warnings.empty()) << "a quoted field ends at CR LF";
 }
 
 TEST(FieldIndexer, TrailingDelimiterMakesAnEmptyField) {

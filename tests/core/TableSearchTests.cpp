@@ -112,6 +112,8 @@ TEST(TableSearchFind, DecodedTextDecidesWithOrWithoutPrefilter) {
         {"lone quote, any case", "\"a\"b\",z\n", "AB", false, {{0, 0}}},
         {"lone quote after the rarest byte", "\"b\"a\",z\n", "ba", true, {{0, 0}}},
         // Non-ASCII characters that fold to ASCII.
+        // The prefilter folds ASCII too.
+        {"any case, ASCII", "zebra,Zulu\nx,\"aZ\"\n", "z", false, {{0, 0}, {0, 1}, {1, 1}}},
         {"KELVIN SIGN", "plain,row\n\u212Aelvin,\u017Fix\n", "kelvin", false, {{1, 0}}},
         {"LONG S", "plain,row\n\u212Aelvin,\u017Fix\n", "SIX", false, {{1, 1}}},
         {"KELVIN SIGN, exact case", "plain,row\n\u212Aelvin,\u017Fix\n", "kelvin", true, {}},

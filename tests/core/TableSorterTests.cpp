@@ -54,6 +54,7 @@ TEST(TableSorter, KeysOrderEqualKeysKeepTheirOrderUnkeyedRowsGoLast) {
         {"b|A|a|c", text, "A|a|b|c", "c|b|A|a"},
         // Ordinal order of lower-cased text, no locale: «10» before «9», «Z» before «é».
         {"9|10|é|Z", text, "10|9|Z|é", "é|Z|9|10"},
+        {"Zb|a|za", text, "a|za|Zb", "Zb|za|a"},
         // A decomposed é (e + U+0301) and a precomposed É are the same key, after f.
         {"\u00C9|f|e\u0301|e", text, "e|f|\u00C9|e\u0301", "\u00C9|e\u0301|f|e"},
         {"10|9|x|2.5", number, "2.5|9|10|x", "10|9|2.5|x"},
