@@ -26,7 +26,7 @@ namespace CSVReader {
 
 inline constexpr uint64_t sizeLimit = 4'294'967'295ull; // refused at this size and above
 
-ReadResult read(const SharedBytes& data, const ReadOptions& options = {});
+[[nodiscard]] ReadResult read(const SharedBytes& data, const ReadOptions& options = {});
 
 } // namespace CSVReader
 } // namespace zarvel

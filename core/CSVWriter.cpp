@@ -6,6 +6,8 @@
 #include "core/TextEncoding.h"
 #include "core/UTF8.h"
 
+#include <algorithm>
+
 namespace zarvel::CSVWriter {
 
 namespace {
@@ -55,51 +57,60 @@ enum class RowPath {
 
 // Writes the rows of one table in one format into a UTF-8 buffer. The decision how
 // each row is written is made in one place (pathFor), and so is the rule for the first
-// row (fixFirstRow).
+// row (settleFirstRow).
 class RowEmitter {
 public:
-    RowEmitter(const CSVTable& table, const FileFormat& format, std::string& out)
+    // Without a sink the whole output collects in `out`; with one, `out` is handed over
+    // in encoded blocks of about `blockSize` bytes, each ending at a row boundary.
+    RowEmitter(const CSVTable& table, const FileFormat& format, std::string& out, const ByteSink* sink = nullptr,
+               size_t blockSize = 0)
         : table_(table), format_(format), dialect_(format.dialect), ending_(lineEndingBytes(format.lineEnding)),
           source_(table.source().view()), index_(table.index()), rows_(table.rows()), columnMap_(table.columnMap()),
-          out_(out) {
+          out_(out), sink_(sink), blockSize_(blockSize) {
         rawCopy_ = dialect_ == table.sourceDialect() && format.quoting == FileFormat::Quoting::minimal;
         identityColumns_ = table.columnsMatchSource();
         tailStart_ = untouchedTailStart();
     }
 
     void emitAll() {
-        out_.reserve(source_.size() + rows_.size() * ending_.size() + 64);
+        out_.reserve(sink_ ? blockSize_ + blockSize_ / 8 : source_.size() + rows_.size() * ending_.size() + 64);
         if (format_.hasSepLine) {
             out_.append("sep=");
             out_.push_back(static_cast<char>(dialect_.delimiter));
             out_.append(ending_);
         }
-        const size_t bodyStart = out_.size();
-        size_t firstRowEnd = bodyStart;
-        size_t lastRowStart = bodyStart;
+        bodyStart_ = out_.size();
+        bool lastRowEmpty = false;
         for (size_t i = 0; i < rows_.size(); ++i) {
             if (i > 0) {
                 if (const size_t last = rawRunEnd(i); last != i - 1) {
-                    lastRowStart = appendRawRun(i - 1, last);
+                    const auto [start, end] = index_.rowRange(rows_[last].number());
+                    lastRowEmpty = start == end;
+                    appendRawRun(i - 1, last);
                     i = last;
+                    flushIfFull();
                     continue;
                 }
                 out_.append(ending_);
             }
-            lastRowStart = out_.size();
+            const size_t before = out_.size();
             emitRow(i, pathFor(i));
-            if (i == 0) firstRowEnd = out_.size();
+            lastRowEmpty = out_.size() == before;
+            if (i == 0) firstRowEnd_ = out_.size();
+            flushIfFull();
         }
-        if (rows_.empty()) return;
-        if (out_.size() == lastRowStart && !format_.hasTrailingNewline) {
-            // An empty last row with nothing after it would vanish on reading; two
-            // quotes keep it.
-            if (!dialect_.quote) fail(Reason::needsQuote, {static_cast<int64_t>(rows_.size()) - 1, 0});
-            out_.push_back(static_cast<char>(*dialect_.quote));
-            out_.push_back(static_cast<char>(*dialect_.quote));
+        if (!rows_.empty()) {
+            if (lastRowEmpty && !format_.hasTrailingNewline) {
+                // An empty last row with nothing after it would vanish on reading; two
+                // quotes keep it.
+                if (!dialect_.quote) fail(Reason::needsQuote, {static_cast<int64_t>(rows_.size()) - 1, 0});
+                out_.push_back(static_cast<char>(*dialect_.quote));
+                out_.push_back(static_cast<char>(*dialect_.quote));
+            }
+            if (format_.hasTrailingNewline) out_.append(ending_);
         }
-        if (format_.hasTrailingNewline) out_.append(ending_);
-        fixFirstRow(bodyStart, std::min(firstRowEnd, out_.size()));
+        settleFirstRow();
+        if (sink_) flush();
     }
 
 private:
@@ -157,14 +168,10 @@ private:
         return j;
     }
 
-    // Appends the bytes from the end of row `from` to the end of row `to`; returns where
-    // row `to` starts in the output.
-    size_t appendRawRun(size_t from, size_t to) {
+    // Appends the bytes from the end of row `from` to the end of row `to`.
+    void appendRawRun(size_t from, size_t to) {
         const uint32_t begin = index_.rowContentEnds[rows_[from].number()];
-        const uint32_t lastStart = index_.rowRange(rows_[to].number()).first;
-        const size_t lastRowStart = out_.size() + (lastStart - begin);
         out_.append(source_.substr(begin, index_.rowContentEnds[rows_[to].number()] - begin));
-        return lastRowStart;
     }
 
     void appendField(std::string_view value, CellPosition cell) {
@@ -227,9 +234,12 @@ private:
     }
 
     // The first row is written again with its first field quoted when its bytes would
-    // read back as something else; a format without a quote cannot do that.
-    void fixFirstRow(size_t bodyStart, size_t firstRowEnd) {
-        if (!firstRowReadsAsOther(bodyStart)) return;
+    // read back as something else; a format without a quote cannot do that. Decided once,
+    // before the first block leaves: the row and the line ending after it are in `out`.
+    void settleFirstRow() {
+        if (firstRowSettled_ || rows_.empty()) return;
+        firstRowSettled_ = true;
+        if (!firstRowReadsAsOther(bodyStart_)) return;
         if (!dialect_.quote) fail(Reason::needsQuote, {0, 0});
         StringRow values = table_.values(0);
         // A raw-copied short row stays short.
@@ -242,9 +252,33 @@ private:
             row.push_back(static_cast<char>(dialect_.delimiter));
             CSVWriter::appendField(values[c], dialect_, format_.quoting, row);
         }
-        out_.replace(bodyStart, firstRowEnd - bodyStart, row);
+        out_.replace(bodyStart_, firstRowEnd_ - bodyStart_, row);
         // A quote that is itself a letter of «sep» can still spell one.
-        if (firstRowReadsAsOther(bodyStart)) fail(Reason::needsQuote, {0, 0});
+        if (firstRowReadsAsOther(bodyStart_)) fail(Reason::needsQuote, {0, 0});
+    }
+
+    // A block leaves once it is full and the first row is settled, which needs the line
+    // ending after it: so never before a second row follows the first.
+    void flushIfFull() {
+        if (!sink_ || out_.size() < blockSize_ || out_.size() == firstRowEnd_) return;
+        settleFirstRow();
+        flush();
+    }
+
+    void flush() {
+        if (out_.empty() && !firstBlock_) return;
+        const bool mark = format_.hasBOM && firstBlock_;
+        firstBlock_ = false;
+        if (format_.encoding == TextEncoding::utf8) {
+            // PERF: UTF-8 leaves as it is, and the buffer keeps its capacity.
+            if (mark) (*sink_)(bom(TextEncoding::utf8));
+            (*sink_)(out_);
+        } else {
+            (*sink_)(encodeFromUTF8(std::string(out_), format_.encoding, mark));
+        }
+        out_.clear();
+        bodyStart_ = 0;
+        firstRowEnd_ = 0;
     }
 
     const CSVTable& table_;
@@ -256,7 +290,13 @@ private:
     const std::vector<RowRef>& rows_;
     const std::vector<int32_t>& columnMap_;
     std::string& out_;
+    const ByteSink* sink_;
+    size_t blockSize_;
     std::string scratch_;
+    size_t bodyStart_ = 0;
+    size_t firstRowEnd_ = 0;
+    bool firstRowSettled_ = false;
+    bool firstBlock_ = true;
     bool rawCopy_ = false;
     bool identityColumns_ = false;
     size_t tailStart_ = 0;
@@ -293,6 +333,11 @@ std::string write(const CSVTable& table, const FileFormat& format) {
     std::string out;
     RowEmitter(table, format, out).emitAll();
     return encodeFromUTF8(std::move(out), format.encoding, format.hasBOM);
+}
+
+void write(const CSVTable& table, const FileFormat& format, const ByteSink& sink, size_t blockSize) {
+    std::string out;
+    RowEmitter(table, format, out, &sink, std::max<size_t>(blockSize, 1)).emitAll();
 }
 
 } // namespace zarvel::CSVWriter

@@ -17,12 +17,22 @@
 #include "core/CSVTable.h"
 #include "core/FileFormat.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 
 namespace zarvel::CSVWriter {
 
 [[nodiscard]] std::string write(const CSVTable& table, const FileFormat& format);
+
+// Receives a file's bytes block by block, in order.
+using ByteSink = std::function<void(std::string_view)>;
+inline constexpr size_t defaultBlockSize = 1 << 20;
+// The same bytes, handed to `sink` in blocks of about `blockSize` bytes that each end at
+// a row boundary, so that memory stays small whatever the table's size. A CSVError may
+// come after some blocks: the bytes passed until then are no file, and the caller
+// drops them.
+void write(const CSVTable& table, const FileFormat& format, const ByteSink& sink, size_t blockSize = defaultBlockSize);
 
 // Field rules alone: a value a dialect without a quote cannot hold is appended as it is.
 void appendRow(const StringRow& values, const CSVDialect& dialect, FileFormat::Quoting quoting, std::string& output);

@@ -20,11 +20,11 @@ namespace ColumnKindDetector {
 // Trims Unicode white space (not line breaks); the first character must be a decimal
 // digit, a sign or a point; then a C-locale floating-point literal (whole text), else
 // a reading of thousands and decimal separators.
-std::optional<double> numericValue(std::string_view text);
+[[nodiscard]] std::optional<double> numericValue(std::string_view text);
 
 // One kind per column from the first `sampleRows` data rows: number when at least 90 %
 // of the non-empty cells are numbers.
-std::vector<ColumnKind> kinds(const CSVTable& table, int64_t sampleRows);
+[[nodiscard]] std::vector<ColumnKind> kinds(const CSVTable& table, int64_t sampleRows);
 
 } // namespace ColumnKindDetector
 

@@ -43,9 +43,9 @@ struct SepLine {
 uint8_t detectQuote(std::string_view sample);
 CSVDialect::Escape detectEscape(std::string_view sample, std::optional<uint8_t> quote);
 double scoreRows(const FieldIndex& index, bool sampleTruncated);
-DialectGuess detectDialect(std::string_view text, const std::optional<CSVDialect>& forcedDialect,
+[[nodiscard]] DialectGuess detectDialect(std::string_view text, const std::optional<CSVDialect>& forcedDialect,
                            bool recognizesSepLine = true);
-bool detectHeader(const CSVTable& table);
+[[nodiscard]] bool detectHeader(const CSVTable& table);
 
 } // namespace DialectDetector
 } // namespace zarvel

@@ -20,15 +20,15 @@ namespace zarvel::TableSearch {
 // A stop request makes every worker return within 4096 rows; the partial result is
 // sorted like a full one. `workers` 0 means one per active core. `allowPrefilter` false
 // decodes every cell (the result is the same; tests compare the two).
-std::vector<CellPosition> find(std::string_view query, const CSVTable& table, bool caseSensitive,
+[[nodiscard]] std::vector<CellPosition> find(std::string_view query, const CSVTable& table, bool caseSensitive,
                                std::stop_token stop = {}, int workers = 0, bool allowPrefilter = true);
 
 // An empty query matches nothing, as in find().
-bool matches(std::string_view text, std::string_view query, bool caseSensitive);
+[[nodiscard]] bool matches(std::string_view text, std::string_view query, bool caseSensitive);
 
 // `text` with every occurrence of `query`, left to right without overlap, replaced;
 // unchanged for an empty query.
-std::string replacing(std::string_view query, std::string_view replacement, std::string_view text,
+[[nodiscard]] std::string replacing(std::string_view query, std::string_view replacement, std::string_view text,
                       bool caseSensitive);
 
 } // namespace zarvel::TableSearch

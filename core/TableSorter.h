@@ -10,6 +10,6 @@
 
 namespace zarvel::TableSorter {
 
-Permutation permutation(const CSVTable& table, int64_t column, bool ascending, ColumnKind kind);
+[[nodiscard]] Permutation permutation(const CSVTable& table, int64_t column, bool ascending, ColumnKind kind);
 
 } // namespace zarvel::TableSorter

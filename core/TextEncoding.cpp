@@ -61,38 +61,45 @@ Converter openStrict(const char* name) {
     return U_SUCCESS(status) ? std::move(c) : nullptr;
 }
 
-// Converts between two ICU converters through ICU's pivot buffer; false on any
-// illegal, unmappable or truncated input.
-bool convert(const char* fromName, const char* toName, std::string_view input, std::string& out) {
+enum class Conversion { done, failed, needsMoreRoom };
+
+// Converts between two ICU converters through ICU's pivot buffer into `out` (room for
+// `capacity` bytes); `written` gets the length. Fails on any illegal, unmappable or
+// truncated input.
+Conversion convertInto(const char* fromName, const char* toName, std::string_view input, char* out, size_t capacity,
+                       size_t& written) {
     Converter from = openStrict(fromName);
     Converter to = openStrict(toName);
-    if (!from || !to) return false;
-    out.clear();
-    out.resize(input.size() + input.size() / 2 + 16);
+    if (!from || !to) return Conversion::failed;
     UChar pivot[4096];
     UChar* pivotSource = pivot;
     UChar* pivotTarget = pivot;
     const char* source = input.data();
-    const char* sourceLimit = input.data() + input.size();
-    size_t written = 0;
-    bool reset = true;
-    for (;;) {
-        char* target = out.data() + written;
-        UErrorCode status = U_ZERO_ERROR;
-        ucnv_convertEx(to.get(), from.get(), &target, out.data() + out.size(), &source, sourceLimit, pivot,
-                       &pivotSource, &pivotTarget, pivot + 4096, reset, true, &status);
-        reset = false;
-        written = static_cast<size_t>(target - out.data());
-        if (status == U_BUFFER_OVERFLOW_ERROR) {
-            out.resize(out.size() * 2 + 64);
-            continue;
-        }
-        if (U_FAILURE(status)) return false;
-        break;
-    }
-    out.resize(written);
-    return true;
+    char* target = out;
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_convertEx(to.get(), from.get(), &target, out + capacity, &source, input.data() + input.size(), pivot,
+                   &pivotSource, &pivotTarget, pivot + 4096, true, true, &status);
+    written = static_cast<size_t>(target - out);
+    if (status == U_BUFFER_OVERFLOW_ERROR) return Conversion::needsMoreRoom;
+    return U_FAILURE(status) ? Conversion::failed : Conversion::done;
 }
+
+bool convert(const char* fromName, const char* toName, std::string_view input, std::string& out) {
+    size_t capacity = input.size() + input.size() / 2 + 16;
+    for (;;) {
+        out.resize(capacity);
+        size_t written = 0;
+        switch (convertInto(fromName, toName, input, out.data(), capacity, written)) {
+        case Conversion::done: out.resize(written); return true;
+        case Conversion::failed: return false;
+        case Conversion::needsMoreRoom: capacity = capacity * 2 + 64;
+        }
+    }
+}
+
+// No character of our encodings takes more than three UTF-8 bytes per input byte (one
+// byte to U+0800..U+FFFF at most; two and four byte sequences grow less).
+constexpr size_t maxUTF8BytesPerInputByte = 3;
 
 } // namespace
 
@@ -146,6 +153,15 @@ SharedBytes decodeToUTF8(const SharedBytes& data, TextEncoding encoding, bool ha
     if (encoding == TextEncoding::windows1252) {
         for (char c : input)
             if (isUndefinedIn1252(static_cast<uint8_t>(c))) throw CSVError::undecodable(encoding);
+    }
+    // PERF: one buffer of the largest possible size, of which only the pages written are
+    // ever touched (a large one is a fresh mapping); the text needs no second copy.
+    auto buffer = std::make_shared<ByteBuffer>(input.size() * maxUTF8BytesPerInputByte + 16);
+    size_t written = 0;
+    switch (convertInto(info(encoding).icuName, "UTF-8", input, buffer->data(), buffer->size(), written)) {
+    case Conversion::done: buffer->shrink(written); return SharedBytes::fromBuffer(std::move(buffer));
+    case Conversion::failed: throw CSVError::undecodable(encoding);
+    case Conversion::needsMoreRoom: break;
     }
     std::string out;
     if (!convert(info(encoding).icuName, "UTF-8", input, out)) throw CSVError::undecodable(encoding);

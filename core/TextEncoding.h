@@ -70,10 +70,10 @@ bool hasPrefix(std::string_view data, std::string_view prefix);
 // The file's text as UTF-8. For utf8 the result shares `data`'s buffer (only the
 // byte order mark is skipped); other encodings are converted into a new buffer.
 // Throws CSVError undecodable(encoding).
-SharedBytes decodeToUTF8(const SharedBytes& data, TextEncoding encoding, bool hasBOM);
+[[nodiscard]] SharedBytes decodeToUTF8(const SharedBytes& data, TextEncoding encoding, bool hasBOM);
 
 // The file's bytes for UTF-8 text: the byte order mark (when asked for and the
 // encoding has one), then the converted text. Throws CSVError unrepresentable(encoding).
-std::string encodeFromUTF8(std::string&& utf8, TextEncoding encoding, bool withBOM);
+[[nodiscard]] std::string encodeFromUTF8(std::string&& utf8, TextEncoding encoding, bool withBOM);
 
 } // namespace zarvel

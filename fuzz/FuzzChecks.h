@@ -330,10 +330,22 @@ inline void expectJustified(const StringRows& cells, const FileFormat& format, c
 inline void checkRoundTrip(const CSVTable& table, const StringRows& cells, const FileFormat& format,
                            bool recognizesSepLine, bool mustWrite, std::string_view what) {
     const std::string context = std::string(what) + " (" + describe(format) + ")";
+    // Streamed in small blocks, the same bytes or the same error.
+    std::optional<CSVError> streamError;
+    std::string streamed;
+    try {
+        CSVWriter::write(table, format, [&streamed](std::string_view block) { streamed += block; },
+                         1 + table.rowCount() % 13);
+    } catch (const CSVError& e) {
+        streamError = e;
+    }
     std::string bytes;
     try {
         bytes = CSVWriter::write(table, format);
+        expect(!streamError && streamed == bytes, context + ": streamed in blocks, the same bytes");
     } catch (const CSVError& e) {
+        // Blocks are encoded as they leave, so a stream may meet another bad cell first.
+        expect(streamError.has_value(), context + ": streamed in blocks, refused too");
         const auto* refused = std::get_if<CSVError::Unrepresentable>(&e.value);
         expect(refused != nullptr, context + ": only unrepresentable fails a write");
         expect(!mustWrite || !isUnicodeEncoding(format.encoding), context + ": a write that cannot fail failed");

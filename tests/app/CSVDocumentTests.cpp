@@ -107,7 +107,8 @@ TEST(CSVDocument, OpeningRefusesWhatIsNotARegularTextFile) {
 TEST(CSVDocument, UTF8BytesAreSharedWithTheTable) {
     auto bytes = SharedBytes::copyOf("\xEF\xBB\xBFx,y\n");
     auto d = CSVDocument::fromBytes(bytes);
-    EXPECT_TRUE(d->originalData()->sharesStorageWith(d->table().source()));
+    const CSVTable table = d->table();
+    EXPECT_TRUE(d->originalData()->sharesStorageWith(table.source()));
 }
 
 TEST(CSVDocument, SnapshotsOnAnotherThreadAreConsistentWhileTheMainThreadEdits) {

@@ -55,7 +55,7 @@ void replayFolder(const std::string& target, Check check) {
 
 bool unrepresentable(std::string text, TextEncoding encoding) {
     try {
-        encodeFromUTF8(std::move(text), encoding, false);
+        (void)encodeFromUTF8(std::move(text), encoding, false);
     } catch (const CSVError& error) {
         return error == CSVError::unrepresentable(encoding);
     }

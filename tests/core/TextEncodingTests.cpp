@@ -64,7 +64,7 @@ TEST(TextEncoding, DecodingDropsTheMarkAndSharesUTF8) {
 TEST(TextEncoding, DecodingIsStrict) {
     auto undecodable = [](std::string bytes, TextEncoding e) {
         try {
-            decodeToUTF8(SharedBytes::copyOf(bytes), e, false);
+            (void)decodeToUTF8(SharedBytes::copyOf(bytes), e, false);
         } catch (const CSVError& error) {
             return error == CSVError::undecodable(e);
         }
@@ -86,7 +86,7 @@ TEST(TextEncoding, EncodingIsStrictAndAddsMarksOnlyWhereTheyExist) {
     EXPECT_EQ(encodeFromUTF8("a", TextEncoding::utf32LittleEndian, false), "a\0\0\0"s);
     auto unrepresentable = [](std::string text, TextEncoding e) {
         try {
-            encodeFromUTF8(std::move(text), e, false);
+            (void)encodeFromUTF8(std::move(text), e, false);
         } catch (const CSVError& error) {
             return error == CSVError::unrepresentable(e);
         }
