@@ -88,7 +88,9 @@ Error failure(Error::Kind kind, int error, std::string path) {
     return e;
 }
 
-Error systemFailure(int error, std::string path) { return failure(Error::Kind::system, error, std::move(path)); }
+Error systemFailure(int error, std::string path) {
+    return failure(Error::Kind::system, error, std::move(path));
+}
 
 bool isInGroup(gid_t group) {
     if (group == ::getegid()) return true;
@@ -160,7 +162,8 @@ std::optional<Error> resolve(const std::string& path, Target& target) {
         if (current.empty()) return systemFailure(ENOENT, path);
         std::string folderPath = folderOf(current);
         std::string name = nameOf(current);
-        if (name.empty() || name == "." || name == "..") return failure(Error::Kind::isDirectory, EISDIR, path);
+        if (name.empty() || name == "." || name == "..")
+            return failure(Error::Kind::isDirectory, EISDIR, path);
 
         FileDescriptor folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (folder.get() < 0) {
@@ -254,12 +257,15 @@ public:
         struct sigaction action {};
         action.sa_handler = undoPendingSaveAndDie;
         sigemptyset(&action.sa_mask);
-        for (int s : signals) sigaddset(&action.sa_mask, s);
-        for (size_t i = 0; i < std::size(signals); ++i) ::sigaction(signals[i], &action, &previous_[i]);
+        for (int s : signals)
+            sigaddset(&action.sa_mask, s);
+        for (size_t i = 0; i < std::size(signals); ++i)
+            ::sigaction(signals[i], &action, &previous_[i]);
     }
     ~SignalCleanup() {
         if (!enabled_) return;
-        for (size_t i = 0; i < std::size(signals); ++i) ::sigaction(signals[i], &previous_[i], nullptr);
+        for (size_t i = 0; i < std::size(signals); ++i)
+            ::sigaction(signals[i], &previous_[i], nullptr);
         pendingActive = 0;
     }
     SignalCleanup(const SignalCleanup&) = delete;
@@ -268,7 +274,7 @@ public:
 private:
     static constexpr int signals[] = {SIGINT, SIGTERM, SIGHUP};
     bool enabled_;
-    struct sigaction previous_[3] {};
+    struct sigaction previous_[3]{};
 };
 
 // MARK: the two ways of saving
@@ -280,13 +286,14 @@ FileDescriptor createTemporary(const Target& target, mode_t mode, std::string& n
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned char random[6];
         if (::getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
-            timespec now {};
+            timespec now{};
             ::clock_gettime(CLOCK_MONOTONIC, &now);
             for (size_t i = 0; i < sizeof random; ++i)
                 random[i] = static_cast<unsigned char>((now.tv_nsec >> (5 * i)) + attempt * 31 + ::getpid());
         }
         name = stem;
-        for (unsigned char r : random) name += letters[r % (sizeof letters - 1)];
+        for (unsigned char r : random)
+            name += letters[r % (sizeof letters - 1)];
         const int fd = ::openat(target.folder.get(), name.c_str(),
                                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) return FileDescriptor(fd);
@@ -297,7 +304,8 @@ FileDescriptor createTemporary(const Target& target, mode_t mode, std::string& n
 }
 
 Error temporaryFailure(const Target& target, int error, const std::string& path) {
-    if (error == EACCES || error == EPERM) return failure(Error::Kind::folderNotWritable, error, target.folderPath);
+    if (error == EACCES || error == EPERM)
+        return failure(Error::Kind::folderNotWritable, error, target.folderPath);
     return systemFailure(error, path);
 }
 
@@ -352,8 +360,7 @@ std::optional<Error> saveByRenaming(const std::string& path, Target& target, con
 std::optional<Error> saveInPlace(const std::string& path, Target& target, const Producer& producer,
                                  const Options& options) {
     const int folder = target.folder.get();
-    FileDescriptor file(
-        ::openat(folder, target.name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    FileDescriptor file(::openat(folder, target.name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) {
         if (errno == EACCES || errno == EPERM) return failure(Error::Kind::notPermitted, errno, path);
         return systemFailure(errno, path);
@@ -409,7 +416,8 @@ std::optional<Error> saveInPlace(const std::string& path, Target& target, const 
 
 bool Sink::write(std::string_view bytes) {
     while (error_ == 0 && !bytes.empty()) {
-        const ssize_t n = hook_ ? hook_(fd_, bytes.data(), bytes.size()) : ::write(fd_, bytes.data(), bytes.size());
+        const ssize_t n =
+            hook_ ? hook_(fd_, bytes.data(), bytes.size()) : ::write(fd_, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno != EINTR) error_ = errno;
         } else if (n == 0) {
@@ -429,7 +437,8 @@ std::optional<Error> save(const std::string& path, const Producer& producer, con
 }
 
 std::optional<Error> save(const std::string& path, std::string_view bytes, const Options& options) {
-    return save(path, [bytes](Sink& sink) { sink.write(bytes); }, options);
+    return save(
+        path, [bytes](Sink& sink) { sink.write(bytes); }, options);
 }
 
 std::string Error::reason() const {

@@ -25,9 +25,9 @@ struct Error {
         readOnlyFile,      // nobody may write the file
         notPermitted,      // the file's permissions do not let this user change it
         isDirectory,
-        notRegularFile,    // a device, a pipe or a socket: renaming over it would replace it
-        untrustedSymlink,  // another user's link in a shared sticky folder such as /tmp
-        sharedHardLink,    // a file with other names in a shared sticky folder
+        notRegularFile,   // a device, a pipe or a socket: renaming over it would replace it
+        untrustedSymlink, // another user's link in a shared sticky folder such as /tmp
+        sharedHardLink,   // a file with other names in a shared sticky folder
     };
     Kind kind = Kind::system;
     int error = 0;    // the errno value behind it

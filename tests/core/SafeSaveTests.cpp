@@ -98,30 +98,62 @@ TEST_F(SafeSaveTest, ASavedFileKeepsItsIdentity) {
     };
     const uid_t me = ::geteuid();
     const std::vector<Case> cases = {
-        {"another user's file, saved by root", true,
+        {"another user's file, saved by root",
+         true,
          [](SafeSaveTest& t) {
              t.put("file.csv", oldBytes, 0640);
              ASSERT_EQ(::chown(t.at("file.csv").c_str(), nobody, nobody), 0);
          },
-         "file.csv", 0640, nobody, 1, false, {"file.csv"}},
-        {"setuid, setgid and sticky bits", false, [](SafeSaveTest& t) { t.put("file.csv", oldBytes, 07755); },
-         "file.csv", 0755, me, 1, false, {"file.csv"}},
-        {"a new file gets 0666 less the umask", false, [](SafeSaveTest&) {}, "file.csv", 0644, me, 1, false,
+         "file.csv",
+         0640,
+         nobody,
+         1,
+         false,
          {"file.csv"}},
-        {"hard links stay one file", false,
+        {"setuid, setgid and sticky bits",
+         false,
+         [](SafeSaveTest& t) { t.put("file.csv", oldBytes, 07755); },
+         "file.csv",
+         0755,
+         me,
+         1,
+         false,
+         {"file.csv"}},
+        {"a new file gets 0666 less the umask",
+         false,
+         [](SafeSaveTest&) {},
+         "file.csv",
+         0644,
+         me,
+         1,
+         false,
+         {"file.csv"}},
+        {"hard links stay one file",
+         false,
          [](SafeSaveTest& t) {
              t.put("file.csv", oldBytes, 04640);
              ASSERT_EQ(::link(t.at("file.csv").c_str(), t.at("second.csv").c_str()), 0);
          },
-         "second.csv", 0640, me, 2, true, {"file.csv", "second.csv"}},
-        {"a chain of symbolic links stays", false,
+         "second.csv",
+         0640,
+         me,
+         2,
+         true,
+         {"file.csv", "second.csv"}},
+        {"a chain of symbolic links stays",
+         false,
          [](SafeSaveTest& t) {
              t.put("file.csv", oldBytes, 0600);
              ASSERT_EQ(::mkdir(t.at("sub").c_str(), 0755), 0);
              ASSERT_EQ(::symlink("../file.csv", t.at("sub/near.csv").c_str()), 0);
              ASSERT_EQ(::symlink(t.at("sub/near.csv").c_str(), t.at("far.csv").c_str()), 0);
          },
-         "far.csv", 0600, me, 1, false, {"file.csv", "far.csv", "sub/near.csv"}},
+         "far.csv",
+         0600,
+         me,
+         1,
+         false,
+         {"file.csv", "far.csv", "sub/near.csv"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -229,9 +261,9 @@ TEST_F(SafeSaveTest, AFailurePartWayLeavesTheOldContent) {
         bool linked; // a second name: written in place
         bool throws; // the producer fails instead of the disk
     };
-    for (const Case c : {Case{"replaced, disk full", false, false}, Case{"in place, disk full", true, false},
-                         Case{"replaced, producer throws", false, true},
-                         Case{"in place, producer throws", true, true}}) {
+    for (const Case c :
+         {Case{"replaced, disk full", false, false}, Case{"in place, disk full", true, false},
+          Case{"replaced, producer throws", false, true}, Case{"in place, producer throws", true, true}}) {
         SCOPED_TRACE(c.what);
         std::system(("rm -rf '" + dir + "'/* '" + dir + "'/.[!.]*").c_str());
         put("file.csv", oldBytes, 0640);
