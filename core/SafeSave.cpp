@@ -222,7 +222,8 @@ int copyAll(int from, int to) {
 
 // Puts the copy's content back into the file written in place.
 int restoreFrom(int copy, int file) {
-    if (::ftruncate(file, 0) != 0) return errno;
+    // A copy that cannot even be read must not cost the file its current content.
+    if (::lseek(copy, 0, SEEK_SET) < 0 || ::ftruncate(file, 0) != 0) return errno;
     if (const int error = copyAll(copy, file)) return error;
     return ::fsync(file) == 0 ? 0 : errno;
 }
@@ -245,14 +246,13 @@ extern "C" void undoPendingSaveAndDie(int signal) {
 
 class SignalCleanup {
 public:
-    SignalCleanup(bool enabled, int folder, const std::string& name, int copy = -1, int copyOf = -1)
-        : enabled_(enabled) {
+    SignalCleanup(bool enabled, int folder, const std::string& name) : enabled_(enabled) {
         if (!enabled_) return;
         pendingActive = 0;
         pendingFolder = folder;
         std::memcpy(pendingName, name.c_str(), name.size() + 1);
-        pendingCopy = copy;
-        pendingCopyOf = copyOf;
+        pendingCopy = -1;
+        pendingCopyOf = -1;
         pendingActive = 1;
         struct sigaction action {};
         action.sa_handler = undoPendingSaveAndDie;
@@ -268,6 +268,13 @@ public:
             ::sigaction(signals[i], &previous_[i], nullptr);
         pendingActive = 0;
     }
+    // From now on the pending file is the complete copy of `file`'s old content.
+    void restoreOnSignal(int copy, int file) {
+        pendingCopy = copy;
+        pendingCopyOf = file;
+    }
+    // Before the pending file is closed or removed: nothing is left to undo.
+    void disarm() { pendingActive = 0; }
     SignalCleanup(const SignalCleanup&) = delete;
     SignalCleanup& operator=(const SignalCleanup&) = delete;
 
@@ -327,6 +334,7 @@ std::optional<Error> saveByRenaming(const std::string& path, Target& target, con
     const int folder = target.folder.get();
     SignalCleanup cleanup(options.cleanUpOnSignals, folder, temporaryName);
     auto discard = [&](int failedWith) {
+        cleanup.disarm();
         file.reset();
         ::unlinkat(folder, temporaryName.c_str(), 0);
         return systemFailure(failedWith, path);
@@ -350,6 +358,7 @@ std::optional<Error> saveByRenaming(const std::string& path, Target& target, con
     if (::fsync(file.get()) != 0) return discard(errno);
     if (const int closeError = file.close()) return discard(closeError);
     if (::renameat(folder, temporaryName.c_str(), folder, target.name.c_str()) != 0) return discard(errno);
+    cleanup.disarm(); // the name is the file's now
     // The new name must reach the disk as well as the bytes.
     ::fsync(folder);
     return std::nullopt;
@@ -376,7 +385,9 @@ std::optional<Error> saveInPlace(const std::string& path, Target& target, const 
     int error = 0;
     FileDescriptor copy = createTemporary(target, 0600, copyName, error);
     if (copy.get() < 0) return temporaryFailure(target, error, path);
+    SignalCleanup cleanup(options.cleanUpOnSignals, folder, copyName);
     auto dropCopy = [&] {
+        cleanup.disarm();
         copy.reset();
         ::unlinkat(folder, copyName.c_str(), 0);
     };
@@ -385,8 +396,8 @@ std::optional<Error> saveInPlace(const std::string& path, Target& target, const 
         dropCopy();
         return systemFailure(failedWith, path);
     }
+    cleanup.restoreOnSignal(copy.get(), file.get());
 
-    SignalCleanup cleanup(options.cleanUpOnSignals, folder, copyName, copy.get(), file.get());
     auto putBack = [&](int failedWith) {
         Error e = systemFailure(failedWith, path);
         if (restoreFrom(copy.get(), file.get()) == 0) {

@@ -52,6 +52,8 @@ public:
     // failure, so a producer may stop early.
     bool write(std::string_view bytes);
     bool failed() const { return error_ != 0; }
+    Sink(const Sink&) = delete;
+    Sink& operator=(const Sink&) = delete;
 
 private:
     friend struct Writer;
