@@ -5,6 +5,9 @@
 // An ordinary file gets the new bytes in a temporary file beside it, which takes the
 // name only when it is complete and on the disk. A file with several names is written
 // in place, with a copy of the old content kept aside until the new one is on the disk.
+// Setuid, setgid and sticky bits never survive a save. Refused: a file whose permission
+// bits say read-only (even for root), anything but a regular file, and a link that
+// another user may have planted in a shared folder such as /tmp.
 // Both the command line and the window save through here, so they refuse and explain
 // the same things in the same words.
 #pragma once
@@ -74,7 +77,8 @@ struct Options {
 
 // Writes what `producer` hands to the sink as the new content of `path`, creating the
 // file when there is none. Nothing when it worked; otherwise the file is as it was.
-// An exception thrown by the producer is passed on after the same cleanup.
+// An exception thrown by the producer is passed on after the same cleanup. The producer
+// must not read the file being saved: a file with several names is rewritten in place.
 [[nodiscard]] std::optional<Error> save(const std::string& path, const Producer& producer,
                                         const Options& options = {});
 [[nodiscard]] std::optional<Error> save(const std::string& path, std::string_view bytes,
