@@ -13,14 +13,12 @@ namespace zarvel::FileAccess {
 // Reads the regular file at `path` whole and hands it to the reader.
 ReadResult readTable(const std::string& path, const ReadOptions& options);
 
-// Replaces (or creates) `path` with `bytes` so that it is either the old file or the
-// whole new one, never a part: the bytes go to a new file in the same folder, reach the
-// disk, and only then take the name. On failure nothing is left behind.
+// Replaces (or creates) `path` with `bytes` through SafeSave: the old file or the whole
+// new one, never a part, with its owner, permissions and links kept. An interrupted
+// write is undone before the program dies of the signal.
 void writeAtomically(const std::string& path, std::string_view bytes);
 
 // Plain words for a reading or writing error of the core.
 std::string describe(const CSVError& error);
-// Plain words for an errno value met while opening, reading or writing a file.
-std::string describeSystemError(int error);
 
 } // namespace zarvel::FileAccess

@@ -7,12 +7,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QUndoStack>
 
 namespace zarvel {
@@ -32,6 +32,22 @@ public:
 private:
     int& depth_;
 };
+
+// The window's words for what SafeSave refused or met.
+QString saveFailureReason(const SafeSave::Error& error) {
+    const QString folder = quoted(QFileInfo(QFile::decodeName(error.path.c_str())).fileName());
+    switch (error.kind) {
+    case SafeSave::Error::Kind::folderMissing:
+        return QStringLiteral("The folder %1 does not exist.").arg(folder);
+    case SafeSave::Error::Kind::folderNotWritable:
+        return QStringLiteral("You do not have permission to save in the folder %1.").arg(folder);
+    case SafeSave::Error::Kind::readOnlyFile:
+    case SafeSave::Error::Kind::notPermitted:
+        return QStringLiteral("The file is locked, or you do not have permission to change it.");
+    default:
+        return QStringLiteral("The file could not be written: %1.").arg(QString::fromStdString(error.reason()));
+    }
+}
 
 } // namespace
 
@@ -216,37 +232,9 @@ bool DocumentController::saveTo(DocumentWindow* window, const QString& path, Doc
         return false;
     }
 
-    // QSaveFile writes beside the file and renames over it only when everything was
-    // written, so a failed save leaves the old file as it was.
     const QFileInfo info(path);
-    const QFileInfo folder(info.absolutePath());
-    std::unique_ptr<QSaveFile> saveFile =
-        saveFileFactory_ ? saveFileFactory_(path) : std::make_unique<QSaveFile>(path);
-    QSaveFile& file = *saveFile;
-    if (!file.open(QIODevice::WriteOnly)) {
-        QString reason;
-        if (!folder.exists())
-            reason = QStringLiteral("The folder %1 does not exist.").arg(quoted(folder.fileName()));
-        else if (info.exists() && !info.isWritable())
-            reason = QStringLiteral("The file is locked, or you do not have permission to change it.");
-        else if (!folder.isWritable())
-            reason = QStringLiteral("You do not have permission to save in the folder %1.").arg(quoted(folder.fileName()));
-        else
-            reason = QStringLiteral("The file could not be written: %1.").arg(file.errorString());
-        reportSaveFailure(window, path, reason);
-        return false;
-    }
-    // A device may take the bytes in parts; only an error (or no progress) stops it.
-    const char* next = bytes.data();
-    auto left = static_cast<qint64>(bytes.size());
-    while (left > 0) {
-        const qint64 written = file.write(next, left);
-        if (written <= 0) break;
-        next += written;
-        left -= written;
-    }
-    if (left > 0 || !file.commit()) {
-        reportSaveFailure(window, path, QStringLiteral("The file could not be written: %1.").arg(file.errorString()));
+    if (const auto error = SafeSave::save(QFile::encodeName(path).toStdString(), bytes, saveOptions_)) {
+        reportSaveFailure(window, path, saveFailureReason(*error));
         return false;
     }
 

@@ -1,12 +1,13 @@
 // DocumentController: opens, creates, saves and closes documents, one window each.
 //
 // It is the program's small document framework: File ▸ New, Open…, Save, Save As…,
-// Close and Quit, the open and save dialogs with their file types, atomic saves, and
+// Close and Quit, the open and save dialogs with their file types, safe saves, and
 // the question about unsaved changes. The dialogs go through DocumentPrompts so that
 // tests can answer them without a modal dialog.
 #pragma once
 
 #include "app/document/DocumentType.h"
+#include "core/SafeSave.h"
 
 #include <QList>
 #include <QObject>
@@ -19,7 +20,6 @@
 #include <optional>
 
 class QMenu;
-class QSaveFile;
 class QWidget;
 
 namespace zarvel {
@@ -93,10 +93,9 @@ public:
     // File ▸ Quit.
     void quit();
 
-    // Where saved bytes go: a QSaveFile for the path. Tests hand in one that fails part
-    // way through to prove a failed save never leaves a half-written file.
-    using SaveFileFactory = std::function<std::unique_ptr<QSaveFile>(const QString& path)>;
-    void setSaveFileFactory(SaveFileFactory factory) { saveFileFactory_ = std::move(factory); }
+    // How saved bytes reach the disk. Tests hand in a write that fails part way through
+    // to prove a failed save never leaves a half-written file.
+    void setSaveWriteHook(SafeSave::WriteHook hook) { saveOptions_.writeHook = std::move(hook); }
 
     // Fills a window's File menu.
     void populateFileMenu(QMenu* menu, DocumentWindow* window);
@@ -114,7 +113,7 @@ private:
     void reportSaveFailure(QWidget* parent, const QString& path, const QString& reason);
 
     std::unique_ptr<DocumentPrompts> prompts_;
-    SaveFileFactory saveFileFactory_;
+    SafeSave::Options saveOptions_;
     // Held as widgets: a window being destroyed is no longer a DocumentWindow, and a
     // typed pointer to it would be cast from what is by then only a QWidget.
     QList<QPointer<QWidget>> windows_;

@@ -13,6 +13,7 @@
 #include "app/document/DocumentType.h"
 #include "app/session/EditorSession.h"
 #include "bench/BenchData.h"
+#include "core/SafeSave.h"
 #include "grid/GridKey.h"
 
 #ifdef ZARVEL_E2E_GRID_VIEW
@@ -23,7 +24,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QSaveFile>
 #include <QThread>
 #include <QUndoStack>
 
@@ -266,11 +266,8 @@ int run() {
         return std::to_string(bytes.size()) + " bytes";
     });
     steps.run("save: to disk", [&] {
-        QSaveFile file(QString::fromStdString(saved));
-        require(file.open(QIODevice::WriteOnly), "cannot create " + saved);
-        const auto size = static_cast<qint64>(bytes.size());
-        require(file.write(bytes.data(), size) == size, "short write");
-        require(file.commit(), "cannot commit " + saved);
+        const auto error = SafeSave::save(saved, bytes);
+        require(!error, "cannot write " + saved + ": " + (error ? error->reason() : std::string()));
         bytes = std::string();
         return std::string("written and synced");
     });

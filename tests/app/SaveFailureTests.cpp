@@ -3,8 +3,8 @@
 #include "ShellTestSupport.h"
 
 #include <QDirIterator>
-#include <QSaveFile>
 
+#include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,25 +16,18 @@ using zarvel::test::writeFile;
 
 namespace {
 
-// A save file that accepts `budget` bytes and then fails, as a full disk would.
-class FailingSaveFile : public QSaveFile {
-public:
-    FailingSaveFile(const QString& path, qint64 budget) : QSaveFile(path), budget_(budget) {}
-
-protected:
-    qint64 writeData(const char* data, qint64 length) override {
-        if (budget_ <= 0) {
-            setErrorString(QStringLiteral("No space left on device"));
+// A write that accepts `budget` bytes and then fails, as a full disk would.
+SafeSave::WriteHook diskFullAfter(size_t budget) {
+    return [budget](int fd, const void* data, size_t size) mutable -> ssize_t {
+        if (budget == 0) {
+            errno = ENOSPC;
             return -1;
         }
-        const qint64 n = std::min(length, budget_);
-        budget_ -= n;
-        return QSaveFile::writeData(data, n);
-    }
-
-private:
-    qint64 budget_;
-};
+        const ssize_t n = ::write(fd, data, std::min(size, budget));
+        if (n > 0) budget -= static_cast<size_t>(n);
+        return n;
+    };
+}
 
 class SaveFailureTest : public zarvel::test::ShellTest {
 protected:
@@ -61,18 +54,68 @@ protected:
 TEST_F(SaveFailureTest, AWriteThatFailsHalfWayLeavesTheOldFile) {
     DocumentWindow* window = openEdited();
     const QStringList before = folderEntries();
-    controller->setSaveFileFactory([](const QString& path) { return std::make_unique<FailingSaveFile>(path, 40); });
+    controller->setSaveWriteHook(diskFullAfter(40));
     EXPECT_FALSE(controller->save(window));
     EXPECT_EQ(readFile(file), original) << "never a mix of old and new bytes";
     EXPECT_EQ(folderEntries(), before) << "no temporary file left behind";
     ASSERT_EQ(prompts->errors.size(), 1u);
     EXPECT_EQ(prompts->errors[0].message, QStringLiteral("The document could not be saved as \u201Cpeople.csv\u201D."));
-    EXPECT_TRUE(prompts->errors[0].detail.contains(QStringLiteral("No space left on device"))) << prompts->errors[0].detail.toStdString();
+    EXPECT_EQ(prompts->errors[0].detail, QStringLiteral("The file could not be written: the disk is full."));
     EXPECT_TRUE(window->isWindowModified()) << "the edits are still unsaved";
 
-    controller->setSaveFileFactory({});
+    controller->setSaveWriteHook({});
     EXPECT_TRUE(controller->save(window));
     EXPECT_EQ(readFile(file), newBytes(window));
+}
+
+// The window saves as the command line does: the file keeps its owner, permissions and
+// other names, and a failure part way leaves every name with the old content.
+TEST_F(SaveFailureTest, SavingKeepsTheFilesOwnerModeAndLinks) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving the file to another user needs root";
+    DocumentWindow* window = openEdited();
+    const QByteArray name = QFile::encodeName(file);
+    ASSERT_EQ(chown(name.constData(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(name.constData(), 0640), 0);
+    const auto expectIdentity = [&](nlink_t links) {
+        struct stat st {};
+        ASSERT_EQ(stat(name.constData(), &st), 0);
+        EXPECT_EQ(st.st_uid, 65534u);
+        EXPECT_EQ(st.st_gid, 65534u);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+        EXPECT_EQ(st.st_nlink, links);
+    };
+    EXPECT_TRUE(controller->save(window));
+    EXPECT_EQ(readFile(file), newBytes(window));
+    expectIdentity(1);
+
+    // With a second name the file is written in place; a failure puts the old content back.
+    const QString otherName = path(QStringLiteral("other-name.csv"));
+    ASSERT_EQ(link(name.constData(), QFile::encodeName(otherName).constData()), 0);
+    const QByteArray saved = readFile(file);
+    const QStringList entries = folderEntries();
+    window->document()->apply(TableEdit::setCells({{2, 1, "Grace"}}), window->undoStack(), QStringLiteral("Edit Cell"));
+    controller->setSaveWriteHook(diskFullAfter(40));
+    EXPECT_FALSE(controller->save(window));
+    ASSERT_EQ(prompts->errors.size(), 1u);
+    EXPECT_EQ(prompts->errors[0].detail,
+              QStringLiteral("The file could not be written: the disk is full; the old content was put back."));
+    EXPECT_EQ(readFile(otherName), saved);
+    EXPECT_EQ(folderEntries(), entries) << "the copy of the old content is gone";
+
+    controller->setSaveWriteHook({});
+    EXPECT_TRUE(controller->save(window));
+    EXPECT_EQ(readFile(otherName), newBytes(window)) << "the other name sees the new content";
+    expectIdentity(2);
+    EXPECT_EQ(folderEntries(), entries);
+}
+
+TEST_F(SaveFailureTest, AReadOnlyFileIsRefusedEvenForRoot) {
+    DocumentWindow* window = openEdited();
+    ASSERT_EQ(chmod(QFile::encodeName(file).constData(), 0444), 0);
+    EXPECT_FALSE(controller->save(window));
+    EXPECT_EQ(readFile(file), original);
+    ASSERT_EQ(prompts->errors.size(), 1u);
+    EXPECT_EQ(prompts->errors[0].detail, QStringLiteral("The file is locked, or you do not have permission to change it."));
 }
 
 TEST_F(SaveFailureTest, AFileDeletedWhileOpenIsWrittenAgainWhole) {

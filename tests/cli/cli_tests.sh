@@ -173,6 +173,26 @@ if [ "$(ls -A atomic | wc -l)" -eq 2 ]; then ok; else bad "convert left: $(ls -A
 run convert comma.csv -o no-such-dir/out.csv
 check_failure 1 "convert into a missing directory" "no-such-dir/out.csv"
 
+# The output keeps its identity: a read-only file is refused, a symbolic link stays a
+# link to the file it names, and a file with two names stays one file.
+printf 'keep me\n' >atomic/locked.csv
+chmod 444 atomic/locked.csv
+run convert comma.csv -o atomic/locked.csv
+check_failure 1 "convert over a read-only file" "atomic/locked.csv: cannot write the file: the file is read-only"
+printf 'keep me\n' >expected
+check_same expected atomic/locked.csv "refused convert keeps the read-only file"
+ln -s out.csv atomic/link.csv
+run convert comma.csv -o atomic/link.csv
+check_same comma.csv atomic/out.csv "convert through a link writes its file"
+if [ -L atomic/link.csv ]; then ok; else bad "convert replaced the link by a file"; fi
+ln atomic/out.csv atomic/second.csv
+inode=$(stat -c %i atomic/out.csv)
+printf 'x,y\n3,4\n' >plain.csv
+run convert plain.csv -o atomic/second.csv
+check_same plain.csv atomic/out.csv "convert into a hard link writes both names"
+if [ "$(stat -c %i:%h atomic/second.csv)" = "$inode:2" ]; then ok; else bad "convert split the hard link"; fi
+if [ "$(ls -A atomic | wc -l)" -eq 5 ]; then ok; else bad "convert left: $(ls -A atomic)"; fi
+
 # ---- errors ---------------------------------------------------------------------------
 
 run info missing.csv
