@@ -3,6 +3,7 @@
 #include "app/document/CSVDocument.h"
 #include "app/session/EditorSession.h"
 #include "app/shell/DocumentWindow.h"
+#include "app/views/CommandRegistry.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QTextDocument>
 #include <QUndoStack>
 
 namespace zarvel {
@@ -20,6 +22,10 @@ namespace zarvel {
 namespace {
 
 QString quoted(const QString& name) { return QStringLiteral("“") + name + QStringLiteral("”"); }
+
+// Message boxes guess rich text from a tag anywhere in their text; file names and the
+// system's words are shown as typed, escaped inside rich text so that they still wrap.
+QString literal(const QString& text) { return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal); }
 
 // Keeps the quit rule from ending the program while a dialog is up.
 class PanelScope {
@@ -64,8 +70,9 @@ SaveChoice DialogPrompts::askToSaveChanges(QWidget* parent, const QString& docum
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(QApplication::applicationName());
-    box.setText(QStringLiteral("Do you want to save the changes you made to %1?").arg(quoted(documentName)));
-    box.setInformativeText(QStringLiteral("Your changes will be lost if you don’t save them."));
+    box.setTextFormat(Qt::RichText);
+    box.setText(literal(QStringLiteral("Do you want to save the changes you made to %1?").arg(quoted(documentName))));
+    box.setInformativeText(literal(QStringLiteral("Your changes will be lost if you don’t save them.")));
     QPushButton* save = box.addButton(QStringLiteral("Save"), QMessageBox::AcceptRole);
     QPushButton* dontSave = box.addButton(QStringLiteral("Don’t Save"), QMessageBox::DestructiveRole);
     QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
@@ -81,8 +88,9 @@ void DialogPrompts::showError(QWidget* parent, const QString& message, const QSt
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(QApplication::applicationName());
-    box.setText(message);
-    box.setInformativeText(detail);
+    box.setTextFormat(Qt::RichText);
+    box.setText(literal(message));
+    box.setInformativeText(literal(detail));
     box.exec();
 }
 
@@ -159,10 +167,14 @@ void DocumentController::open(QWidget* parent) {
 }
 
 DocumentType DocumentController::suggestedSaveType(const DocumentWindow* window) {
+    const FileFormat format = window->document()->table().format();
+    const auto keepsDelimiter = [&format](DocumentType type) {
+        return CSVDocument::formatForSaving(format, type).dialect.delimiter == format.dialect.delimiter;
+    };
     if (const auto type = window->fileType())
         for (DocumentType writable : writableDocumentTypes)
-            if (*type == writable) return writable;
-    switch (window->document()->table().format().dialect.delimiter) {
+            if (*type == writable && keepsDelimiter(writable)) return writable;
+    switch (format.dialect.delimiter) {
     case Byte::comma: return DocumentType::commaSeparatedText;
     case Byte::tab: return DocumentType::tabSeparatedText;
     case Byte::pipe: return DocumentType::pipeText;
@@ -179,24 +191,36 @@ bool DocumentController::save(DocumentWindow* window) {
 bool DocumentController::saveAs(DocumentWindow* window) {
     // A cell still being typed into is part of what the user saves.
     window->session()->commitEditing(CommitMove::none);
-    const DocumentType type = suggestedSaveType(window);
+    const DocumentType suggestedType = suggestedSaveType(window);
     const QString& current = window->document()->filePath();
     QString suggested;
     if (current.isEmpty()) {
-        suggested = QDir(lastDirectory_).filePath(QStringLiteral("Untitled.") + extensions(type).value(0));
+        suggested = QDir(lastDirectory_).filePath(QStringLiteral("Untitled.") + extensions(suggestedType).value(0));
     } else {
         const QFileInfo info(current);
-        suggested = info.dir().filePath(info.completeBaseName() + QLatin1Char('.') + extensions(type).value(0));
+        suggested = info.dir().filePath(info.completeBaseName() + QLatin1Char('.') + extensions(suggestedType).value(0));
     }
     std::optional<SaveTarget> target;
     {
         PanelScope scope(panelDepth_);
-        target = prompts_->chooseSaveTarget(window, suggested, type);
+        target = prompts_->chooseSaveTarget(window, suggested, suggestedType);
     }
     if (!target || target->path.isEmpty()) return false;
     QString path = target->path;
-    if (QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + extensions(target->type).value(0);
-    return saveTo(window, path, target->type);
+    // An extension the user typed chooses the type when it names one.
+    const DocumentType type = documentTypeNamedBy(path).value_or(target->type);
+    if (QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + extensions(type).value(0);
+
+    // The chosen type's delimiter becomes the table's own (one undoable step), so that
+    // the file holds what its type says and the next plain Save writes the same. A
+    // failed save takes that step back.
+    const FileFormat before = window->document()->table().format();
+    const FileFormat converted = CSVDocument::formatForSaving(before, type);
+    const bool converts = converted != before;
+    if (converts) window->session()->changeFormat(converted);
+    if (saveTo(window, path, type)) return true;
+    if (converts && window->undoStack()->canUndo()) window->undoStack()->undo();
+    return false;
 }
 
 void DocumentController::reportSaveFailure(QWidget* parent, const QString& path, const QString& reason) {
@@ -210,7 +234,7 @@ bool DocumentController::saveTo(DocumentWindow* window, const QString& path, Doc
     const CSVTable snapshot = window->document()->snapshot();
     std::string bytes;
     try {
-        bytes = CSVDocument::fileBytes(snapshot, type);
+        bytes = CSVDocument::fileBytes(snapshot);
     } catch (const CSVError& error) {
         reportSaveFailure(window, path, describe(error));
         return false;
@@ -280,9 +304,10 @@ void DocumentController::quit() {
 }
 
 void DocumentController::populateFileMenu(QMenu* menu, DocumentWindow* window) {
-    auto add = [menu](const QString& title, const QKeySequence& shortcut) {
-        QAction* action = menu->addAction(title);
-        action->setShortcut(shortcut);
+    // The File commands join the window's registry, whose shortcuts are one set.
+    auto add = [menu, window](const QString& title, const QKeySequence& shortcut) {
+        QAction* action = window->commands()->define(title, shortcut);
+        menu->addAction(action);
         return action;
     };
     connect(add(QStringLiteral("New"), QKeySequence(Qt::CTRL | Qt::Key_N)), &QAction::triggered, this,
