@@ -97,8 +97,9 @@ DocumentType documentTypeForFileName(const QString& fileName) {
 
 std::optional<DocumentType> documentTypeNamedBy(const QString& fileName) {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
-    for (DocumentType t : {DocumentType::commaSeparatedText, DocumentType::tabSeparatedText, DocumentType::tabText,
-                           DocumentType::pipeText, DocumentType::delimiterSeparatedText, DocumentType::plainText})
+    for (DocumentType t :
+         {DocumentType::commaSeparatedText, DocumentType::tabSeparatedText, DocumentType::tabText,
+          DocumentType::pipeText, DocumentType::delimiterSeparatedText, DocumentType::plainText})
         if (extensions(t).contains(suffix)) return t;
     return std::nullopt;
 }

@@ -344,7 +344,8 @@ void removeLastWord(std::string& text) {
         end = previous;
     }
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createWordInstance(icu::Locale::getRoot(), status));
+    std::unique_ptr<icu::BreakIterator> it(
+        icu::BreakIterator::createWordInstance(icu::Locale::getRoot(), status));
     int32_t start = 0;
     if (U_SUCCESS(status) && end > 0) {
         it->setText(u);

@@ -25,7 +25,9 @@ QString quoted(const QString& name) { return QStringLiteral("“") + name + QStr
 
 // Message boxes guess rich text from a tag anywhere in their text; file names and the
 // system's words are shown as typed, escaped inside rich text so that they still wrap.
-QString literal(const QString& text) { return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal); }
+QString literal(const QString& text) {
+    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
+}
 
 // Keeps the quit rule from ending the program while a dialog is up.
 class PanelScope {
@@ -71,7 +73,8 @@ SaveChoice DialogPrompts::askToSaveChanges(QWidget* parent, const QString& docum
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(QApplication::applicationName());
     box.setTextFormat(Qt::RichText);
-    box.setText(literal(QStringLiteral("Do you want to save the changes you made to %1?").arg(quoted(documentName))));
+    box.setText(
+        literal(QStringLiteral("Do you want to save the changes you made to %1?").arg(quoted(documentName))));
     box.setInformativeText(literal(QStringLiteral("Your changes will be lost if you don’t save them.")));
     QPushButton* save = box.addButton(QStringLiteral("Save"), QMessageBox::AcceptRole);
     QPushButton* dontSave = box.addButton(QStringLiteral("Don’t Save"), QMessageBox::DestructiveRole);
@@ -195,10 +198,12 @@ bool DocumentController::saveAs(DocumentWindow* window) {
     const QString& current = window->document()->filePath();
     QString suggested;
     if (current.isEmpty()) {
-        suggested = QDir(lastDirectory_).filePath(QStringLiteral("Untitled.") + extensions(suggestedType).value(0));
+        suggested =
+            QDir(lastDirectory_).filePath(QStringLiteral("Untitled.") + extensions(suggestedType).value(0));
     } else {
         const QFileInfo info(current);
-        suggested = info.dir().filePath(info.completeBaseName() + QLatin1Char('.') + extensions(suggestedType).value(0));
+        suggested = info.dir().filePath(info.completeBaseName() + QLatin1Char('.') +
+                                        extensions(suggestedType).value(0));
     }
     std::optional<SaveTarget> target;
     {

@@ -107,12 +107,24 @@ QString DocumentWindow::displayName() const {
 
 bool DocumentWindow::isShowingEmptyState() const { return stack_->currentWidget() == emptyState_; }
 
-QAction* DocumentWindow::undoAction() const { return commands_->action(Command::undo); }
-QAction* DocumentWindow::redoAction() const { return commands_->action(Command::redo); }
-QAction* DocumentWindow::cutAction() const { return commands_->action(Command::cut); }
-QAction* DocumentWindow::copyAction() const { return commands_->action(Command::copy); }
-QAction* DocumentWindow::pasteAction() const { return commands_->action(Command::paste); }
-QAction* DocumentWindow::selectAllAction() const { return commands_->action(Command::selectAll); }
+QAction* DocumentWindow::undoAction() const {
+    return commands_->action(Command::undo);
+}
+QAction* DocumentWindow::redoAction() const {
+    return commands_->action(Command::redo);
+}
+QAction* DocumentWindow::cutAction() const {
+    return commands_->action(Command::cut);
+}
+QAction* DocumentWindow::copyAction() const {
+    return commands_->action(Command::copy);
+}
+QAction* DocumentWindow::pasteAction() const {
+    return commands_->action(Command::paste);
+}
+QAction* DocumentWindow::selectAllAction() const {
+    return commands_->action(Command::selectAll);
+}
 
 DocumentWindow* DocumentWindow::focusedWindow() { return qobject_cast<DocumentWindow*>(QApplication::activeWindow()); }
 

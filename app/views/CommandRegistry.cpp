@@ -18,32 +18,37 @@
 
 namespace zarvel {
 
-CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent) : QObject(parent), session_(session) {
+CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
+    : QObject(parent), session_(session) {
     TextFieldKeys::install();
     const auto none = QKeySequence();
 
     QAction* undo = make(Command::undo, QStringLiteral("Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z), {},
                          [](EditorSession& s) { s.undo(); });
     undo->setEnabled(false);
-    QAction* redo = make(Command::redo, QStringLiteral("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), {},
-                         [](EditorSession& s) { s.redo(); });
+    QAction* redo =
+        make(Command::redo, QStringLiteral("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), {},
+             [](EditorSession& s) { s.redo(); });
     redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     redo->setEnabled(false);
-    make(Command::cut, QStringLiteral("Cut"), QKeySequence::Cut, QStringLiteral("scissors"), [this](EditorSession&) {
-        routeEdit("cut", [this] {
-            if (grid_) grid_->cut();
-        });
-    });
-    make(Command::copy, QStringLiteral("Copy"), QKeySequence::Copy, QStringLiteral("doc.on.doc"), [this](EditorSession&) {
-        routeEdit("copy", [this] {
-            if (grid_) grid_->copy();
-        });
-    });
-    make(Command::paste, QStringLiteral("Paste"), QKeySequence::Paste, QStringLiteral("clipboard"), [this](EditorSession&) {
-        routeEdit("paste", [this] {
-            if (grid_) grid_->paste();
-        });
-    });
+    make(Command::cut, QStringLiteral("Cut"), QKeySequence::Cut, QStringLiteral("scissors"),
+         [this](EditorSession&) {
+             routeEdit("cut", [this] {
+                 if (grid_) grid_->cut();
+             });
+         });
+    make(Command::copy, QStringLiteral("Copy"), QKeySequence::Copy, QStringLiteral("doc.on.doc"),
+         [this](EditorSession&) {
+             routeEdit("copy", [this] {
+                 if (grid_) grid_->copy();
+             });
+         });
+    make(Command::paste, QStringLiteral("Paste"), QKeySequence::Paste, QStringLiteral("clipboard"),
+         [this](EditorSession&) {
+             routeEdit("paste", [this] {
+                 if (grid_) grid_->paste();
+             });
+         });
     make(Command::selectAll, QStringLiteral("Select All"), QKeySequence::SelectAll, {},
          [this](EditorSession& s) { routeEdit("selectAll", [&s] { s.selectAll(); }); });
 
@@ -51,23 +56,25 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent) : QObj
                          QStringLiteral("magnifyingglass"), [](EditorSession& s) { s.presentFind(false); });
     find->setIconText(QStringLiteral("Find"));
     find->setToolTip(QStringLiteral("Find and replace (Ctrl+F)"));
-    make(Command::findAndReplace, QStringLiteral("Find and Replace…"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F), {},
-         [](EditorSession& s) { s.presentFind(true); });
+    make(Command::findAndReplace, QStringLiteral("Find and Replace…"),
+         QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F), {}, [](EditorSession& s) { s.presentFind(true); });
     make(Command::findNext, QStringLiteral("Find Next"), QKeySequence(Qt::CTRL | Qt::Key_G), {},
          [](EditorSession& s) { s.findNext(true); });
-    make(Command::findPrevious, QStringLiteral("Find Previous"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), {},
-         [](EditorSession& s) { s.findNext(false); });
+    make(Command::findPrevious, QStringLiteral("Find Previous"),
+         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), {}, [](EditorSession& s) { s.findNext(false); });
 
     // The grid's key map binds these keys to the same operations; the commands take
     // them first wherever the window has focus, except in a text field.
     make(Command::insertRowAbove, QStringLiteral("Insert Row Above"), QKeySequence(Qt::ALT | Qt::Key_Up),
          QStringLiteral("arrow.up.to.line"), [](EditorSession& s) { s.insertRow(true); });
-    QAction* addRow = make(Command::insertRowBelow, QStringLiteral("Insert Row Below"), QKeySequence(Qt::ALT | Qt::Key_Down),
-                           QStringLiteral("plus.rectangle"), [](EditorSession& s) { s.insertRow(false); });
+    QAction* addRow = make(Command::insertRowBelow, QStringLiteral("Insert Row Below"),
+                           QKeySequence(Qt::ALT | Qt::Key_Down), QStringLiteral("plus.rectangle"),
+                           [](EditorSession& s) { s.insertRow(false); });
     addRow->setIconText(QStringLiteral("Add Row"));
     addRow->setToolTip(QStringLiteral("Insert a row below the selection (Alt+Down)"));
-    make(Command::insertColumnLeft, QStringLiteral("Insert Column Left"), QKeySequence(Qt::ALT | Qt::Key_Left),
-         QStringLiteral("arrow.left.to.line"), [](EditorSession& s) { s.insertColumn(true); });
+    make(Command::insertColumnLeft, QStringLiteral("Insert Column Left"),
+         QKeySequence(Qt::ALT | Qt::Key_Left), QStringLiteral("arrow.left.to.line"),
+         [](EditorSession& s) { s.insertColumn(true); });
     QAction* addColumn = make(Command::insertColumnRight, QStringLiteral("Insert Column Right"),
                               QKeySequence(Qt::ALT | Qt::Key_Right), QStringLiteral("rectangle.split.3x1"),
                               [](EditorSession& s) { s.insertColumn(false); });
@@ -77,20 +84,21 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent) : QObj
                                       QKeySequence(Qt::CTRL | Qt::Key_Backspace), QStringLiteral("trash"),
                                       [](EditorSession& s) { s.deleteRows(); }));
     ContextMenu::markDestructive(make(Command::deleteColumns, QStringLiteral("Delete Columns"),
-                                      QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_Backspace), QStringLiteral("trash"),
-                                      [](EditorSession& s) { s.deleteColumns(); }));
+                                      QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_Backspace),
+                                      QStringLiteral("trash"), [](EditorSession& s) { s.deleteColumns(); }));
     make(Command::moveColumnLeft, QStringLiteral("Move Column Left"), none, QStringLiteral("chevron.left"),
          [](EditorSession& s) { s.moveColumn(false); });
     make(Command::moveColumnRight, QStringLiteral("Move Column Right"), none, QStringLiteral("chevron.right"),
          [](EditorSession& s) { s.moveColumn(true); });
     make(Command::sortAscending, QStringLiteral("Sort Ascending by Column"), none, QStringLiteral("arrow.up"),
          [](EditorSession& s) { s.sort(s.selection().active.column, true); });
-    make(Command::sortDescending, QStringLiteral("Sort Descending by Column"), none, QStringLiteral("arrow.down"),
-         [](EditorSession& s) { s.sort(s.selection().active.column, false); });
+    make(Command::sortDescending, QStringLiteral("Sort Descending by Column"), none,
+         QStringLiteral("arrow.down"), [](EditorSession& s) { s.sort(s.selection().active.column, false); });
     make(Command::toggleHeader, EditorSession::toggleHeaderTitle(false), none, {},
          [](EditorSession& s) { s.toggleHeader(); });
-    QAction* format = make(Command::fileFormat, QStringLiteral("File Format…"), none, QStringLiteral("doc.badge.gearshape"),
-                           [](EditorSession& s) { s.setFormatPresented(!s.isFormatPresented()); });
+    QAction* format =
+        make(Command::fileFormat, QStringLiteral("File Format…"), none, QStringLiteral("doc.badge.gearshape"),
+             [](EditorSession& s) { s.setFormatPresented(!s.isFormatPresented()); });
     format->setIconText(QStringLiteral("Format"));
     format->setToolTip(QStringLiteral("How the file is read and saved"));
     make(Command::renameColumn, QStringLiteral("Rename Column…"), none, QStringLiteral("pencil"),
@@ -98,7 +106,8 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent) : QObj
     make(Command::fitColumnWidth, QStringLiteral("Fit Width"), none, QStringLiteral("arrow.left.and.right"),
          [](EditorSession& s) {
              const IndexRange columns = s.selection().columns().clamped(0, s.displayedSize().columns);
-             for (int64_t c = columns.lower; c < columns.upper; ++c) s.fitColumnWidth(c);
+             for (int64_t c = columns.lower; c < columns.upper; ++c)
+                 s.fitColumnWidth(c);
          });
 
     if (session_) {
@@ -115,8 +124,8 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent) : QObj
     refresh();
 }
 
-QAction* CommandRegistry::make(Command command, const QString& title, const QKeySequence& shortcut, const QString& symbol,
-                               std::function<void(EditorSession&)> operation) {
+QAction* CommandRegistry::make(Command command, const QString& title, const QKeySequence& shortcut,
+                               const QString& symbol, std::function<void(EditorSession&)> operation) {
     QAction* action = define(title, shortcut, symbol);
     commands_[command] = action;
     operations_[command] = [this, operation = std::move(operation)] {
@@ -140,7 +149,9 @@ QAction* CommandRegistry::divider() {
     return action;
 }
 
-void CommandRegistry::setGrid(GridView* grid) { grid_ = grid; }
+void CommandRegistry::setGrid(GridView* grid) {
+    grid_ = grid;
+}
 
 void CommandRegistry::setOperation(Command command, std::function<void()> operation) {
     operations_[command] = std::move(operation);
@@ -154,7 +165,8 @@ void CommandRegistry::run(Command command) {
 
 void CommandRegistry::routeEdit(const char* textSlot, const std::function<void()>& gridAction) {
     QWidget* focused = QApplication::focusWidget();
-    if (qobject_cast<QLineEdit*>(focused) || qobject_cast<QPlainTextEdit*>(focused) || qobject_cast<QTextEdit*>(focused)) {
+    if (qobject_cast<QLineEdit*>(focused) || qobject_cast<QPlainTextEdit*>(focused) ||
+        qobject_cast<QTextEdit*>(focused)) {
         QMetaObject::invokeMethod(focused, textSlot);
         return;
     }
@@ -163,7 +175,7 @@ void CommandRegistry::routeEdit(const char* textSlot, const std::function<void()
 
 QList<QAction*> CommandRegistry::editMenuActions() const {
     auto* self = const_cast<CommandRegistry*>(this);
-    return {action(Command::undo), action(Command::redo),  self->divider(),          action(Command::cut),
+    return {action(Command::undo), action(Command::redo),  self->divider(),           action(Command::cut),
             action(Command::copy), action(Command::paste), action(Command::selectAll)};
 }
 
@@ -174,24 +186,42 @@ QList<QAction*> CommandRegistry::findActions() const {
 
 QList<QAction*> CommandRegistry::tableMenuActions() const {
     auto* self = const_cast<CommandRegistry*>(this);
-    return {action(Command::insertRowAbove), action(Command::insertRowBelow), action(Command::insertColumnLeft),
-            action(Command::insertColumnRight), self->divider(), action(Command::deleteRows),
-            action(Command::deleteColumns), self->divider(), action(Command::moveColumnLeft),
-            action(Command::moveColumnRight), action(Command::sortAscending), action(Command::sortDescending),
-            self->divider(), action(Command::toggleHeader), action(Command::fileFormat)};
+    return {action(Command::insertRowAbove),
+            action(Command::insertRowBelow),
+            action(Command::insertColumnLeft),
+            action(Command::insertColumnRight),
+            self->divider(),
+            action(Command::deleteRows),
+            action(Command::deleteColumns),
+            self->divider(),
+            action(Command::moveColumnLeft),
+            action(Command::moveColumnRight),
+            action(Command::sortAscending),
+            action(Command::sortDescending),
+            self->divider(),
+            action(Command::toggleHeader),
+            action(Command::fileFormat)};
 }
 
 QList<QAction*> CommandRegistry::columnMenuActions() const {
     auto* self = const_cast<CommandRegistry*>(this);
-    return {action(Command::sortAscending),     action(Command::sortDescending), self->divider(),
-            action(Command::renameColumn),      action(Command::insertColumnLeft), action(Command::insertColumnRight),
-            action(Command::moveColumnLeft),    action(Command::moveColumnRight),  action(Command::fitColumnWidth),
-            self->divider(),                    action(Command::deleteColumns)};
+    return {action(Command::sortAscending),
+            action(Command::sortDescending),
+            self->divider(),
+            action(Command::renameColumn),
+            action(Command::insertColumnLeft),
+            action(Command::insertColumnRight),
+            action(Command::moveColumnLeft),
+            action(Command::moveColumnRight),
+            action(Command::fitColumnWidth),
+            self->divider(),
+            action(Command::deleteColumns)};
 }
 
 QList<QAction*> CommandRegistry::rowMenuActions() const {
     auto* self = const_cast<CommandRegistry*>(this);
-    return {action(Command::insertRowAbove), action(Command::insertRowBelow), self->divider(), action(Command::deleteRows)};
+    return {action(Command::insertRowAbove), action(Command::insertRowBelow), self->divider(),
+            action(Command::deleteRows)};
 }
 
 void CommandRegistry::refresh() {
@@ -201,10 +231,12 @@ void CommandRegistry::refresh() {
     const GridSelection& s = session_->selection();
     const IndexRange rows = s.rows().clamped(0, size.rows);
     const IndexRange columns = s.columns().clamped(0, size.columns);
-    const bool columnsInside = s.columns().lower >= 0 && s.columns().upper <= size.columns && !s.columns().empty();
+    const bool columnsInside =
+        s.columns().lower >= 0 && s.columns().upper <= size.columns && !s.columns().empty();
 
     action(Command::deleteRows)->setEnabled(!rows.empty());
-    action(Command::deleteRows)->setText(rows.count() == 1 ? QStringLiteral("Delete Row") : QStringLiteral("Delete Rows"));
+    action(Command::deleteRows)
+        ->setText(rows.count() == 1 ? QStringLiteral("Delete Row") : QStringLiteral("Delete Rows"));
     // The last column stays: a table keeps at least one.
     action(Command::deleteColumns)->setEnabled(!columns.empty() && columns.count() < size.columns);
     action(Command::deleteColumns)
@@ -216,7 +248,8 @@ void CommandRegistry::refresh() {
     action(Command::fitColumnWidth)->setEnabled(!columns.empty());
     const bool hasHeaderRow = table.format().hasHeader && table.rowCount() > 0;
     action(Command::renameColumn)->setVisible(hasHeaderRow);
-    action(Command::renameColumn)->setEnabled(hasHeaderRow && s.active.column >= 0 && s.active.column < size.columns);
+    action(Command::renameColumn)
+        ->setEnabled(hasHeaderRow && s.active.column >= 0 && s.active.column < size.columns);
     action(Command::toggleHeader)->setText(EditorSession::toggleHeaderTitle(table.format().hasHeader));
 
     // A cell being typed into can be undone too: the session commits it, then undoes it.
@@ -224,9 +257,11 @@ void CommandRegistry::refresh() {
     const QString undoName = stack ? stack->undoText() : QString();
     const QString redoName = stack ? stack->redoText() : QString();
     action(Command::undo)->setEnabled((stack && stack->canUndo()) || session_->editing().has_value());
-    action(Command::undo)->setText(undoName.isEmpty() ? QStringLiteral("Undo") : QStringLiteral("Undo ") + undoName);
+    action(Command::undo)
+        ->setText(undoName.isEmpty() ? QStringLiteral("Undo") : QStringLiteral("Undo ") + undoName);
     action(Command::redo)->setEnabled(stack && stack->canRedo());
-    action(Command::redo)->setText(redoName.isEmpty() ? QStringLiteral("Redo") : QStringLiteral("Redo ") + redoName);
+    action(Command::redo)
+        ->setText(redoName.isEmpty() ? QStringLiteral("Redo") : QStringLiteral("Redo ") + redoName);
 }
 
 } // namespace zarvel

@@ -13,7 +13,9 @@ constexpr const char* destructiveProperty = "zarvelDestructive";
 
 ContextMenu::ContextMenu(QWidget* parent) : QMenu(parent) {}
 
-void ContextMenu::markDestructive(QAction* action) { action->setProperty(destructiveProperty, true); }
+void ContextMenu::markDestructive(QAction* action) {
+    action->setProperty(destructiveProperty, true);
+}
 
 bool ContextMenu::isDestructive(const QAction* action) { return action && action->property(destructiveProperty).toBool(); }
 

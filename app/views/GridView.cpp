@@ -64,12 +64,10 @@ private:
 } // namespace
 
 GridView::GridView(EditorSession* session, QWidget* parent, CommandRegistry* commands)
-    : QAbstractScrollArea(parent),
-      session_(session),
+    : QAbstractScrollArea(parent), session_(session),
       commands_(commands ? commands : new CommandRegistry(session, this)),
       header_(new ColumnHeaderView(session, commands_, this)),
-      gutter_(new RowGutterView(session, commands_, this)),
-      corner_(new GridCorner(session, this)),
+      gutter_(new RowGutterView(session, commands_, this)), corner_(new GridCorner(session, this)),
       editor_(new CellEditor(session, viewport())) {
     commands_->setGrid(this);
     setFrameShape(QFrame::NoFrame);
@@ -310,7 +308,8 @@ bool GridView::event(QEvent* event) {
         const auto& draft = session_->editing();
         const Qt::KeyboardModifiers mods = key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier | Qt::AltModifier);
         if (draft && draft->isEntering &&
-            ((mods == Qt::NoModifier && !key->text().isEmpty()) || TextFieldKeys::isEditingKey(*key, false))) {
+            ((mods == Qt::NoModifier && !key->text().isEmpty()) ||
+             TextFieldKeys::isEditingKey(*key, false))) {
             event->accept();
             return true;
         }

@@ -50,7 +50,8 @@ int64_t RowGutterView::rowNumber(int64_t row) const {
 
 std::unique_ptr<ContextMenu> RowGutterView::makeContextMenu(int64_t row) {
     const GridSelection& s = session_->selection();
-    if (!(s.coversWholeRows(session_->displayedSize()) && s.rows().contains(row))) session_->selectWholeRows(row, row, false);
+    if (!(s.coversWholeRows(session_->displayedSize()) && s.rows().contains(row)))
+        session_->selectWholeRows(row, row, false);
     auto menu = std::make_unique<ContextMenu>();
     menu->addActions(commands_->rowMenuActions());
     return menu;

@@ -18,8 +18,10 @@ bool isEditingKey(const QKeyEvent& event, bool withUndo) {
     case Qt::Key_Up:
     case Qt::Key_Down:
     case Qt::Key_Home:
-    case Qt::Key_End: return true;
-    default: break;
+    case Qt::Key_End:
+        return true;
+    default:
+        break;
     }
     if (event.matches(QKeySequence::SelectAll)) return true;
     return withUndo && (event.matches(QKeySequence::Undo) || event.matches(QKeySequence::Redo));

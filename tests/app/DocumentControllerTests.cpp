@@ -5,8 +5,8 @@
 #include "app/views/FormatPopover.h"
 
 #include <QDropEvent>
-#include <QPushButton>
 #include <QMimeData>
+#include <QPushButton>
 #include <QUrl>
 
 namespace zarvel::test {
@@ -44,7 +44,9 @@ TEST_F(DocumentControllerTest, SaveAsTabSeparatedWritesTabsIncludingACellStillBe
 TEST_F(DocumentControllerTest, SaveKeepsTheDelimiterTheDocumentHasAndSaveAsAppliesTheTypeChosen) {
     using Change = std::function<void(DocumentWindow*)>;
     const Change editCell = [](DocumentWindow* w) { typeOver(w, 0, 0, "X"); };
-    const Change tsvPreset = [](DocumentWindow* w) { w->formatPopover()->presetButton(QStringLiteral("TSV"))->click(); };
+    const Change tsvPreset = [](DocumentWindow* w) {
+        w->formatPopover()->presetButton(QStringLiteral("TSV"))->click();
+    };
     const struct {
         const char* opened;
         const char* bytes;
@@ -62,8 +64,8 @@ TEST_F(DocumentControllerTest, SaveKeepsTheDelimiterTheDocumentHasAndSaveAsAppli
          DocumentType::tabSeparatedText, "a,b\nX,2\n"},
         {"tabs.csv", "a\tb\n1\t2\n", tsvPreset, "out", DocumentType::pipeText, DocumentType::tabSeparatedText,
          "a|b\n1|2\n"},
-        {"semis.txt", "a;b\n1;2\n", editCell, "out.dsv", DocumentType::tabSeparatedText, DocumentType::plainText,
-         "a;b\nX;2\n"},
+        {"semis.txt", "a;b\n1;2\n", editCell, "out.dsv", DocumentType::tabSeparatedText,
+         DocumentType::plainText, "a;b\nX;2\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.opened) + " saved as " + (c.savedAs ? c.savedAs : "itself"));
@@ -81,7 +83,8 @@ TEST_F(DocumentControllerTest, SaveKeepsTheDelimiterTheDocumentHasAndSaveAsAppli
             ASSERT_TRUE(controller->saveAs(window));
             ASSERT_EQ(prompts->suggestions.size(), 1u);
             EXPECT_EQ(prompts->suggestions[0].type, c.suggested);
-            if (QFileInfo(written).suffix().isEmpty()) written += QStringLiteral(".") + extensions(c.filter).value(0);
+            if (QFileInfo(written).suffix().isEmpty())
+                written += QStringLiteral(".") + extensions(c.filter).value(0);
         } else {
             ASSERT_TRUE(controller->save(window));
         }

@@ -3,27 +3,27 @@
 #include "ShellTestSupport.h"
 
 #include "app/shell/EmptyStateView.h"
-#include "app/views/CommandRegistry.h"
 #include "app/views/CellEditor.h"
 #include "app/views/ColumnHeaderView.h"
+#include "app/views/CommandRegistry.h"
 #include "app/views/FormatPopover.h"
 #include "app/views/StatusBar.h"
 
 #include <QAction>
-#include <QComboBox>
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QHelpEvent>
-#include <QLabel>
-#include <QTextDocument>
-#include <QToolTip>
-#include <QWindow>
 #include <QClipboard>
+#include <QComboBox>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QToolBar>
+#include <QToolTip>
 #include <QUndoStack>
+#include <QWindow>
 
 namespace zarvel::test {
 namespace {
@@ -48,7 +48,8 @@ TEST(DocumentWindow, ToolbarButtonsActOnTheWindowsTable) {
     ASSERT_TRUE(showAndActivate(&window));
     const QList<QAction*> items = window.toolBar()->actions();
     QStringList titles;
-    for (QAction* item : items) titles << item->iconText();
+    for (QAction* item : items)
+        titles << item->iconText();
     EXPECT_EQ(titles, (QStringList{"Add Row", "Add Column", "Delete", "Find", "Format"}));
     // The same objects as the menu bar's commands.
     EXPECT_EQ(items[0], window.commands()->action(Command::insertRowBelow));
@@ -171,7 +172,8 @@ TEST(DocumentWindow, AFileWithNoColumnsShowsTheEmptyStateUntilAColumnIsAdded) {
 }
 
 TEST(DocumentWindow, TheFilesOwnTextShowsAsTypedNeverAsMarkup) {
-    const QString markup = QStringLiteral("<font color=red size=6>PAID IN FULL</font><img src=/etc/hostname>");
+    const QString markup =
+        QStringLiteral("<font color=red size=6>PAID IN FULL</font><img src=/etc/hostname>");
     DocumentWindow window(documentOf(markup.toStdString() + ",b\n1,2\n"));
     window.document()->setFilePath(QStringLiteral("/nowhere/<b>a[*]b<i>.csv"));
     ASSERT_TRUE(showAndActivate(&window));
@@ -184,7 +186,8 @@ TEST(DocumentWindow, TheFilesOwnTextShowsAsTypedNeverAsMarkup) {
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
         shown << label->text();
     }
-    EXPECT_TRUE(shown.contains(QStringLiteral("Row 1, ") + markup)) << shown.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("Row 1, ") + markup))
+        << shown.join(QLatin1Char('|')).toStdString();
 
     ColumnHeaderView* header = window.gridView()->columnHeader();
     const QPoint title = header->cellFrame(0).center().toPoint();
@@ -222,7 +225,8 @@ TEST(DocumentWindow, EveryTableShortcutTypedIntoATextFieldEditsTheFieldAndLeaves
     for (QAction* action : commands->tableMenuActions())
         if (!action->shortcut().isEmpty()) keys << action->shortcut()[0];
     ASSERT_EQ(keys.size(), 6);
-    keys << QKeyCombination(Qt::CTRL, Qt::Key_A) << QKeyCombination(Qt::Key_Home) << QKeyCombination(Qt::Key_End);
+    keys << QKeyCombination(Qt::CTRL, Qt::Key_A) << QKeyCombination(Qt::Key_Home)
+         << QKeyCombination(Qt::Key_End);
     const QList<QKeyCombination> undoKeys{QKeyCombination(Qt::CTRL, Qt::Key_Z),
                                           QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_Z)};
 
@@ -233,7 +237,7 @@ TEST(DocumentWindow, EveryTableShortcutTypedIntoATextFieldEditsTheFieldAndLeaves
     auto waitForFocus = [](QWidget* field) { return QTest::qWaitFor([field] { return field->hasFocus(); }); };
     const struct Field {
         const char* name;
-        bool lineEdit;   // else a multi-line field that starts from the cell's text
+        bool lineEdit; // else a multi-line field that starts from the cell's text
         bool ownUndo;
         std::function<bool()> open;
         std::function<QString()> text;
@@ -285,7 +289,10 @@ TEST(DocumentWindow, EveryTableShortcutTypedIntoATextFieldEditsTheFieldAndLeaves
              grid->setFocus();
              return waitForFocus(grid) && typeInto(grid);
          },
-         [&] { return session->editing() ? QString::fromStdString(session->editing()->text) : QStringLiteral("(none)"); },
+         [&] {
+             return session->editing() ? QString::fromStdString(session->editing()->text)
+                                       : QStringLiteral("(none)");
+         },
          [&] { QTest::keyClick(grid, Qt::Key_Escape); }},
     };
 
@@ -299,7 +306,8 @@ TEST(DocumentWindow, EveryTableShortcutTypedIntoATextFieldEditsTheFieldAndLeaves
             QString expected;
             if (field.lineEdit) {
                 QLineEdit alone;
-                for (const QChar c : typed) pressDirectly(&alone, QKeyCombination(Qt::Key(c.toUpper().unicode())), c);
+                for (const QChar c : typed)
+                    pressDirectly(&alone, QKeyCombination(Qt::Key(c.toUpper().unicode())), c);
                 pressDirectly(&alone, key);
                 expected = alone.text();
             } else {
@@ -331,7 +339,9 @@ TEST_F(DocumentWindowShellTest, NoTwoEnabledCommandsShareAKey) {
         for (const QKeySequence& key : action->shortcuts()) {
             ++shortcuts;
             const auto [it, fresh] = owners.emplace(key.toString(), action->text());
-            EXPECT_TRUE(fresh) << (key.toString() + QStringLiteral(": ") + it->second + QStringLiteral(" and ") + action->text()).toStdString();
+            EXPECT_TRUE(fresh) << (key.toString() + QStringLiteral(": ") + it->second +
+                                   QStringLiteral(" and ") + action->text())
+                                      .toStdString();
         }
     }
     EXPECT_GE(shortcuts, 20);

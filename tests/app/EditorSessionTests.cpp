@@ -278,7 +278,8 @@ TEST_F(EditorSessionTest, AReadOrSortThatLandsAfterTheUserEditedIsDroppedAndTheE
         const char* name;
         std::function<void(EditorSession&)> start;
     } tasks[] = {
-        {"reinterpret", [](EditorSession& s) {
+        {"reinterpret",
+         [](EditorSession& s) {
              ReadOptions o;
              o.dialect = CSVDialect::semicolon();
              s.reinterpret(o);
@@ -287,7 +288,8 @@ TEST_F(EditorSessionTest, AReadOrSortThatLandsAfterTheUserEditedIsDroppedAndTheE
     };
     for (const auto& task : tasks) {
         for (const bool committed : {true, false}) {
-            SCOPED_TRACE(std::string(task.name) + (committed ? ", edit committed" : ", cell still being typed"));
+            SCOPED_TRACE(std::string(task.name) +
+                         (committed ? ", edit committed" : ", cell still being typed"));
             open("n,m\n1,a\n2,b\n3,c\n");
             task.start(*session);
             // The result is queued for the main thread, so it lands after these keys.
@@ -303,7 +305,8 @@ TEST_F(EditorSessionTest, AReadOrSortThatLandsAfterTheUserEditedIsDroppedAndTheE
             EXPECT_EQ(rows(), (StringRows{{"n", "m"}, {"1", "a"}, {"2", "edited"}, {"3", "c"}}));
             EXPECT_EQ(undo.count(), 1);
             EXPECT_EQ(undoText(), QStringLiteral("Edit Cell"));
-            EXPECT_EQ(document->report()->format.dialect.delimiter, Byte::comma) << "nothing of the dropped read";
+            EXPECT_EQ(document->report()->format.dialect.delimiter, Byte::comma)
+                << "nothing of the dropped read";
         }
     }
 }

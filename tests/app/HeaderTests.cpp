@@ -33,8 +33,8 @@ protected:
         for (QAction* a : menu.actions())
             if (a->isVisible())
                 list << (a->isSeparator() ? QStringLiteral("-")
-                                      : a->text() + (a->isEnabled() ? "" : " (disabled)") +
-                                            (ContextMenu::isDestructive(a) ? " (destructive)" : ""));
+                                          : a->text() + (a->isEnabled() ? "" : " (disabled)") +
+                                                (ContextMenu::isDestructive(a) ? " (destructive)" : ""));
         return list;
     }
     static QAction* item(QMenu& menu, const QString& text) {
@@ -114,9 +114,9 @@ TEST_F(HeaderTest, TheMenusListTheirItemsInOrderWithTheirStates) {
     open(sampleCSV(3, 3));
     auto first = header()->makeContextMenu(0);
     EXPECT_EQ(describe(*first),
-              (QStringList{"Sort Ascending by Column", "Sort Descending by Column", "-", "Rename Column…", "Insert Column Left",
-                           "Insert Column Right", "Move Column Left (disabled)", "Move Column Right", "Fit Width", "-",
-                           "Delete Column (destructive)"}));
+              (QStringList{"Sort Ascending by Column", "Sort Descending by Column", "-", "Rename Column…",
+                           "Insert Column Left", "Insert Column Right", "Move Column Left (disabled)",
+                           "Move Column Right", "Fit Width", "-", "Delete Column (destructive)"}));
     for (QAction* a : first->actions()) EXPECT_TRUE(a->isSeparator() || !a->icon().isNull()) << a->text().toStdString();
     auto last = header()->makeContextMenu(2);
     EXPECT_TRUE(item(*last, "Move Column Left")->isEnabled());
@@ -145,8 +145,14 @@ TEST_F(HeaderTest, ChoosingMenuItemsChangesTheTable) {
     } steps[] = {
         {true, 0, "Sort Descending by Column", {{"a", "b"}, {"3", "x"}, {"2", "z"}, {"1", "y"}}},
         {true, 0, "Sort Ascending by Column", {{"a", "b"}, {"1", "y"}, {"2", "z"}, {"3", "x"}}},
-        {true, 1, "Insert Column Left", {{"a", "Column 3", "b"}, {"1", "", "y"}, {"2", "", "z"}, {"3", "", "x"}}},
-        {true, 1, "Move Column Right", {{"a", "b", "Column 3"}, {"1", "y", ""}, {"2", "z", ""}, {"3", "x", ""}}},
+        {true,
+         1,
+         "Insert Column Left",
+         {{"a", "Column 3", "b"}, {"1", "", "y"}, {"2", "", "z"}, {"3", "", "x"}}},
+        {true,
+         1,
+         "Move Column Right",
+         {{"a", "b", "Column 3"}, {"1", "y", ""}, {"2", "z", ""}, {"3", "x", ""}}},
         {true, 0, "Delete Column", {{"b", "Column 3"}, {"y", ""}, {"z", ""}, {"x", ""}}},
         {false, 1, "Delete Row", {{"b", "Column 3"}, {"y", ""}, {"x", ""}}},
         {false, 0, "Insert Row Above", {{"b", "Column 3"}, {"", ""}, {"y", ""}, {"x", ""}}},
