@@ -22,13 +22,11 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFrame>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPointer>
 #include <QStackedWidget>
-#include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUndoStack>

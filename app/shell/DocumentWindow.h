@@ -9,7 +9,6 @@
 #include <QMainWindow>
 #include <QSize>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
