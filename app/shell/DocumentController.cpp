@@ -171,18 +171,20 @@ void DocumentController::open(QWidget* parent) {
 
 DocumentType DocumentController::suggestedSaveType(const DocumentWindow* window) {
     const FileFormat format = window->document()->table().format();
-    const auto keepsDelimiter = [&format](DocumentType type) {
-        return CSVDocument::formatForSaving(format, type).dialect.delimiter == format.dialect.delimiter;
-    };
-    if (const auto type = window->fileType())
-        for (DocumentType writable : writableDocumentTypes)
-            if (*type == writable && keepsDelimiter(writable)) return writable;
     switch (format.dialect.delimiter) {
     case Byte::comma: return DocumentType::commaSeparatedText;
     case Byte::tab: return DocumentType::tabSeparatedText;
     case Byte::pipe: return DocumentType::pipeText;
-    default: return DocumentType::plainText; // keeps any other delimiter as it is
+    default: break;
     }
+    // Any other delimiter: the file's own type when it writes that delimiter (a .csv
+    // with semicolons stays one), otherwise plain text, which keeps every delimiter.
+    if (const auto type = window->fileType())
+        for (DocumentType writable : writableDocumentTypes)
+            if (*type == writable &&
+                CSVDocument::formatForSaving(format, writable).dialect.delimiter == format.dialect.delimiter)
+                return writable;
+    return DocumentType::plainText;
 }
 
 bool DocumentController::save(DocumentWindow* window) {

@@ -104,8 +104,8 @@ public:
     // Fills a window's File menu.
     void populateFileMenu(QMenu* menu, DocumentWindow* window);
 
-    // The type Save As suggests: the file's own when it is writable and keeps the
-    // table's delimiter, else the one named after that delimiter.
+    // The type Save As suggests: the one named after the table's delimiter (comma,
+    // tab, pipe); for any other, the file's own when it keeps it, else plain text.
     static DocumentType suggestedSaveType(const DocumentWindow* window);
 
 Q_SIGNALS:
