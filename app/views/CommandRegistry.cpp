@@ -173,9 +173,8 @@ void CommandRegistry::routeEdit(const char* textSlot, const std::function<void()
     gridAction();
 }
 
-QList<QAction*> CommandRegistry::editMenuActions() const {
-    auto* self = const_cast<CommandRegistry*>(this);
-    return {action(Command::undo), action(Command::redo),  self->divider(),           action(Command::cut),
+QList<QAction*> CommandRegistry::editMenuActions() {
+    return {action(Command::undo), action(Command::redo),  divider(),           action(Command::cut),
             action(Command::copy), action(Command::paste), action(Command::selectAll)};
 }
 
@@ -184,43 +183,40 @@ QList<QAction*> CommandRegistry::findActions() const {
             action(Command::findPrevious)};
 }
 
-QList<QAction*> CommandRegistry::tableMenuActions() const {
-    auto* self = const_cast<CommandRegistry*>(this);
+QList<QAction*> CommandRegistry::tableMenuActions() {
     return {action(Command::insertRowAbove),
             action(Command::insertRowBelow),
             action(Command::insertColumnLeft),
             action(Command::insertColumnRight),
-            self->divider(),
+            divider(),
             action(Command::deleteRows),
             action(Command::deleteColumns),
-            self->divider(),
+            divider(),
             action(Command::moveColumnLeft),
             action(Command::moveColumnRight),
             action(Command::sortAscending),
             action(Command::sortDescending),
-            self->divider(),
+            divider(),
             action(Command::toggleHeader),
             action(Command::fileFormat)};
 }
 
-QList<QAction*> CommandRegistry::columnMenuActions() const {
-    auto* self = const_cast<CommandRegistry*>(this);
+QList<QAction*> CommandRegistry::columnMenuActions() {
     return {action(Command::sortAscending),
             action(Command::sortDescending),
-            self->divider(),
+            divider(),
             action(Command::renameColumn),
             action(Command::insertColumnLeft),
             action(Command::insertColumnRight),
             action(Command::moveColumnLeft),
             action(Command::moveColumnRight),
             action(Command::fitColumnWidth),
-            self->divider(),
+            divider(),
             action(Command::deleteColumns)};
 }
 
-QList<QAction*> CommandRegistry::rowMenuActions() const {
-    auto* self = const_cast<CommandRegistry*>(this);
-    return {action(Command::insertRowAbove), action(Command::insertRowBelow), self->divider(),
+QList<QAction*> CommandRegistry::rowMenuActions() {
+    return {action(Command::insertRowAbove), action(Command::insertRowBelow), divider(),
             action(Command::deleteRows)};
 }
 

@@ -78,11 +78,11 @@ public:
     void setGrid(GridView* grid);
 
     // Menu contents in order; dividers are separator actions.
-    QList<QAction*> editMenuActions() const;
+    QList<QAction*> editMenuActions();
     QList<QAction*> findActions() const;
-    QList<QAction*> tableMenuActions() const;
-    QList<QAction*> columnMenuActions() const;
-    QList<QAction*> rowMenuActions() const;
+    QList<QAction*> tableMenuActions();
+    QList<QAction*> columnMenuActions();
+    QList<QAction*> rowMenuActions();
 
     // Brings titles and enabled states up to date with the session (done on every
     // change the session announces).
