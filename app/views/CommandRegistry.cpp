@@ -143,10 +143,15 @@ QAction* CommandRegistry::define(const QString& title, const QKeySequence& short
     return action;
 }
 
-QAction* CommandRegistry::divider() {
-    auto* action = new QAction(this);
-    action->setSeparator(true);
-    return action;
+QAction* CommandRegistry::divider(int index) {
+    // Menus share separators, each used once per menu: a menu built again (a context
+    // menu at every right click) adds no new objects.
+    while (dividers_.size() <= index) {
+        auto* action = new QAction(this);
+        action->setSeparator(true);
+        dividers_ << action;
+    }
+    return dividers_[index];
 }
 
 void CommandRegistry::setGrid(GridView* grid) {
@@ -174,7 +179,7 @@ void CommandRegistry::routeEdit(const char* textSlot, const std::function<void()
 }
 
 QList<QAction*> CommandRegistry::editMenuActions() {
-    return {action(Command::undo), action(Command::redo),  divider(),           action(Command::cut),
+    return {action(Command::undo), action(Command::redo),  divider(0),           action(Command::cut),
             action(Command::copy), action(Command::paste), action(Command::selectAll)};
 }
 
@@ -188,15 +193,15 @@ QList<QAction*> CommandRegistry::tableMenuActions() {
             action(Command::insertRowBelow),
             action(Command::insertColumnLeft),
             action(Command::insertColumnRight),
-            divider(),
+            divider(0),
             action(Command::deleteRows),
             action(Command::deleteColumns),
-            divider(),
+            divider(1),
             action(Command::moveColumnLeft),
             action(Command::moveColumnRight),
             action(Command::sortAscending),
             action(Command::sortDescending),
-            divider(),
+            divider(2),
             action(Command::toggleHeader),
             action(Command::fileFormat)};
 }
@@ -204,19 +209,19 @@ QList<QAction*> CommandRegistry::tableMenuActions() {
 QList<QAction*> CommandRegistry::columnMenuActions() {
     return {action(Command::sortAscending),
             action(Command::sortDescending),
-            divider(),
+            divider(0),
             action(Command::renameColumn),
             action(Command::insertColumnLeft),
             action(Command::insertColumnRight),
             action(Command::moveColumnLeft),
             action(Command::moveColumnRight),
             action(Command::fitColumnWidth),
-            divider(),
+            divider(1),
             action(Command::deleteColumns)};
 }
 
 QList<QAction*> CommandRegistry::rowMenuActions() {
-    return {action(Command::insertRowAbove), action(Command::insertRowBelow), divider(),
+    return {action(Command::insertRowAbove), action(Command::insertRowBelow), divider(0),
             action(Command::deleteRows)};
 }
 

@@ -91,7 +91,7 @@ public:
 private:
     QAction* make(Command command, const QString& title, const QKeySequence& shortcut, const QString& symbol,
                   std::function<void(EditorSession&)> operation);
-    QAction* divider();
+    QAction* divider(int index);
     void run(Command command);
     // Cut, copy, paste and select all: a focused text field edits its own text.
     void routeEdit(const char* textSlot, const std::function<void()>& gridAction);
@@ -102,6 +102,7 @@ private:
     std::map<Command, QAction*> commands_;
     std::map<Command, std::function<void()>> operations_;
     QList<QAction*> all_;
+    QList<QAction*> dividers_;
 };
 
 } // namespace zarvel
