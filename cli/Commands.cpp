@@ -44,17 +44,6 @@ std::string_view warningKindName(ReadWarning::Kind kind) {
     return "unknown";
 }
 
-void writeTable(const CSVTable& table, const FileFormat& format, const std::string& output) {
-    std::string bytes;
-    try {
-        bytes = CSVWriter::write(table, format);
-    } catch (const CSVError& e) {
-        throw CliError::failure(output + ": " + FileAccess::describe(e));
-    } catch (const std::bad_alloc&) {
-        throw CliError::failure(output + ": not enough memory to write the file");
-    }
-    FileAccess::writeAtomically(output, bytes);
-}
 
 } // namespace
 
@@ -118,7 +107,7 @@ void convert(const ReadArguments& read, const WriteArguments& write) {
     OptionValues::checkWriteArguments(write);
     const ReadResult result = readTable(read);
     const FileFormat format = OptionValues::outputFormat(result.report.format, write);
-    writeTable(result.table, format, write.output);
+    FileAccess::writeTable(write.output, result.table, format);
 }
 
 void find(const ReadArguments& read, const std::string& query, bool caseSensitive) {
@@ -162,7 +151,7 @@ void sort(const ReadArguments& read, const WriteArguments& write, const SortArgu
         if (!kind) kind = ColumnKindDetector::kinds(table, kindSampleRows)[static_cast<size_t>(sort.column)];
         table.apply(TableEdit::reorderRows(TableSorter::permutation(table, sort.column, !sort.descending, *kind)));
     }
-    writeTable(table, format, write.output);
+    FileAccess::writeTable(write.output, table, format);
 }
 
 } // namespace zarvel::Commands

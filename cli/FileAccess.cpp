@@ -2,6 +2,7 @@
 
 #include "cli/CliError.h"
 #include "core/ByteBuffer.h"
+#include "core/CSVWriter.h"
 #include "core/SafeSave.h"
 
 #include <cerrno>
@@ -51,11 +52,20 @@ ReadResult readTable(const std::string& path, const ReadOptions& options) {
     }
 }
 
-void writeAtomically(const std::string& path, std::string_view bytes) {
+void writeTable(const std::string& path, const CSVTable& table, const FileFormat& format) {
     SafeSave::Options options;
     options.cleanUpOnSignals = true;
-    if (const auto error = SafeSave::save(path, bytes, options))
-        throw CliError::failure(path + ": cannot write the file: " + error->reason());
+    std::optional<SafeSave::Error> error;
+    try {
+        error = SafeSave::save(path, [&](SafeSave::Sink& sink) {
+            CSVWriter::write(table, format, [&sink](std::string_view block) { sink.write(block); });
+        }, options);
+    } catch (const CSVError& e) {
+        throw CliError::failure(path + ": " + describe(e));
+    } catch (const std::bad_alloc&) {
+        throw CliError::failure(path + ": not enough memory to write the file");
+    }
+    if (error) throw CliError::failure(path + ": cannot write the file: " + error->reason());
 }
 
 } // namespace zarvel::FileAccess

@@ -13,10 +13,11 @@ namespace zarvel::FileAccess {
 // Reads the regular file at `path` whole and hands it to the reader.
 ReadResult readTable(const std::string& path, const ReadOptions& options);
 
-// Replaces (or creates) `path` with `bytes` through SafeSave: the old file or the whole
-// new one, never a part, with its owner, permissions and links kept. An interrupted
-// write is undone before the program dies of the signal.
-void writeAtomically(const std::string& path, std::string_view bytes);
+// Replaces (or creates) `path` with `table` written in `format`, streamed through
+// SafeSave: the old file or the whole new one, never a part, with its owner,
+// permissions and links kept. An interrupted write is undone before the program dies
+// of the signal; a table the format cannot hold leaves the old file too.
+void writeTable(const std::string& path, const CSVTable& table, const FileFormat& format);
 
 // Plain words for a reading or writing error of the core.
 std::string describe(const CSVError& error);

@@ -62,9 +62,13 @@ public:
     const std::optional<ReadReport>& report() const { return report_; }
     const std::optional<SharedBytes>& originalData() const { return originalData_; }
 
-    // The bytes of a file of the given type: the snapshot's own format, with the
-    // delimiter the type calls for. Throws CSVError unrepresentable. Any thread.
+    // The bytes of the file as the table's own format writes it: what Save writes,
+    // whatever the file's name says. Throws CSVError unrepresentable. Any thread.
+    static std::string fileBytes(const CSVTable& snapshot);
+    // The same converted to a type: the snapshot's format with the type's delimiter.
     static std::string fileBytes(const CSVTable& snapshot, DocumentType type);
+    // A format with the delimiter a type calls for (tab for tab-separated types, "|"
+    // for .psv, comma instead of tab for comma-separated values; others keep theirs).
     static FileFormat formatForSaving(const FileFormat& format, DocumentType type);
 
     // Applies an edit, raises the revision and, with an undo stack, registers the

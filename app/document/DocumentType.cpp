@@ -92,11 +92,16 @@ std::optional<DocumentType> documentTypeForNameFilter(const QString& filter) {
 }
 
 DocumentType documentTypeForFileName(const QString& fileName) {
+    return documentTypeNamedBy(fileName).value_or(DocumentType::plainText);
+}
+
+std::optional<DocumentType> documentTypeNamedBy(const QString& fileName) {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
-    for (DocumentType t : {DocumentType::commaSeparatedText, DocumentType::tabSeparatedText, DocumentType::tabText,
-                           DocumentType::pipeText, DocumentType::delimiterSeparatedText})
+    for (DocumentType t :
+         {DocumentType::commaSeparatedText, DocumentType::tabSeparatedText, DocumentType::tabText,
+          DocumentType::pipeText, DocumentType::delimiterSeparatedText, DocumentType::plainText})
         if (extensions(t).contains(suffix)) return t;
-    return DocumentType::plainText;
+    return std::nullopt;
 }
 
 } // namespace zarvel

@@ -2,8 +2,9 @@
 //
 // Eight readable types and four writable ones. A type "conforms to" another when it is
 // a special case of it (a .tab file is tab-separated text; tab-separated text is
-// delimited text). Saving picks the delimiter from the chosen type: see
-// CSVDocument::fileBytes.
+// delimited text). Save writes the table's own format whatever the type; Save As to
+// an explicitly chosen type gives the table that type's delimiter first (see
+// CSVDocument::formatForSaving).
 #pragma once
 
 #include <QString>
@@ -43,5 +44,7 @@ QString openNameFilters(); // all readable types, plus "All Files (*)"
 std::optional<DocumentType> documentTypeForNameFilter(const QString& filter);
 // The type a file name suggests, plain text when its extension is unknown.
 DocumentType documentTypeForFileName(const QString& fileName);
+// The type a file name's extension names (.csv, .tsv, .tab, .psv, .dsv, .txt), if any.
+std::optional<DocumentType> documentTypeNamedBy(const QString& fileName);
 
 } // namespace zarvel

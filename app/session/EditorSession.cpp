@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <unicode/brkiter.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 namespace zarvel {
@@ -332,6 +333,29 @@ void removeLastCharacter(std::string& text) {
     text = std::move(out);
 }
 
+// Removes the last word and the white space after it, as Ctrl+Backspace does at the
+// end of a text field.
+void removeLastWord(std::string& text) {
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(text);
+    int32_t end = u.length();
+    while (end > 0) {
+        const int32_t previous = u.moveIndex32(end, -1);
+        if (!u_isUWhiteSpace(u.char32At(previous))) break;
+        end = previous;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> it(
+        icu::BreakIterator::createWordInstance(icu::Locale::getRoot(), status));
+    int32_t start = 0;
+    if (U_SUCCESS(status) && end > 0) {
+        it->setText(u);
+        const int32_t boundary = it->preceding(end);
+        start = boundary == icu::BreakIterator::DONE ? 0 : boundary;
+    }
+    text.clear();
+    u.tempSubString(0, start).toUTF8String(text);
+}
+
 } // namespace
 
 bool EditorSession::handleTypingOver(const GridKey& key) {
@@ -342,6 +366,9 @@ bool EditorSession::handleTypingOver(const GridKey& key) {
     case K::down:
     case K::left:
     case K::right: {
+        // Alt with an arrow inserts rows and columns in the grid; in text it means
+        // nothing, and the draft stays as it is.
+        if (key.option && !key.command) return true;
         commitEditing(CommitMove::none);
         const auto action = GridKeymap::action(key);
         if (!action) return false;
@@ -360,7 +387,11 @@ bool EditorSession::handleTypingOver(const GridKey& key) {
         return true;
     case K::escape: cancelEditing(); return true;
     case K::deleteKey:
-        removeLastCharacter(draft.text);
+        // With Ctrl, a word, as in any text field; never the rows of the table.
+        if (key.command)
+            removeLastWord(draft.text);
+        else
+            removeLastCharacter(draft.text);
         setEditing(draft);
         return true;
     case K::home:
@@ -443,6 +474,7 @@ void EditorSession::reinterpret(const ReadOptions& options, ReinterpretCompletio
         }
     }
     beginTask();
+    const int64_t revision = document_->revision();
     using Outcome = std::variant<ReadResult, CSVError>;
     runInBackground<Outcome>(
         [bytes, options]() -> Outcome {
@@ -452,15 +484,18 @@ void EditorSession::reinterpret(const ReadOptions& options, ReinterpretCompletio
                 return e;
             }
         },
-        [this, completion](Outcome outcome) {
+        [this, completion, revision](Outcome outcome) {
             endTask();
             if (auto* error = std::get_if<CSVError>(&outcome)) {
                 if (completion) completion(*error);
                 return;
             }
-            commitPendingDraft();
-            removeRowFilter();
-            if (document_) document_->reinterpret(std::move(std::get<ReadResult>(outcome)), undoManager_);
+            // What the user did while the file was read again wins: an edit made or a
+            // cell being typed into meanwhile stays, and this read is dropped whole.
+            if (document_ && document_->revision() == revision && !editing_) {
+                removeRowFilter();
+                document_->reinterpret(std::move(std::get<ReadResult>(outcome)), undoManager_);
+            }
             if (completion) completion(std::nullopt);
         });
 }

@@ -114,6 +114,9 @@ public:
     int64_t pageRowCount() const;
 
     // Reading and format.
+    // Runs with the read's error, or with none once the read landed. A read that lands
+    // after the table changed, or while a cell is being typed into, is dropped (the
+    // user's edit stays) and also reports no error.
     using ReinterpretCompletion = std::function<void(std::optional<CSVError>)>;
     void reinterpret(const ReadOptions& options, ReinterpretCompletion completion = {});
     void changeFormat(const FileFormat& format);

@@ -137,14 +137,14 @@ void EditorSession::sort(int64_t column, bool ascending) {
         column < static_cast<int64_t>(columnKinds_.size()) ? columnKinds_[static_cast<size_t>(column)] : ColumnKind::text;
     beginTask();
     const CSVTable copy = currentTable();
-    const int64_t revision = copy.revision();
+    const int64_t revision = document_->revision();
     runInBackground<Permutation>([copy, column, ascending, kind] { return TableSorter::permutation(copy, column, ascending, kind); },
                                  [this, revision](Permutation order) {
                                      endTask();
-                                     // A draft typed meanwhile is committed first; that changes
-                                     // the table, so the order is dropped.
-                                     commitPendingDraft();
-                                     if (!document_ || currentTable().revision() != revision) return;
+                                     // The order describes the rows as they were: after an edit, or
+                                     // while a cell is being typed into, it is dropped and the
+                                     // user's work stays as it is.
+                                     if (!document_ || document_->revision() != revision || editing_) return;
                                      if (order.isIdentity()) return;
                                      applyEdit(TableEdit::reorderRows(std::move(order)), QStringLiteral("Sort"));
                                  });

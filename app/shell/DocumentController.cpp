@@ -3,6 +3,8 @@
 #include "app/document/CSVDocument.h"
 #include "app/session/EditorSession.h"
 #include "app/shell/DocumentWindow.h"
+#include "app/views/CommandRegistry.h"
+#include "core/CSVWriter.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,6 +15,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QUndoStack>
 
 namespace zarvel {
@@ -20,6 +23,12 @@ namespace zarvel {
 namespace {
 
 QString quoted(const QString& name) { return QStringLiteral("“") + name + QStringLiteral("”"); }
+
+// Message boxes guess rich text from a tag anywhere in their text; file names and the
+// system's words are shown as typed, escaped inside rich text so that they still wrap.
+QString literal(const QString& text) {
+    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
+}
 
 // Keeps the quit rule from ending the program while a dialog is up.
 class PanelScope {
@@ -80,8 +89,10 @@ SaveChoice DialogPrompts::askToSaveChanges(QWidget* parent, const QString& docum
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(QApplication::applicationName());
-    box.setText(QStringLiteral("Do you want to save the changes you made to %1?").arg(quoted(documentName)));
-    box.setInformativeText(QStringLiteral("Your changes will be lost if you don’t save them."));
+    box.setTextFormat(Qt::RichText);
+    box.setText(
+        literal(QStringLiteral("Do you want to save the changes you made to %1?").arg(quoted(documentName))));
+    box.setInformativeText(literal(QStringLiteral("Your changes will be lost if you don’t save them.")));
     QPushButton* save = box.addButton(QStringLiteral("Save"), QMessageBox::AcceptRole);
     QPushButton* dontSave = box.addButton(QStringLiteral("Don’t Save"), QMessageBox::DestructiveRole);
     QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
@@ -97,8 +108,9 @@ void DialogPrompts::showError(QWidget* parent, const QString& message, const QSt
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(QApplication::applicationName());
-    box.setText(message);
-    box.setInformativeText(detail);
+    box.setTextFormat(Qt::RichText);
+    box.setText(literal(message));
+    box.setInformativeText(literal(detail));
     box.exec();
 }
 
@@ -175,15 +187,21 @@ void DocumentController::open(QWidget* parent) {
 }
 
 DocumentType DocumentController::suggestedSaveType(const DocumentWindow* window) {
-    if (const auto type = window->fileType())
-        for (DocumentType writable : writableDocumentTypes)
-            if (*type == writable) return writable;
-    switch (window->document()->table().format().dialect.delimiter) {
+    const FileFormat format = window->document()->table().format();
+    switch (format.dialect.delimiter) {
     case Byte::comma: return DocumentType::commaSeparatedText;
     case Byte::tab: return DocumentType::tabSeparatedText;
     case Byte::pipe: return DocumentType::pipeText;
-    default: return DocumentType::plainText; // keeps any other delimiter as it is
+    default: break;
     }
+    // Any other delimiter: the file's own type when it writes that delimiter (a .csv
+    // with semicolons stays one), otherwise plain text, which keeps every delimiter.
+    if (const auto type = window->fileType())
+        for (DocumentType writable : writableDocumentTypes)
+            if (*type == writable &&
+                CSVDocument::formatForSaving(format, writable).dialect.delimiter == format.dialect.delimiter)
+                return writable;
+    return DocumentType::plainText;
 }
 
 bool DocumentController::save(DocumentWindow* window) {
@@ -195,24 +213,38 @@ bool DocumentController::save(DocumentWindow* window) {
 bool DocumentController::saveAs(DocumentWindow* window) {
     // A cell still being typed into is part of what the user saves.
     window->session()->commitEditing(CommitMove::none);
-    const DocumentType type = suggestedSaveType(window);
+    const DocumentType suggestedType = suggestedSaveType(window);
     const QString& current = window->document()->filePath();
     QString suggested;
     if (current.isEmpty()) {
-        suggested = QDir(lastDirectory_).filePath(QStringLiteral("Untitled.") + extensions(type).value(0));
+        suggested =
+            QDir(lastDirectory_).filePath(QStringLiteral("Untitled.") + extensions(suggestedType).value(0));
     } else {
         const QFileInfo info(current);
-        suggested = info.dir().filePath(info.completeBaseName() + QLatin1Char('.') + extensions(type).value(0));
+        suggested = info.dir().filePath(info.completeBaseName() + QLatin1Char('.') +
+                                        extensions(suggestedType).value(0));
     }
     std::optional<SaveTarget> target;
     {
         PanelScope scope(panelDepth_);
-        target = prompts_->chooseSaveTarget(window, suggested, type);
+        target = prompts_->chooseSaveTarget(window, suggested, suggestedType);
     }
     if (!target || target->path.isEmpty()) return false;
     QString path = target->path;
-    if (QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + extensions(target->type).value(0);
-    return saveTo(window, path, target->type);
+    // An extension the user typed chooses the type when it names one.
+    const DocumentType type = documentTypeNamedBy(path).value_or(target->type);
+    if (QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + extensions(type).value(0);
+
+    // The chosen type's delimiter becomes the table's own (one undoable step), so that
+    // the file holds what its type says and the next plain Save writes the same. A
+    // failed save takes that step back.
+    const FileFormat before = window->document()->table().format();
+    const FileFormat converted = CSVDocument::formatForSaving(before, type);
+    const bool converts = converted != before;
+    if (converts) window->session()->changeFormat(converted);
+    if (saveTo(window, path, type)) return true;
+    if (converts && window->undoStack()->canUndo()) window->undoStack()->undo();
+    return false;
 }
 
 void DocumentController::reportSaveFailure(QWidget* parent, const QString& path, const QString& reason) {
@@ -224,16 +256,18 @@ bool DocumentController::saveTo(DocumentWindow* window, const QString& path, Doc
     // The snapshot must hold what the user sees, including a cell still being typed.
     window->session()->commitEditing(CommitMove::none);
     const CSVTable snapshot = window->document()->snapshot();
-    std::string bytes;
+    // The file is written as it is made, block by block: never the whole of it in memory.
+    const QFileInfo info(path);
+    std::optional<SafeSave::Error> error;
     try {
-        bytes = CSVDocument::fileBytes(snapshot, type);
-    } catch (const CSVError& error) {
-        reportSaveFailure(window, path, describe(error, &snapshot));
+        error = SafeSave::save(QFile::encodeName(path).toStdString(), [&snapshot](SafeSave::Sink& sink) {
+            CSVWriter::write(snapshot, snapshot.format(), [&sink](std::string_view block) { sink.write(block); });
+        }, saveOptions_);
+    } catch (const CSVError& e) {
+        reportSaveFailure(window, path, describe(e, &snapshot));
         return false;
     }
-
-    const QFileInfo info(path);
-    if (const auto error = SafeSave::save(QFile::encodeName(path).toStdString(), bytes, saveOptions_)) {
+    if (error) {
         reportSaveFailure(window, path, saveFailureReason(*error));
         return false;
     }
@@ -268,9 +302,10 @@ void DocumentController::quit() {
 }
 
 void DocumentController::populateFileMenu(QMenu* menu, DocumentWindow* window) {
-    auto add = [menu](const QString& title, const QKeySequence& shortcut) {
-        QAction* action = menu->addAction(title);
-        action->setShortcut(shortcut);
+    // The File commands join the window's registry, whose shortcuts are one set.
+    auto add = [menu, window](const QString& title, const QKeySequence& shortcut) {
+        QAction* action = window->commands()->define(title, shortcut);
+        menu->addAction(action);
         return action;
     };
     connect(add(QStringLiteral("New"), QKeySequence(Qt::CTRL | Qt::Key_N)), &QAction::triggered, this,

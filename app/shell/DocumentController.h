@@ -79,11 +79,14 @@ public:
     QList<DocumentWindow*> openFiles(const QStringList& paths, QWidget* errorParent = nullptr);
     // File ▸ Open…
     void open(QWidget* parent = nullptr);
-    // File ▸ Save: writes to the document's file, asking for one when it has none.
+    // File ▸ Save: writes the document in the format it has now (the delimiter it was
+    // read with or was given since) to its file, asking for one when it has none.
     bool save(DocumentWindow* window);
-    // File ▸ Save As…
+    // File ▸ Save As…: the type chosen (or named by a typed extension) gives the table
+    // its delimiter before writing.
     bool saveAs(DocumentWindow* window);
-    // Writes the document to a file of the given type; reports a failure to the user.
+    // Writes the document in its own format to a path, remembering the file's type;
+    // reports a failure to the user.
     bool saveTo(DocumentWindow* window, const QString& path, DocumentType type);
     // Asked by a window that is about to close: offers to save unsaved changes.
     // False when the user cancels (or the save failed), and the window stays.
@@ -100,8 +103,8 @@ public:
     // Fills a window's File menu.
     void populateFileMenu(QMenu* menu, DocumentWindow* window);
 
-    // The type Save As suggests: the document's own when it is writable, else the one
-    // whose delimiter matches the table's.
+    // The type Save As suggests: the one named after the table's delimiter (comma,
+    // tab, pipe); for any other, the file's own when it keeps it, else plain text.
     static DocumentType suggestedSaveType(const DocumentWindow* window);
 
 Q_SIGNALS:

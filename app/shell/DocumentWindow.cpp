@@ -4,8 +4,7 @@
 #include "app/session/EditorSession.h"
 #include "app/shell/DocumentController.h"
 #include "app/shell/EmptyStateView.h"
-#include "app/shell/TableCommands.h"
-#include "app/views/Symbols.h"
+#include "app/views/CommandRegistry.h"
 
 // Before the views: GridView.h names QPlainTextEdit without declaring it first.
 #include <QPlainTextEdit>
@@ -14,6 +13,7 @@
 #include "app/views/FormatPopover.h"
 #include "app/views/GridView.h"
 #include "app/views/StatusBar.h"
+#include "app/views/Symbols.h"
 
 #include <QAction>
 #include <QApplication>
@@ -22,13 +22,11 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFrame>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPointer>
 #include <QStackedWidget>
-#include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUndoStack>
@@ -65,9 +63,10 @@ DocumentWindow::DocumentWindow(std::unique_ptr<CSVDocument> document, DocumentCo
     session_->setUndoManager(undoStack_.get());
     if (!document_->filePath().isEmpty()) fileType_ = documentTypeForFileName(document_->filePath());
 
-    // Menu commands act on the focused window, which is this one whenever its menus
-    // or shortcuts are used.
-    commands_ = new TableCommands(&DocumentWindow::focusedSession, this);
+    // The window's commands act on its session, and only while it is the focused
+    // window, which it is whenever its menus or shortcuts are used.
+    commands_ = new CommandRegistry(session_.get(), this);
+    commands_->setActiveCheck([this] { return focusedWindow() == this; });
 
     buildContent();
     buildToolBar();
@@ -77,10 +76,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<CSVDocument> document, DocumentCo
     connect(document_.get(), &CSVDocument::filePathChanged, this, [this] { updateTitle(); });
     // The session syncs itself on this signal first (it connected earlier), so the
     // layout is current here.
-    connect(document_.get(), &CSVDocument::revisionChanged, this, [this] {
-        updateEmptyState();
-        commands_->refreshTitles(session_.get());
-    });
+    connect(document_.get(), &CSVDocument::revisionChanged, this, [this] { updateEmptyState(); });
     connect(undoStack_.get(), &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
     connect(session_.get(), &EditorSession::findChanged, this, [this] { updateFindBar(); });
 
@@ -89,7 +85,6 @@ DocumentWindow::DocumentWindow(std::unique_ptr<CSVDocument> document, DocumentCo
     updateTitle();
     updateEmptyState();
     updateFindBar();
-    commands_->refreshTitles(session_.get());
 }
 
 DocumentWindow::~DocumentWindow() {
@@ -110,6 +105,25 @@ QString DocumentWindow::displayName() const {
 
 bool DocumentWindow::isShowingEmptyState() const { return stack_->currentWidget() == emptyState_; }
 
+QAction* DocumentWindow::undoAction() const {
+    return commands_->action(Command::undo);
+}
+QAction* DocumentWindow::redoAction() const {
+    return commands_->action(Command::redo);
+}
+QAction* DocumentWindow::cutAction() const {
+    return commands_->action(Command::cut);
+}
+QAction* DocumentWindow::copyAction() const {
+    return commands_->action(Command::copy);
+}
+QAction* DocumentWindow::pasteAction() const {
+    return commands_->action(Command::paste);
+}
+QAction* DocumentWindow::selectAllAction() const {
+    return commands_->action(Command::selectAll);
+}
+
 DocumentWindow* DocumentWindow::focusedWindow() { return qobject_cast<DocumentWindow*>(QApplication::activeWindow()); }
 
 EditorSession* DocumentWindow::focusedSession() {
@@ -129,7 +143,7 @@ void DocumentWindow::buildContent() {
     findDivider_ = makeDivider(central);
 
     stack_ = new QStackedWidget(central);
-    grid_ = new GridView(session_.get(), stack_);
+    grid_ = new GridView(session_.get(), stack_, commands_);
     emptyState_ = new EmptyStateView(session_.get(), stack_);
     stack_->addWidget(grid_);
     stack_->addWidget(emptyState_);
@@ -154,27 +168,15 @@ void DocumentWindow::buildToolBar() {
     toolBar_->toggleViewAction()->setEnabled(false);
     setContextMenuPolicy(Qt::NoContextMenu); // no "hide the toolbar" menu
 
-    auto item = [this](const QString& title, const char* symbol, const QString& help) {
-        auto* action = new QAction(Symbols::icon(QString::fromLatin1(symbol)), title, this);
-        action->setToolTip(help);
-        action->setStatusTip(help);
-        return action;
-    };
+    // The toolbar shows the commands themselves, under their short toolbar titles.
+    toolBar_->addAction(commands_->action(Command::insertRowBelow));
+    toolBar_->addAction(commands_->action(Command::insertColumnRight));
 
-    QAction* addRow = item(QStringLiteral("Add Row"), "plus.rectangle", QStringLiteral("Insert a row below the selection (⌥↓)"));
-    connect(addRow, &QAction::triggered, this, [this] { session_->insertRow(false); });
-    toolBar_->addAction(addRow);
-
-    QAction* addColumn = item(QStringLiteral("Add Column"), "rectangle.split.3x1",
-                              QStringLiteral("Insert a column right of the selection (⌥→)"));
-    connect(addColumn, &QAction::triggered, this, [this] { session_->insertColumn(false); });
-    toolBar_->addAction(addColumn);
-
-    QAction* remove = item(QStringLiteral("Delete"), "trash", QStringLiteral("Delete the selected rows or columns"));
+    auto* remove = new QAction(Symbols::icon(QStringLiteral("trash")), QStringLiteral("Delete"), this);
+    remove->setToolTip(QStringLiteral("Delete the selected rows or columns"));
     auto* deleteMenu = new QMenu(this);
-    connect(deleteMenu->addAction(QStringLiteral("Delete Rows")), &QAction::triggered, this, [this] { session_->deleteRows(); });
-    connect(deleteMenu->addAction(QStringLiteral("Delete Columns")), &QAction::triggered, this,
-            [this] { session_->deleteColumns(); });
+    deleteMenu->addAction(commands_->action(Command::deleteRows));
+    deleteMenu->addAction(commands_->action(Command::deleteColumns));
     remove->setMenu(deleteMenu);
     toolBar_->addAction(remove);
     if (auto* button = qobject_cast<QToolButton*>(toolBar_->widgetForAction(remove))) {
@@ -185,17 +187,15 @@ void DocumentWindow::buildToolBar() {
                                              " subcontrol-position: right center; right: 2px; }"));
     }
 
-    QAction* find = item(QStringLiteral("Find"), "magnifyingglass", QStringLiteral("Find and replace (⌘F)"));
-    connect(find, &QAction::triggered, this, [this] { session_->presentFind(false); });
-    toolBar_->addAction(find);
-
-    QAction* format = item(QStringLiteral("Format"), "doc.badge.gearshape", QStringLiteral("How the file is read and saved"));
-    connect(format, &QAction::triggered, this, [this] {
+    toolBar_->addAction(commands_->action(Command::find));
+    QAction* format = commands_->action(Command::fileFormat);
+    toolBar_->addAction(format);
+    formatButton_ = qobject_cast<QToolButton*>(toolBar_->widgetForAction(format));
+    // From the menu or the button alike, the panel hangs under the button.
+    commands_->setOperation(Command::fileFormat, [this] {
         if (!session_->isFormatPresented()) formatPopover_->setAnchor(formatButton_);
         session_->setFormatPresented(!session_->isFormatPresented());
     });
-    toolBar_->addAction(format);
-    formatButton_ = qobject_cast<QToolButton*>(toolBar_->widgetForAction(format));
 }
 
 void DocumentWindow::buildMenus() {
@@ -203,67 +203,29 @@ void DocumentWindow::buildMenus() {
     if (controller_) {
         controller_->populateFileMenu(file, this);
     } else {
-        QAction* close = file->addAction(QStringLiteral("Close"));
-        close->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+        QAction* close = commands_->define(QStringLiteral("Close"), QKeySequence(Qt::CTRL | Qt::Key_W));
+        file->addAction(close);
         connect(close, &QAction::triggered, this, &QWidget::close);
     }
 
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     // Undo and redo go through the session, which commits a cell still being typed
     // first, so the typed text is never lost or written into a moved cell.
-    undoAction_ = edit->addAction(Symbols::icon(QStringLiteral("arrow.uturn.backward")), QStringLiteral("Undo"));
-    undoAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
-    undoAction_->setEnabled(false);
-    connect(undoAction_, &QAction::triggered, this, [this] { session_->undo(); });
-    redoAction_ = edit->addAction(Symbols::icon(QStringLiteral("arrow.uturn.forward")), QStringLiteral("Redo"));
-    redoAction_->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
-    redoAction_->setEnabled(false);
-    connect(redoAction_, &QAction::triggered, this, [this] { session_->redo(); });
-    connect(undoStack_.get(), &QUndoStack::undoTextChanged, this, [this](const QString& text) {
-        undoAction_->setText(text.isEmpty() ? QStringLiteral("Undo") : QStringLiteral("Undo ") + text);
-    });
-    connect(undoStack_.get(), &QUndoStack::redoTextChanged, this, [this](const QString& text) {
-        redoAction_->setText(text.isEmpty() ? QStringLiteral("Redo") : QStringLiteral("Redo ") + text);
-    });
-    // A cell being typed into can be undone too: the session commits it, then undoes it.
-    auto updateUndo = [this] { undoAction_->setEnabled(undoStack_->canUndo() || session_->editing().has_value()); };
-    connect(undoStack_.get(), &QUndoStack::canUndoChanged, this, updateUndo);
-    connect(session_.get(), &EditorSession::editingChanged, this, updateUndo);
-    connect(undoStack_.get(), &QUndoStack::canRedoChanged, redoAction_, &QAction::setEnabled);
+    edit->addActions(commands_->editMenuActions());
     edit->addSeparator();
+    edit->addActions(commands_->findActions());
 
-    cutAction_ = edit->addAction(QStringLiteral("Cut"));
-    cutAction_->setShortcut(QKeySequence::Cut);
-    copyAction_ = edit->addAction(QStringLiteral("Copy"));
-    copyAction_->setShortcut(QKeySequence::Copy);
-    pasteAction_ = edit->addAction(QStringLiteral("Paste"));
-    pasteAction_->setShortcut(QKeySequence::Paste);
-    selectAllAction_ = edit->addAction(QStringLiteral("Select All"));
-    selectAllAction_->setShortcut(QKeySequence::SelectAll);
-    connect(cutAction_, &QAction::triggered, this, [this] { routeEdit("cut", [this] { grid_->cut(); }); });
-    connect(copyAction_, &QAction::triggered, this, [this] { routeEdit("copy", [this] { grid_->copy(); }); });
-    connect(pasteAction_, &QAction::triggered, this, [this] { routeEdit("paste", [this] { grid_->paste(); }); });
-    connect(selectAllAction_, &QAction::triggered, this, [this] { routeEdit("selectAll", [this] { session_->selectAll(); }); });
-
-    commands_->addFindGroup(edit);
-    menuBar()->addMenu(commands_->createTableMenu(this));
-}
-
-void DocumentWindow::routeEdit(const char* textSlot, const std::function<void()>& gridAction) {
-    // A text field with focus (the find bar, a cell being edited) edits its own text.
-    QWidget* focused = QApplication::focusWidget();
-    if (focused && isAncestorOf(focused) &&
-        (qobject_cast<QLineEdit*>(focused) || qobject_cast<QPlainTextEdit*>(focused) || qobject_cast<QTextEdit*>(focused))) {
-        QMetaObject::invokeMethod(focused, textSlot);
-        return;
-    }
-    gridAction();
+    QMenu* table = menuBar()->addMenu(QStringLiteral("Table"));
+    table->addActions(commands_->tableMenuActions());
 }
 
 // MARK: state
 
 void DocumentWindow::updateTitle() {
-    setWindowTitle(displayName() + QStringLiteral("[*]"));
+    // "[*]" is the modified mark's placeholder; one in the file's name is doubled to show as is.
+    QString name = displayName();
+    name.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+    setWindowTitle(name + QStringLiteral("[*]"));
     setWindowFilePath(document_->filePath());
 }
 

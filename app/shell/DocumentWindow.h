@@ -9,7 +9,6 @@
 #include <QMainWindow>
 #include <QSize>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -30,7 +29,7 @@ class FindBar;
 class FormatPopover;
 class GridView;
 class StatusBar;
-class TableCommands;
+class CommandRegistry;
 
 class DocumentWindow : public QMainWindow {
     Q_OBJECT
@@ -46,11 +45,13 @@ public:
     CSVDocument* document() const { return document_.get(); }
     EditorSession* session() const { return session_.get(); }
     QUndoStack* undoStack() const { return undoStack_.get(); }
-    TableCommands* commands() const { return commands_; }
+    // Every command of the window, as the menus, toolbar and context menus show them.
+    CommandRegistry* commands() const { return commands_; }
 
     // The file's name, or "Untitled" before the first save.
     QString displayName() const;
-    // The type the document was opened or last saved as; a plain Save writes it again.
+    // The type the document was opened or last saved as. Saving writes the table's own
+    // format whatever this says; Save As starts from it.
     std::optional<DocumentType> fileType() const { return fileType_; }
     void setFileType(DocumentType type) { fileType_ = type; }
 
@@ -63,12 +64,12 @@ public:
     QToolBar* toolBar() const { return toolBar_; }
     QToolButton* formatButton() const { return formatButton_; }
 
-    QAction* undoAction() const { return undoAction_; }
-    QAction* redoAction() const { return redoAction_; }
-    QAction* cutAction() const { return cutAction_; }
-    QAction* copyAction() const { return copyAction_; }
-    QAction* pasteAction() const { return pasteAction_; }
-    QAction* selectAllAction() const { return selectAllAction_; }
+    QAction* undoAction() const;
+    QAction* redoAction() const;
+    QAction* cutAction() const;
+    QAction* copyAction() const;
+    QAction* pasteAction() const;
+    QAction* selectAllAction() const;
 
     // The document window that has focus, and its session; null when none has.
     static DocumentWindow* focusedWindow();
@@ -92,15 +93,13 @@ private:
     void updateEmptyState();
     void updateFindBar();
     void buildFormatPopover();
-    // Cut, copy, paste and select all go to a focused text field, otherwise to the grid.
-    void routeEdit(const char* textSlot, const std::function<void()>& gridAction);
 
     DocumentController* controller_;
     std::unique_ptr<CSVDocument> document_;
     std::unique_ptr<QUndoStack> undoStack_;
     std::unique_ptr<EditorSession> session_;
     std::optional<DocumentType> fileType_;
-    TableCommands* commands_ = nullptr;
+    CommandRegistry* commands_ = nullptr;
     bool hasBeenShown_ = false;
 
     FindBar* findBar_ = nullptr;
@@ -113,12 +112,6 @@ private:
 
     QToolBar* toolBar_ = nullptr;
     QToolButton* formatButton_ = nullptr;
-    QAction* undoAction_ = nullptr;
-    QAction* redoAction_ = nullptr;
-    QAction* cutAction_ = nullptr;
-    QAction* copyAction_ = nullptr;
-    QAction* pasteAction_ = nullptr;
-    QAction* selectAllAction_ = nullptr;
 };
 
 } // namespace zarvel

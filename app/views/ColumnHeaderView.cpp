@@ -1,6 +1,7 @@
 #include "app/views/ColumnHeaderView.h"
 
 #include "app/session/EditorSession.h"
+#include "app/views/CommandRegistry.h"
 #include "app/views/ContextMenu.h"
 #include "app/views/GridStyle.h"
 
@@ -8,11 +9,19 @@
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTextDocument>
 #include <QToolTip>
 
 namespace zarvel {
 
-ColumnHeaderView::ColumnHeaderView(EditorSession* session, QWidget* parent) : QWidget(parent), session_(session) {
+QString ColumnHeaderView::plainToolTip(const QString& title) {
+    // Tooltips guess rich text from the first tag they see; a title holding markup must
+    // show as typed, so it goes in escaped, as the text of rich text.
+    return Qt::convertFromPlainText(title, Qt::WhiteSpaceNormal);
+}
+
+ColumnHeaderView::ColumnHeaderView(EditorSession* session, CommandRegistry* commands, QWidget* parent)
+    : QWidget(parent), session_(session), commands_(commands) {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);
@@ -67,7 +76,17 @@ std::optional<int64_t> ColumnHeaderView::resizeHandleAt(QPointF point) const {
 }
 
 std::unique_ptr<ContextMenu> ColumnHeaderView::makeContextMenu(int64_t column) {
-    return cell(column).makeContextMenu();
+    const GridSize size = session_->displayedSize();
+    const GridSelection& s = session_->selection();
+    if (!(s.coversWholeColumns(size) && s.columns().contains(column))) {
+        if (size.rows > 0)
+            session_->selectWholeColumns(column, column, false);
+        else // no data rows: the column alone is the selection
+            session_->setSelection({{0, column}, {0, column}});
+    }
+    auto menu = std::make_unique<ContextMenu>();
+    menu->addActions(commands_->columnMenuActions());
+    return menu;
 }
 
 void ColumnHeaderView::paintEvent(QPaintEvent*) {
@@ -156,7 +175,7 @@ bool ColumnHeaderView::event(QEvent* event) {
         if (title.isEmpty())
             QToolTip::hideText();
         else
-            QToolTip::showText(help->globalPos(), title, this, cellFrame(*c).toAlignedRect());
+            QToolTip::showText(help->globalPos(), plainToolTip(title), this, cellFrame(*c).toAlignedRect());
         return true;
     }
     return QWidget::event(event);

@@ -19,13 +19,14 @@
 
 namespace zarvel {
 
+class CommandRegistry;
 class ContextMenu;
 class EditorSession;
 
 class ColumnHeaderView : public QWidget {
     Q_OBJECT
 public:
-    explicit ColumnHeaderView(EditorSession* session, QWidget* parent = nullptr);
+    ColumnHeaderView(EditorSession* session, CommandRegistry* commands, QWidget* parent = nullptr);
 
     const GridGeometry::Window& gridWindow() const { return window_; }
     void setGridWindow(const GridGeometry::Window& window);
@@ -40,7 +41,11 @@ public:
     std::optional<int64_t> columnAt(QPointF point) const;
     // The column whose resize handle lies under a point.
     std::optional<int64_t> resizeHandleAt(QPointF point) const;
-    // The menu a right click on a column pops up (owned by the caller).
+    // A column title as tooltip text that shows it literally, markup and all.
+    static QString plainToolTip(const QString& title);
+    // The menu a right click on a column pops up (owned by the caller): the column
+    // commands, acting on this column (selected first unless it is part of a selection
+    // of whole columns).
     std::unique_ptr<ContextMenu> makeContextMenu(int64_t column);
 
 protected:
@@ -56,6 +61,7 @@ private:
     HeaderCell cell(int64_t column) const;
 
     EditorSession* session_;
+    CommandRegistry* commands_;
     GridGeometry::Window window_;
     double offset_ = 0;
 

@@ -13,19 +13,8 @@ constexpr const char* destructiveProperty = "zarvelDestructive";
 
 ContextMenu::ContextMenu(QWidget* parent) : QMenu(parent) {}
 
-QAction* ContextMenu::addItem(const QString& text, const QString& symbol, std::function<void()> run, bool enabled) {
-    QAction* action = addAction(Symbols::icon(symbol), text);
-    action->setEnabled(enabled);
-    connect(action, &QAction::triggered, this, [run = std::move(run)] { run(); });
-    return action;
-}
-
-QAction* ContextMenu::addDestructiveItem(const QString& text, const QString& symbol, std::function<void()> run,
-                                         bool enabled) {
-    QAction* action = addItem(text, symbol, std::move(run), enabled);
-    action->setIcon(Symbols::icon(symbol, GridStyle::destructive()));
+void ContextMenu::markDestructive(QAction* action) {
     action->setProperty(destructiveProperty, true);
-    return action;
 }
 
 bool ContextMenu::isDestructive(const QAction* action) { return action && action->property(destructiveProperty).toBool(); }
@@ -37,6 +26,8 @@ void ContextMenu::initStyleOption(QStyleOptionMenuItem* option, const QAction* a
     option->palette.setColor(QPalette::Text, red);
     option->palette.setColor(QPalette::ButtonText, red);
     option->palette.setColor(QPalette::WindowText, red);
+    // The command's icon is shared with the menu bar; only here is it drawn red.
+    if (!action->icon().name().isEmpty()) option->icon = Symbols::icon(action->icon().name(), red);
 }
 
 } // namespace zarvel

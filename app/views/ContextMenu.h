@@ -1,10 +1,9 @@
-// ContextMenu: the menu the header strip and the row gutter pop up. It adds actions
-// with our symbols and draws destructive items (deleting rows or columns) in red.
+// ContextMenu: the menu the header strip and the row gutter pop up. It shows the
+// window's own command objects (CommandRegistry) and draws destructive ones (deleting
+// rows or columns) in red, icon included.
 #pragma once
 
 #include <QMenu>
-
-#include <functional>
 
 namespace zarvel {
 
@@ -13,11 +12,8 @@ class ContextMenu : public QMenu {
 public:
     explicit ContextMenu(QWidget* parent = nullptr);
 
-    // An item with a symbol that calls `run` when chosen.
-    QAction* addItem(const QString& text, const QString& symbol, std::function<void()> run, bool enabled = true);
-    // The same, drawn as a destructive item.
-    QAction* addDestructiveItem(const QString& text, const QString& symbol, std::function<void()> run, bool enabled = true);
-
+    // Marks a command as destructive: context menus draw it in red.
+    static void markDestructive(QAction* action);
     static bool isDestructive(const QAction* action);
 
 protected:

@@ -101,6 +101,7 @@ void FindBar::buildControls() {
     });
 
     counter_ = new QLabel(this);
+    counter_->setTextFormat(Qt::PlainText);
     counter_->setFont(callout);
     counter_->setMinimumWidth(counterMinWidth);
     counter_->setAlignment(Qt::AlignCenter);

@@ -45,6 +45,7 @@ public:
         if (qobject_cast<QComboBox*>(control)) control->setMinimumWidth(controlWidth);
         const int row = grid_->rowCount();
         auto* title = new QLabel(label, this);
+        title->setTextFormat(Qt::PlainText);
         title->setBuddy(control);
         grid_->addWidget(title, row, 0, Qt::AlignVCenter | Qt::AlignLeft);
         grid_->addWidget(control, row, 1, Qt::AlignVCenter | Qt::AlignRight);
@@ -68,6 +69,7 @@ private:
 
 QLabel* sectionTitle(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
     label->setFont(GridStyle::headerFont(parent->font()));
     label->setContentsMargins(4, 0, 0, 0);
     return label;
@@ -255,6 +257,7 @@ void FormatPopover::buildForm() {
     headerToggle_ = new QCheckBox(QStringLiteral("First row is header"), read);
     read->addWide(headerToggle_, Qt::AlignLeft);
     errorLabel_ = new QLabel(read);
+    errorLabel_->setTextFormat(Qt::PlainText); // names an encoding
     errorLabel_->setWordWrap(true);
     errorLabel_->setFont(GridStyle::captionFont(font()));
     QPalette red = errorLabel_->palette();
@@ -438,6 +441,7 @@ bool FormatPopover::askToReinterpret() {
     QPointer<FormatPopover> self(this);
     QPointer<QMessageBox> box = new QMessageBox(anchor() ? anchor()->window() : nullptr);
     box->setIcon(QMessageBox::Warning);
+    box->setTextFormat(Qt::PlainText);
     box->setWindowTitle(QStringLiteral("Reinterpret the file?"));
     box->setText(QStringLiteral("Reinterpret the file?"));
     box->setInformativeText(

@@ -3,11 +3,13 @@
 #include "app/session/EditorSession.h"
 #include "app/views/CellEditor.h"
 #include "app/views/ColumnHeaderView.h"
+#include "app/views/CommandRegistry.h"
 #include "app/views/GridKeyConversion.h"
 #include "app/views/GridStyle.h"
 #include "app/views/RowGutterView.h"
 #include "app/views/SelectionOverlay.h"
 #include "app/views/Symbols.h"
+#include "app/views/TextFieldKeys.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -61,13 +63,13 @@ private:
 
 } // namespace
 
-GridView::GridView(EditorSession* session, QWidget* parent)
-    : QAbstractScrollArea(parent),
-      session_(session),
-      header_(new ColumnHeaderView(session, this)),
-      gutter_(new RowGutterView(session, this)),
-      corner_(new GridCorner(session, this)),
+GridView::GridView(EditorSession* session, QWidget* parent, CommandRegistry* commands)
+    : QAbstractScrollArea(parent), session_(session),
+      commands_(commands ? commands : new CommandRegistry(session, this)),
+      header_(new ColumnHeaderView(session, commands_, this)),
+      gutter_(new RowGutterView(session, commands_, this)), corner_(new GridCorner(session, this)),
       editor_(new CellEditor(session, viewport())) {
+    commands_->setGrid(this);
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
@@ -300,10 +302,14 @@ bool GridView::event(QEvent* event) {
             event->accept();
             return true;
         }
-        // While typing over a cell, plain keys are text for the draft, never shortcuts.
+        // While typing over a cell, plain keys are text for the draft, never shortcuts,
+        // and the editing keys of a text field edit the draft (Ctrl+Backspace deletes a
+        // word, not rows), as they would in the cell editor.
         const auto& draft = session_->editing();
         const Qt::KeyboardModifiers mods = key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier | Qt::AltModifier);
-        if (draft && draft->isEntering && mods == Qt::NoModifier && !key->text().isEmpty()) {
+        if (draft && draft->isEntering &&
+            ((mods == Qt::NoModifier && !key->text().isEmpty()) ||
+             TextFieldKeys::isEditingKey(*key, false))) {
             event->accept();
             return true;
         }

@@ -29,19 +29,23 @@ namespace zarvel {
 
 class CellEditor;
 class ColumnHeaderView;
+class CommandRegistry;
 class EditorSession;
 class RowGutterView;
 
 class GridView : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    explicit GridView(EditorSession* session, QWidget* parent = nullptr);
+    // The header's and gutter's context menus show the window's commands; without a
+    // registry the grid makes its own.
+    explicit GridView(EditorSession* session, QWidget* parent = nullptr, CommandRegistry* commands = nullptr);
     ~GridView() override;
 
     static constexpr int overscanRows = 8;
     static constexpr int overscanColumns = 2;
 
     EditorSession* session() const { return session_; }
+    CommandRegistry* commands() const { return commands_; }
     // The rows and columns rendered now.
     const GridGeometry::Window& gridWindow() const { return window_; }
 
@@ -109,6 +113,7 @@ private:
     QRectF toViewport(const GridGeometry::Rect& rect) const;
 
     EditorSession* session_;
+    CommandRegistry* commands_;
     GridGeometry::Window window_;
     QPointF scroll_;
     std::optional<GridFocus> focus_ = GridFocus::grid;

@@ -1,7 +1,6 @@
 #include "app/views/HeaderCell.h"
 
 #include "app/session/EditorSession.h"
-#include "app/views/ContextMenu.h"
 #include "app/views/GridStyle.h"
 
 #include <QFontMetricsF>
@@ -64,54 +63,6 @@ void HeaderCell::paint(QPainter& painter, const QRectF& frame, const QPalette& p
 
 void HeaderCell::rename() const {
     if (session) session->beginRenamingColumn(column);
-}
-
-std::unique_ptr<ContextMenu> HeaderCell::makeContextMenu() const {
-    auto menu = std::make_unique<ContextMenu>();
-    if (!session) return menu;
-    EditorSession* s = session;
-    const int64_t c = column;
-    const CSVTable table = s->document()->table();
-    const int64_t count = table.columnCount();
-    auto selectThis = [s, c] { s->selectWholeColumns(c, c, false); };
-
-    menu->addItem(QStringLiteral("Sort Ascending"), QStringLiteral("arrow.up"), [s, c] { s->sort(c, true); });
-    menu->addItem(QStringLiteral("Sort Descending"), QStringLiteral("arrow.down"), [s, c] { s->sort(c, false); });
-    menu->addSeparator();
-    if (table.format().hasHeader)
-        menu->addItem(QStringLiteral("Rename Column…"), QStringLiteral("pencil"), [s, c] { s->beginRenamingColumn(c); });
-    menu->addItem(QStringLiteral("Insert Column Left"), QStringLiteral("arrow.left.to.line"), [s, selectThis] {
-        selectThis();
-        s->insertColumn(true);
-    });
-    menu->addItem(QStringLiteral("Insert Column Right"), QStringLiteral("arrow.right.to.line"), [s, selectThis] {
-        selectThis();
-        s->insertColumn(false);
-    });
-    menu->addItem(
-        QStringLiteral("Move Column Left"), QStringLiteral("chevron.left"),
-        [s, selectThis] {
-            selectThis();
-            s->moveColumn(false);
-        },
-        c > 0);
-    menu->addItem(
-        QStringLiteral("Move Column Right"), QStringLiteral("chevron.right"),
-        [s, selectThis] {
-            selectThis();
-            s->moveColumn(true);
-        },
-        c < count - 1);
-    menu->addItem(QStringLiteral("Fit Width"), QStringLiteral("arrow.left.and.right"), [s, c] { s->fitColumnWidth(c); });
-    menu->addSeparator();
-    menu->addDestructiveItem(
-        QStringLiteral("Delete Column"), QStringLiteral("trash"),
-        [s, selectThis] {
-            selectThis();
-            s->deleteColumns();
-        },
-        count >= 2);
-    return menu;
 }
 
 } // namespace zarvel

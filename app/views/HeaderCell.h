@@ -1,6 +1,6 @@
 // HeaderCell: one column's title in the header strip, as the strip draws it and as the
 // user acts on it: its title, width and highlight, the resize handle on its trailing
-// edge, the double click that renames the column and its context menu.
+// edge and the double click that renames the column.
 //
 // A cell is a small value rebuilt from the session whenever the strip draws; the strip
 // (ColumnHeaderView) routes the pointer to it.
@@ -12,14 +12,12 @@
 #include <QString>
 
 #include <cstdint>
-#include <memory>
 
 class QPainter;
 
 namespace zarvel {
 
 class CSVTable;
-class ContextMenu;
 class EditorSession;
 
 class HeaderCell {
@@ -43,9 +41,6 @@ public:
 
     // The double click: renames the column when the file has a header row.
     void rename() const;
-    // Sorting, renaming, inserting, moving, fitting and deleting this column. The menu
-    // has no parent widget: the caller owns it outright.
-    std::unique_ptr<ContextMenu> makeContextMenu() const;
 
     bool operator==(const HeaderCell&) const = default;
 };

@@ -1,6 +1,7 @@
 #include "app/views/RowGutterView.h"
 
 #include "app/session/EditorSession.h"
+#include "app/views/CommandRegistry.h"
 #include "app/views/ContextMenu.h"
 #include "app/views/GridStyle.h"
 
@@ -11,7 +12,8 @@
 
 namespace zarvel {
 
-RowGutterView::RowGutterView(EditorSession* session, QWidget* parent) : QWidget(parent), session_(session) {
+RowGutterView::RowGutterView(EditorSession* session, CommandRegistry* commands, QWidget* parent)
+    : QWidget(parent), session_(session), commands_(commands) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);
 }
@@ -47,21 +49,11 @@ int64_t RowGutterView::rowNumber(int64_t row) const {
 }
 
 std::unique_ptr<ContextMenu> RowGutterView::makeContextMenu(int64_t row) {
+    const GridSelection& s = session_->selection();
+    if (!(s.coversWholeRows(session_->displayedSize()) && s.rows().contains(row)))
+        session_->selectWholeRows(row, row, false);
     auto menu = std::make_unique<ContextMenu>();
-    EditorSession* s = session_;
-    menu->addItem(QStringLiteral("Insert Row Above"), QStringLiteral("arrow.up.to.line"), [s, row] {
-        s->selectWholeRows(row, row, false);
-        s->insertRow(true);
-    });
-    menu->addItem(QStringLiteral("Insert Row Below"), QStringLiteral("arrow.down.to.line"), [s, row] {
-        s->selectWholeRows(row, row, false);
-        s->insertRow(false);
-    });
-    menu->addSeparator();
-    menu->addDestructiveItem(QStringLiteral("Delete Row"), QStringLiteral("trash"), [s, row] {
-        s->selectWholeRows(row, row, false);
-        s->deleteRows();
-    });
+    menu->addActions(commands_->rowMenuActions());
     return menu;
 }
 

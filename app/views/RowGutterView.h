@@ -15,13 +15,14 @@
 
 namespace zarvel {
 
+class CommandRegistry;
 class ContextMenu;
 class EditorSession;
 
 class RowGutterView : public QWidget {
     Q_OBJECT
 public:
-    explicit RowGutterView(EditorSession* session, QWidget* parent = nullptr);
+    RowGutterView(EditorSession* session, CommandRegistry* commands, QWidget* parent = nullptr);
 
     const GridGeometry::Window& gridWindow() const { return window_; }
     void setGridWindow(const GridGeometry::Window& window);
@@ -34,7 +35,9 @@ public:
     QRectF rowFrame(int64_t row) const;
     // The number shown for a display row: its data row counted from 1.
     int64_t rowNumber(int64_t row) const;
-    // The menu a right click on a row number pops up (owned by the caller).
+    // The menu a right click on a row number pops up (owned by the caller): the row
+    // commands, acting on this row (selected first unless it is part of a selection of
+    // whole rows).
     std::unique_ptr<ContextMenu> makeContextMenu(int64_t row);
 
 protected:
@@ -46,6 +49,7 @@ protected:
 
 private:
     EditorSession* session_;
+    CommandRegistry* commands_;
     GridGeometry::Window window_;
     double offset_ = 0;
     std::optional<int64_t> selectFrom_;

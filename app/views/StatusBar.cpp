@@ -151,6 +151,10 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     format_ = new FormatSummaryButton(this);
     warnings_ = new WarningsButton(session, this);
 
+    // The selection names a column by its title, which is the file's text: never markup.
+    for (QLabel* label : {size_, filter_, selection_})
+        label->setTextFormat(Qt::PlainText);
+
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(10, 0, 10, 0);
     layout->setSpacing(12);

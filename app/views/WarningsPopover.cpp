@@ -21,7 +21,9 @@ WarningsPopover::WarningsPopover(EditorSession* session, QWidget* anchor) : Popo
     headline_->setFont(GridStyle::headerFont(font()));
     layout->addWidget(headline_);
 
+    headline_->setTextFormat(Qt::PlainText);
     ragged_ = new QLabel(this);
+    ragged_->setTextFormat(Qt::PlainText);
     ragged_->setWordWrap(true);
     layout->addWidget(ragged_);
 
@@ -84,6 +86,7 @@ void WarningsPopover::rebuild() {
         rowLayout->setContentsMargins(0, 0, 0, 0);
         rowLayout->setSpacing(8);
         auto* label = new QLabel(lineText(warning), row);
+        label->setTextFormat(Qt::PlainText);
         label->setWordWrap(true);
         rowLayout->addWidget(label, 1);
         QPushButton* show = nullptr;

@@ -2,8 +2,11 @@
 // the dialogs answered from a script.
 #include "ShellTestSupport.h"
 
+#include "app/views/FormatPopover.h"
+
 #include <QDropEvent>
 #include <QMimeData>
+#include <QPushButton>
 #include <QUrl>
 
 namespace zarvel::test {
@@ -36,6 +39,61 @@ TEST_F(DocumentControllerTest, SaveAsTabSeparatedWritesTabsIncludingACellStillBe
     typeOver(window, 0, 2, "Paris");
     ASSERT_TRUE(controller->save(window));
     EXPECT_EQ(readFile(target), QByteArray("id\tname\tcity\tamount\tjoined\n1\tAda Lovelace\tParis\t1234.50\t2021-03-04\n"));
+}
+
+TEST_F(DocumentControllerTest, SaveKeepsTheDelimiterTheDocumentHasAndSaveAsAppliesTheTypeChosen) {
+    using Change = std::function<void(DocumentWindow*)>;
+    const Change editCell = [](DocumentWindow* w) { typeOver(w, 0, 0, "X"); };
+    const Change tsvPreset = [](DocumentWindow* w) {
+        w->formatPopover()->presetButton(QStringLiteral("TSV"))->click();
+    };
+    const struct {
+        const char* opened;
+        const char* bytes;
+        Change change;
+        const char* savedAs; // nullptr: a plain Save
+        DocumentType filter; // the type left selected in the dialog
+        DocumentType suggested;
+        const char* written;
+    } cases[] = {
+        {"tabs.csv", "a\tb\n1\t2\n", editCell, nullptr, {}, {}, "a\tb\nX\t2\n"},
+        {"commas.csv", "a,b\n1,2\n", tsvPreset, nullptr, {}, {}, "a\tb\n1\t2\n"},
+        {"commas.csv", "a,b\n1,2\n", editCell, "out.tsv", DocumentType::commaSeparatedText,
+         DocumentType::commaSeparatedText, "a\tb\nX\t2\n"},
+        {"tabs.csv", "a\tb\n1\t2\n", editCell, "out.csv", DocumentType::tabSeparatedText,
+         DocumentType::tabSeparatedText, "a,b\nX,2\n"},
+        {"tabs.csv", "a\tb\n1\t2\n", tsvPreset, "out", DocumentType::pipeText, DocumentType::tabSeparatedText,
+         "a|b\n1|2\n"},
+        {"semis.txt", "a;b\n1;2\n", editCell, "out.dsv", DocumentType::tabSeparatedText,
+         DocumentType::plainText, "a;b\nX;2\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.opened) + " saved as " + (c.savedAs ? c.savedAs : "itself"));
+        const QString file = path(QString::fromLatin1(c.opened));
+        writeFile(file, c.bytes);
+        DocumentWindow* window = controller->openFile(file);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(showAndActivate(window));
+        c.change(window);
+        QString written = file;
+        if (c.savedAs) {
+            written = path(QString::fromLatin1(c.savedAs));
+            prompts->suggestions.clear();
+            prompts->saveTargets.push_back(SaveTarget{written, c.filter});
+            ASSERT_TRUE(controller->saveAs(window));
+            ASSERT_EQ(prompts->suggestions.size(), 1u);
+            EXPECT_EQ(prompts->suggestions[0].type, c.suggested);
+            if (QFileInfo(written).suffix().isEmpty())
+                written += QStringLiteral(".") + extensions(c.filter).value(0);
+        } else {
+            ASSERT_TRUE(controller->save(window));
+        }
+        EXPECT_EQ(readFile(written), QByteArray(c.written));
+        EXPECT_FALSE(window->isWindowModified());
+        window->close();
+        QFile::remove(written);
+    }
+    EXPECT_TRUE(prompts->errors.empty());
 }
 
 TEST_F(DocumentControllerTest, SaveAsSuggestsTheTablesTypeAndAddsItsExtensionToABareName) {

@@ -3,18 +3,32 @@
 #include "ShellTestSupport.h"
 
 #include "app/shell/EmptyStateView.h"
-#include "app/shell/TableCommands.h"
+#include "app/views/CellEditor.h"
+#include "app/views/ColumnHeaderView.h"
+#include "app/views/CommandRegistry.h"
+#include "app/views/FormatPopover.h"
+#include "app/views/StatusBar.h"
 
 #include <QAction>
 #include <QClipboard>
+#include <QComboBox>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QToolBar>
+#include <QToolTip>
 #include <QUndoStack>
+#include <QWindow>
 
 namespace zarvel::test {
 namespace {
+
+using DocumentWindowShellTest = ShellTest;
 
 std::unique_ptr<CSVDocument> documentOf(std::string_view text) {
     return CSVDocument::fromBytes(SharedBytes::copyOf(text));
@@ -33,7 +47,13 @@ TEST(DocumentWindow, ToolbarButtonsActOnTheWindowsTable) {
     DocumentWindow window(std::make_unique<CSVDocument>());
     ASSERT_TRUE(showAndActivate(&window));
     const QList<QAction*> items = window.toolBar()->actions();
-    EXPECT_EQ(describe(items), (QStringList{"Add Row\t", "Add Column\t", "Delete\t", "Find\t", "Format\t"}));
+    QStringList titles;
+    for (QAction* item : items)
+        titles << item->iconText();
+    EXPECT_EQ(titles, (QStringList{"Add Row", "Add Column", "Delete", "Find", "Format"}));
+    // The same objects as the menu bar's commands.
+    EXPECT_EQ(items[0], window.commands()->action(Command::insertRowBelow));
+    EXPECT_EQ(items[3], window.commands()->action(Command::find));
     auto click = [&](int index) {
         QTest::mouseClick(window.toolBar()->widgetForAction(items[index]), Qt::LeftButton);
     };
@@ -43,7 +63,8 @@ TEST(DocumentWindow, ToolbarButtonsActOnTheWindowsTable) {
     EXPECT_EQ(window.document()->table().columnCount(), 4);
     EXPECT_EQ(window.undoStack()->undoText(), QStringLiteral("Insert Column"));
     ASSERT_NE(items[2]->menu(), nullptr);
-    EXPECT_EQ(describe(items[2]->menu()->actions()), (QStringList{"Delete Rows\t", "Delete Columns\t"}));
+    EXPECT_EQ(describe(items[2]->menu()->actions()),
+              (QStringList{"Delete Row\tCtrl+Backspace", "Delete Column\tCtrl+Alt+Backspace"}));
     items[2]->menu()->actions()[1]->trigger();
     EXPECT_EQ(window.document()->table().columnCount(), 3);
 
@@ -64,7 +85,7 @@ TEST(DocumentWindow, TheTableAndEditMenusListTheirCommandsInOrderWithTheirShortc
     const QStringList table = describe(window.menuBar()->actions()[2]->menu()->actions());
     EXPECT_EQ(table, (QStringList{"Insert Row Above\tAlt+Up", "Insert Row Below\tAlt+Down",
                                   "Insert Column Left\tAlt+Left", "Insert Column Right\tAlt+Right", "--",
-                                  "Delete Rows\tCtrl+Backspace", "Delete Columns\tCtrl+Alt+Backspace", "--",
+                                  "Delete Row\tCtrl+Backspace", "Delete Column\tCtrl+Alt+Backspace", "--",
                                   "Move Column Left\t", "Move Column Right\t", "Sort Ascending by Column\t",
                                   "Sort Descending by Column\t", "--", "Use First Row as Header\t",
                                   "File Format…\t"}));
@@ -74,7 +95,7 @@ TEST(DocumentWindow, TheTableAndEditMenusListTheirCommandsInOrderWithTheirShortc
                                                       "Find Next\tCtrl+G", "Find Previous\tCtrl+Shift+G"}));
 
     // The header command's title follows the table's format.
-    QAction* header = window.commands()->headerAction();
+    QAction* header = window.commands()->action(Command::toggleHeader);
     header->trigger();
     EXPECT_TRUE(window.document()->table().format().hasHeader);
     EXPECT_EQ(header->text(), QStringLiteral("Treat First Row as Data"));
@@ -92,7 +113,7 @@ TEST(DocumentWindow, TableCommandsAndTheirShortcutsActOnlyOnAFocusedDocument) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return session->find().matches.size() == 2; }));
     session->setSelection({{1, 0}, {1, 0}});
 
-    QAction* findNext = window.commands()->findActions()[2];
+    QAction* findNext = window.commands()->action(Command::findNext);
     ASSERT_EQ(findNext->text(), QStringLiteral("Find Next"));
     QApplication::setActiveWindow(nullptr);
     ASSERT_EQ(DocumentWindow::focusedSession(), nullptr);
@@ -148,6 +169,182 @@ TEST(DocumentWindow, AFileWithNoColumnsShowsTheEmptyStateUntilAColumnIsAdded) {
     EXPECT_TRUE(window.gridView()->isVisible());
     window.undoAction()->trigger();
     EXPECT_TRUE(window.isShowingEmptyState());
+}
+
+TEST(DocumentWindow, TheFilesOwnTextShowsAsTypedNeverAsMarkup) {
+    const QString markup =
+        QStringLiteral("<font color=red size=6>PAID IN FULL</font><img src=/etc/hostname>");
+    DocumentWindow window(documentOf(markup.toStdString() + ",b\n1,2\n"));
+    window.document()->setFilePath(QStringLiteral("/nowhere/<b>a[*]b<i>.csv"));
+    ASSERT_TRUE(showAndActivate(&window));
+    ASSERT_EQ(window.document()->table().columnTitle(0), markup.toStdString());
+    window.session()->setSelection({{0, 0}, {0, 0}});
+
+    QStringList shown;
+    for (QLabel* label : window.statusStrip()->findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) continue;
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+        shown << label->text();
+    }
+    EXPECT_TRUE(shown.contains(QStringLiteral("Row 1, ") + markup))
+        << shown.join(QLatin1Char('|')).toStdString();
+
+    ColumnHeaderView* header = window.gridView()->columnHeader();
+    const QPoint title = header->cellFrame(0).center().toPoint();
+    QHelpEvent help(QEvent::ToolTip, title, header->mapToGlobal(title));
+    QApplication::sendEvent(header, &help);
+    QTextDocument tooltip;
+    tooltip.setHtml(QToolTip::text());
+    EXPECT_EQ(tooltip.toPlainText(), markup);
+
+    EXPECT_EQ(window.windowHandle()->title(), QStringLiteral("<b>a[*]b<i>.csv"));
+}
+
+// Sends a key to a widget directly, where no shortcut can take it: what a text field
+// does with the key on its own.
+void pressDirectly(QWidget* widget, QKeyCombination key, const QString& text = {}) {
+    QKeyEvent press(QEvent::KeyPress, key.key(), key.keyboardModifiers(), text);
+    QApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, key.key(), key.keyboardModifiers(), text);
+    QApplication::sendEvent(widget, &release);
+}
+
+TEST(DocumentWindow, EveryTableShortcutTypedIntoATextFieldEditsTheFieldAndLeavesTheTableAlone) {
+    DocumentWindow window(documentOf("ab cd,h2,h3\nab cd,x,y\n1,2,3\n"));
+    ASSERT_TRUE(showAndActivate(&window));
+    EditorSession* session = window.session();
+    if (!window.document()->table().format().hasHeader) session->toggleHeader();
+    CommandRegistry* commands = window.commands();
+    FindBar* find = window.findBar();
+    GridView* grid = window.gridView();
+    QPlainTextEdit* cellField = grid->cellEditor()->textField();
+    QLineEdit* otherField = window.formatPopover()->readDelimiterPicker()->otherField();
+    const QString typed = QStringLiteral("ab cd");
+
+    QList<QKeyCombination> keys;
+    for (QAction* action : commands->tableMenuActions())
+        if (!action->shortcut().isEmpty()) keys << action->shortcut()[0];
+    ASSERT_EQ(keys.size(), 6);
+    keys << QKeyCombination(Qt::CTRL, Qt::Key_A) << QKeyCombination(Qt::Key_Home)
+         << QKeyCombination(Qt::Key_End);
+    const QList<QKeyCombination> undoKeys{QKeyCombination(Qt::CTRL, Qt::Key_Z),
+                                          QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_Z)};
+
+    auto typeInto = [&](QWidget* field) {
+        QTest::keyClicks(field, typed);
+        return true;
+    };
+    auto waitForFocus = [](QWidget* field) { return QTest::qWaitFor([field] { return field->hasFocus(); }); };
+    const struct Field {
+        const char* name;
+        bool lineEdit; // else a multi-line field that starts from the cell's text
+        bool ownUndo;
+        std::function<bool()> open;
+        std::function<QString()> text;
+        std::function<void()> close;
+    } fields[] = {
+        {"find field", true, true,
+         [&] {
+             commands->action(Command::find)->trigger();
+             find->queryField()->clear();
+             return waitForFocus(find->queryField()) && typeInto(find->queryField());
+         },
+         [&] { return find->queryField()->text(); }, [&] { session->closeFind(); }},
+        {"replace field", true, true,
+         [&] {
+             commands->action(Command::findAndReplace)->trigger();
+             find->replacementField()->clear();
+             QTest::mouseClick(find->replacementField(), Qt::LeftButton);
+             return waitForFocus(find->replacementField()) && typeInto(find->replacementField());
+         },
+         [&] { return find->replacementField()->text(); }, [&] { session->closeFind(); }},
+        {"cell editor", false, true,
+         [&] {
+             session->setSelection({{0, 0}, {0, 0}});
+             grid->setFocus();
+             QTest::keyClick(grid, Qt::Key_Return);
+             return waitForFocus(cellField);
+         },
+         [&] { return cellField->toPlainText(); }, [&] { QTest::keyClick(cellField, Qt::Key_Escape); }},
+        {"header rename field", false, true,
+         [&] {
+             ColumnHeaderView* header = grid->columnHeader();
+             QTest::mouseDClick(header, Qt::LeftButton, {}, header->cellFrame(0).center().toPoint());
+             return waitForFocus(cellField);
+         },
+         [&] { return cellField->toPlainText(); }, [&] { QTest::keyClick(cellField, Qt::Key_Escape); }},
+        {"other delimiter field", true, true,
+         [&] {
+             commands->action(Command::fileFormat)->trigger();
+             QComboBox* combo = window.formatPopover()->readDelimiterPicker()->comboBox();
+             combo->setCurrentIndex(combo->count() - 1); // "Other"
+             Q_EMIT combo->activated(combo->count() - 1);
+             otherField->clear();
+             return waitForFocus(otherField) && typeInto(otherField);
+         },
+         [&] { return otherField->text(); }, [&] { session->setFormatPresented(false); }},
+        {"cell typed over", true, false,
+         [&] {
+             session->setSelection({{1, 1}, {1, 1}});
+             grid->setFocus();
+             return waitForFocus(grid) && typeInto(grid);
+         },
+         [&] {
+             return session->editing() ? QString::fromStdString(session->editing()->text)
+                                       : QStringLiteral("(none)");
+         },
+         [&] { QTest::keyClick(grid, Qt::Key_Escape); }},
+    };
+
+    const StringRows before = window.document()->table().allRows();
+    const int steps = window.undoStack()->count();
+    for (const Field& field : fields) {
+        for (const QKeyCombination key : field.ownUndo ? keys + undoKeys : keys) {
+            const QString keyName = QKeySequence(key).toString();
+            SCOPED_TRACE(std::string(field.name) + ", " + keyName.toStdString());
+            ASSERT_TRUE(field.open());
+            QString expected;
+            if (field.lineEdit) {
+                QLineEdit alone;
+                for (const QChar c : typed)
+                    pressDirectly(&alone, QKeyCombination(Qt::Key(c.toUpper().unicode())), c);
+                pressDirectly(&alone, key);
+                expected = alone.text();
+            } else {
+                QPlainTextEdit alone(typed);
+                alone.moveCursor(QTextCursor::End);
+                pressDirectly(&alone, key);
+                expected = alone.toPlainText();
+            }
+            QTest::keyClick(QApplication::focusWidget(), key.key(), key.keyboardModifiers());
+            EXPECT_EQ(field.text(), expected);
+            if (key == QKeyCombination(Qt::CTRL, Qt::Key_Backspace)) {
+                EXPECT_EQ(expected, QStringLiteral("ab "));
+            }
+            field.close();
+            EXPECT_EQ(window.document()->table().allRows(), before);
+            EXPECT_EQ(window.undoStack()->count(), steps);
+        }
+    }
+}
+
+TEST_F(DocumentWindowShellTest, NoTwoEnabledCommandsShareAKey) {
+    DocumentWindow* window = controller->newDocument();
+    ASSERT_TRUE(showAndActivate(window));
+    window->session()->setSelection({{0, 1}, {0, 1}}); // every column command can act
+    std::map<QString, QString> owners;
+    int shortcuts = 0;
+    for (QAction* action : window->findChildren<QAction*>()) {
+        if (!action->isEnabled()) continue;
+        for (const QKeySequence& key : action->shortcuts()) {
+            ++shortcuts;
+            const auto [it, fresh] = owners.emplace(key.toString(), action->text());
+            EXPECT_TRUE(fresh) << (key.toString() + QStringLiteral(": ") + it->second +
+                                   QStringLiteral(" and ") + action->text())
+                                      .toStdString();
+        }
+    }
+    EXPECT_GE(shortcuts, 20);
 }
 
 } // namespace

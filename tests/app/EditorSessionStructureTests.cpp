@@ -129,24 +129,6 @@ TEST_F(StructureTest, SortRunsInTheBackgroundAsOneStep) {
     EXPECT_EQ(undo.count(), count) << "an order that changes nothing is no step";
 }
 
-TEST_F(StructureTest, ASortWhoseTableChangedIsDropped) {
-    open("n\n3\n1\n2\n");
-    session->sort(0, true);
-    // The user edits while the order is computed.
-    document->apply(TableEdit::setCells({{1, 0, "9"}}), &undo, QStringLiteral("Edit Cell"));
-    ASSERT_TRUE(waitIdle());
-    EXPECT_EQ(rows(), (StringRows{{"n"}, {"9"}, {"1"}, {"2"}}));
-    EXPECT_EQ(undoText(), QStringLiteral("Edit Cell"));
-
-    // A draft typed during the sort is committed, which drops the sort.
-    session->sort(0, true);
-    select(0, 0);
-    type("0");
-    ASSERT_TRUE(waitIdle());
-    EXPECT_FALSE(session->editing());
-    EXPECT_EQ(rows(), (StringRows{{"n"}, {"0"}, {"1"}, {"2"}}));
-}
-
 TEST_F(StructureTest, ToggleHeaderNamesTheStepAfterTheMenuTitle) {
     open("only\n");
     EXPECT_TRUE(table().format().hasHeader);

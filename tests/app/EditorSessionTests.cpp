@@ -273,6 +273,44 @@ TEST_F(EditorSessionTest, SelectionStaysInsideTheGridAfterShapeChanges) {
     EXPECT_LT(active().column, table().columnCount());
 }
 
+TEST_F(EditorSessionTest, AReadOrSortThatLandsAfterTheUserEditedIsDroppedAndTheEditStays) {
+    const struct {
+        const char* name;
+        std::function<void(EditorSession&)> start;
+    } tasks[] = {
+        {"reinterpret",
+         [](EditorSession& s) {
+             ReadOptions o;
+             o.dialect = CSVDialect::semicolon();
+             s.reinterpret(o);
+         }},
+        {"sort", [](EditorSession& s) { s.sort(0, false); }},
+    };
+    for (const auto& task : tasks) {
+        for (const bool committed : {true, false}) {
+            SCOPED_TRACE(std::string(task.name) +
+                         (committed ? ", edit committed" : ", cell still being typed"));
+            open("n,m\n1,a\n2,b\n3,c\n");
+            task.start(*session);
+            // The result is queued for the main thread, so it lands after these keys.
+            select(1, 1);
+            type("edited");
+            if (committed) session->commitEditing(CommitMove::none);
+            ASSERT_TRUE(waitIdle());
+            if (!committed) {
+                ASSERT_TRUE(session->editing()) << "the draft is left open";
+                EXPECT_EQ(session->editing()->text, "edited");
+                session->commitEditing(CommitMove::none);
+            }
+            EXPECT_EQ(rows(), (StringRows{{"n", "m"}, {"1", "a"}, {"2", "edited"}, {"3", "c"}}));
+            EXPECT_EQ(undo.count(), 1);
+            EXPECT_EQ(undoText(), QStringLiteral("Edit Cell"));
+            EXPECT_EQ(document->report()->format.dialect.delimiter, Byte::comma)
+                << "nothing of the dropped read";
+        }
+    }
+}
+
 TEST_F(EditorSessionTest, AResultLandingAfterTheSessionIsGoneIsDropped) {
     std::string s = "n\n";
     for (int i = 0; i < 200000; ++i) s += std::to_string(200000 - i) + "\n";

@@ -31,9 +31,10 @@ protected:
     static QStringList describe(QMenu& menu) {
         QStringList list;
         for (QAction* a : menu.actions())
-            list << (a->isSeparator() ? QStringLiteral("-")
-                                      : a->text() + (a->isEnabled() ? "" : " (disabled)") +
-                                            (ContextMenu::isDestructive(a) ? " (destructive)" : ""));
+            if (a->isVisible())
+                list << (a->isSeparator() ? QStringLiteral("-")
+                                          : a->text() + (a->isEnabled() ? "" : " (disabled)") +
+                                                (ContextMenu::isDestructive(a) ? " (destructive)" : ""));
         return list;
     }
     static QAction* item(QMenu& menu, const QString& text) {
@@ -113,9 +114,9 @@ TEST_F(HeaderTest, TheMenusListTheirItemsInOrderWithTheirStates) {
     open(sampleCSV(3, 3));
     auto first = header()->makeContextMenu(0);
     EXPECT_EQ(describe(*first),
-              (QStringList{"Sort Ascending", "Sort Descending", "-", "Rename Column…", "Insert Column Left",
-                           "Insert Column Right", "Move Column Left (disabled)", "Move Column Right", "Fit Width", "-",
-                           "Delete Column (destructive)"}));
+              (QStringList{"Sort Ascending by Column", "Sort Descending by Column", "-", "Rename Column…",
+                           "Insert Column Left", "Insert Column Right", "Move Column Left (disabled)",
+                           "Move Column Right", "Fit Width", "-", "Delete Column (destructive)"}));
     for (QAction* a : first->actions()) EXPECT_TRUE(a->isSeparator() || !a->icon().isNull()) << a->text().toStdString();
     auto last = header()->makeContextMenu(2);
     EXPECT_TRUE(item(*last, "Move Column Left")->isEnabled());
@@ -129,7 +130,7 @@ TEST_F(HeaderTest, TheMenusListTheirItemsInOrderWithTheirStates) {
     ASSERT_EQ(table().firstDataRow(), 0);
     auto single = header()->makeContextMenu(0);
     EXPECT_FALSE(item(*single, "Delete Column")->isEnabled());
-    EXPECT_EQ(item(*single, "Rename Column…"), nullptr);
+    EXPECT_FALSE(item(*single, "Rename Column…")->isVisible());
     QTest::mouseDClick(header(), Qt::LeftButton, {}, titlePoint(0));
     EXPECT_FALSE(session->editing());
 }
@@ -142,10 +143,16 @@ TEST_F(HeaderTest, ChoosingMenuItemsChangesTheTable) {
         const char* item;
         StringRows after;
     } steps[] = {
-        {true, 0, "Sort Descending", {{"a", "b"}, {"3", "x"}, {"2", "z"}, {"1", "y"}}},
-        {true, 0, "Sort Ascending", {{"a", "b"}, {"1", "y"}, {"2", "z"}, {"3", "x"}}},
-        {true, 1, "Insert Column Left", {{"a", "Column 3", "b"}, {"1", "", "y"}, {"2", "", "z"}, {"3", "", "x"}}},
-        {true, 1, "Move Column Right", {{"a", "b", "Column 3"}, {"1", "y", ""}, {"2", "z", ""}, {"3", "x", ""}}},
+        {true, 0, "Sort Descending by Column", {{"a", "b"}, {"3", "x"}, {"2", "z"}, {"1", "y"}}},
+        {true, 0, "Sort Ascending by Column", {{"a", "b"}, {"1", "y"}, {"2", "z"}, {"3", "x"}}},
+        {true,
+         1,
+         "Insert Column Left",
+         {{"a", "Column 3", "b"}, {"1", "", "y"}, {"2", "", "z"}, {"3", "", "x"}}},
+        {true,
+         1,
+         "Move Column Right",
+         {{"a", "b", "Column 3"}, {"1", "y", ""}, {"2", "z", ""}, {"3", "x", ""}}},
         {true, 0, "Delete Column", {{"b", "Column 3"}, {"y", ""}, {"z", ""}, {"x", ""}}},
         {false, 1, "Delete Row", {{"b", "Column 3"}, {"y", ""}, {"x", ""}}},
         {false, 0, "Insert Row Above", {{"b", "Column 3"}, {"", ""}, {"y", ""}, {"x", ""}}},
