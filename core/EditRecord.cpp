@@ -367,9 +367,12 @@ private:
     size_t at_ = 0;
 };
 
-// Every field quoted, UTF-8, LF: nothing in a cell can be mistaken for structure.
+// Every field quoted, UTF-8, LF: nothing in a cell can be mistaken for structure. The
+// delimiter is one no file uses, so the writer never copies these source rows as they
+// are into a saved file, where every field would stay quoted.
 FileFormat snapshotFormat(bool hasHeader) {
     FileFormat f = FileFormat::standard();
+    f.dialect.delimiter = 0x1F;
     f.quoting = FileFormat::Quoting::all;
     f.hasHeader = hasHeader;
     return f;

