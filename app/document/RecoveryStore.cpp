@@ -186,6 +186,17 @@ bool RecoveryStore::prepare() const {
 RecoveryStore::Scan RecoveryStore::scan() {
     Scan result;
     const QDir dir(folder_);
+    // Leftovers of runs that ended: locks of clean documents, snapshots cut short.
+    for (const QFileInfo& info : dir.entryInfoList({QStringLiteral("*.lock"), QStringLiteral("*.zrec.new")}, QDir::Files)) {
+        const QString id = info.fileName().section(QLatin1Char('.'), 0, 0);
+        const bool isLock = info.suffix() == QStringLiteral("lock");
+        if (locks_.count(id) || (isLock && dir.exists(id + QStringLiteral(".zrec")))) continue;
+        const int lock = takeLock(dir.filePath(id + QStringLiteral(".lock")));
+        if (lock < 0) continue;
+        QFile::remove(info.filePath());
+        if (!dir.exists(id + QStringLiteral(".zrec"))) QFile::remove(dir.filePath(id + QStringLiteral(".lock")));
+        ::close(lock);
+    }
     const QFileInfoList journals = dir.entryInfoList({QStringLiteral("*.zrec")}, QDir::Files, QDir::Time | QDir::Reversed);
     for (const QFileInfo& info : journals) {
         const QString id = info.completeBaseName();
