@@ -49,6 +49,10 @@ StringRows CSVDocument::newDocumentRows() {
 CSVDocument::CSVDocument(QObject* parent)
     : QObject(parent), storage_(newDocumentRows(), FileFormat::standard()) {}
 
+CSVDocument::~CSVDocument() {
+    if (editObserver_) editObserver_->documentClosing();
+}
+
 CSVDocument::CSVDocument(ReadResult result, SharedBytes original)
     : storage_(std::move(result.table)), report_(std::move(result.report)), originalData_(std::move(original)) {}
 

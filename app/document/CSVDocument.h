@@ -47,6 +47,8 @@ class EditObserver {
 public:
     virtual ~EditObserver() = default;
     virtual void editApplied(const TableEdit& edit, const TableEdit& inverse) = 0;
+    // The document is going; it can still be read.
+    virtual void documentClosing() = 0;
 };
 
 class CSVDocument : public QObject {
@@ -54,6 +56,7 @@ class CSVDocument : public QObject {
 public:
     // A new, untitled document: "Column 1", "Column 2", "Column 3" over one empty row.
     explicit CSVDocument(QObject* parent = nullptr);
+    ~CSVDocument() override;
     // A document read from bytes with nothing forced. Throws CSVError.
     static std::unique_ptr<CSVDocument> fromBytes(const SharedBytes& bytes);
     // Reads a regular file. On failure returns null and fills `error`.

@@ -343,7 +343,7 @@ void DocumentRecorder::detach() {
 QString DocumentRecorder::journalPath() const { return QDir(folder_).filePath(id_ + QStringLiteral(".zrec")); }
 
 void DocumentRecorder::editApplied(const TableEdit& edit, const TableEdit& inverse) {
-    if (!document_ || lockFd_ < 0) return;
+    if (!document_ || lockFd_ < 0 || snapshotDue_) return; // a due snapshot holds this step too
     const CSVTable after = document_->table();
     const uint64_t tableBytes = tableBytesEstimate(after);
     // A small table starts from a snapshot that already holds this step.
@@ -352,14 +352,13 @@ void DocumentRecorder::editApplied(const TableEdit& edit, const TableEdit& inver
         return;
     }
     const std::optional<std::string> payload = encodePortableEdit(edit, inverse, after);
-    if (journalFd_ < 0) {
-        startJournal(!payload);
-        if (!payload) return;
-    }
+    if (journalFd_ < 0) startJournal(false);
     if (journalFd_ < 0) return;
     // Replaying more than the table holds costs more than reading the table.
     if (!payload || bytesSinceSnapshot_ + payload->size() > std::max<uint64_t>(tableBytes, 1u << 20)) {
-        writeSnapshot();
+        snapshotDue_ = true;
+        pending_.clear();
+        if (!flushTimer_.isActive()) flushTimer_.start();
         return;
     }
     append(editEntry, *payload);
@@ -408,6 +407,7 @@ void DocumentRecorder::writeSnapshot() {
     journalFd_ = fd;
     pending_.clear();
     bytesSinceSnapshot_ = 0;
+    snapshotDue_ = false;
     flushTimer_.stop();
     Q_EMIT durable();
 }
@@ -420,6 +420,7 @@ void DocumentRecorder::append(char kind, const std::string& payload) {
 
 void DocumentRecorder::flush() {
     flushTimer_.stop();
+    if (journalFd_ >= 0 && snapshotDue_ && document_) writeSnapshot();
     if (journalFd_ < 0 || pending_.empty()) return;
     if (writeAll(journalFd_, pending_)) ::fdatasync(journalFd_);
     pending_.clear();
@@ -429,6 +430,7 @@ void DocumentRecorder::flush() {
 void DocumentRecorder::discard() {
     flushTimer_.stop();
     pending_.clear();
+    snapshotDue_ = false;
     if (journalFd_ < 0) return;
     ::close(journalFd_);
     journalFd_ = -1;

@@ -10,7 +10,9 @@
 // start with a snapshot, so they survive a changed file too.
 //
 // Entries are appended in memory after each step and written with fdatasync at most
-// once a second; a snapshot rewrites the journal beside it and renames it over. A
+// once a second; a snapshot (due after a replaced table, or when the entries outgrow
+// the table) is taken at that moment too, and rewrites the journal beside it and
+// renames it over. A
 // clean document (saved, reloaded, or undone to its saved state) has no journal.
 //
 // `<id>.lock` is held with flock by the process that owns the journal, so a second
@@ -99,13 +101,14 @@ public:
     ~DocumentRecorder() override;
 
     void editApplied(const TableEdit& edit, const TableEdit& inverse) override;
+    void documentClosing() override { detach(); }
     // Writes what is pending and waits for the disk.
     void flush();
     // Removes the journal: the document has nothing left to lose.
     void discard();
 
     bool hasJournal() const { return journalFd_ >= 0; }
-    bool hasPendingWrites() const { return !pending_.empty(); }
+    bool hasPendingWrites() const { return !pending_.empty() || snapshotDue_; }
     QString journalPath() const;
 
 Q_SIGNALS:
@@ -125,6 +128,9 @@ private:
     int lockFd_ = -1;
     int journalFd_ = -1;
     std::string pending_;
+    // A step only the whole table can record: written by the next flush, so a step the
+    // user undoes or saves within the second costs nothing.
+    bool snapshotDue_ = false;
     uint64_t bytesSinceSnapshot_ = 0;
     QTimer flushTimer_;
 };
