@@ -70,6 +70,10 @@ StringRows CSVDocument::newDocumentRows() {
 CSVDocument::CSVDocument(QObject* parent)
     : QObject(parent), storage_(newDocumentRows(), FileFormat::standard()) {}
 
+CSVDocument::~CSVDocument() {
+    if (editObserver_) editObserver_->documentClosing();
+}
+
 CSVDocument::CSVDocument(ReadResult result, SharedBytes original)
     : storage_(std::move(result.table)), report_(std::move(result.report)), originalData_(std::move(original)) {}
 
@@ -78,8 +82,9 @@ std::unique_ptr<CSVDocument> CSVDocument::fromBytes(const SharedBytes& bytes) {
     return std::unique_ptr<CSVDocument>(new CSVDocument(std::move(result), bytes));
 }
 
-std::unique_ptr<CSVDocument> CSVDocument::open(const QString& path, DocumentError& error) {
-    SharedBytes bytes;
+namespace {
+
+bool readFile(const QString& path, SharedBytes& bytes, DocumentError& error) {
     int code = 0;
     if (!readWholeFile(QFile::encodeName(path).toStdString(), bytes, code, CSVReader::sizeLimit)) {
         switch (code) {
@@ -91,11 +96,20 @@ std::unique_ptr<CSVDocument> CSVDocument::open(const QString& path, DocumentErro
         case EFBIG: error = {DocumentError::Kind::tooLarge, std::nullopt, {}}; break;
         default: error = {DocumentError::Kind::io, std::nullopt, QString::fromLocal8Bit(std::strerror(code))};
         }
-        return nullptr;
+        return false;
     }
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<CSVDocument> CSVDocument::open(const QString& path, DocumentError& error) {
+    SharedBytes bytes;
+    if (!readFile(path, bytes, error)) return nullptr;
     try {
         auto document = fromBytes(bytes);
         document->filePath_ = path;
+        document->fileIdentity_ = FileIdentity::of(path, bytes.view());
         return document;
     } catch (const CSVError& e) {
         error = {DocumentError::Kind::content, e, {}};
@@ -138,6 +152,7 @@ TableEdit CSVDocument::applyEdit(const TableEdit& edit) {
         inverse = storage_.apply(edit);
     }
     ++revision_;
+    if (editObserver_) editObserver_->editApplied(edit, inverse);
     Q_EMIT revisionChanged(revision_);
     return inverse;
 }
@@ -151,6 +166,29 @@ void CSVDocument::reinterpret(ReadResult result, QUndoStack* undoStack) {
     report_ = std::move(result.report);
     Q_EMIT reportChanged();
     apply(TableEdit::replaceTable(std::move(result.table)), undoStack, QStringLiteral("Reinterpret File"));
+}
+
+DiskState CSVDocument::diskState() const {
+    if (filePath_.isEmpty() || !fileIdentity_) return DiskState::unchanged;
+    return compareWithDisk(*fileIdentity_, filePath_);
+}
+
+bool CSVDocument::reload(QUndoStack* undoStack, const QString& actionName, DocumentError& error) {
+    SharedBytes bytes;
+    if (!readFile(filePath_, bytes, error)) return false;
+    ReadResult result;
+    try {
+        result = CSVReader::read(bytes, ReadOptions{});
+    } catch (const CSVError& e) {
+        error = {DocumentError::Kind::content, e, {}};
+        return false;
+    }
+    originalData_ = bytes;
+    fileIdentity_ = FileIdentity::of(filePath_, bytes.view());
+    report_ = std::move(result.report);
+    Q_EMIT reportChanged();
+    apply(TableEdit::replaceTable(std::move(result.table)), undoStack, actionName);
+    return true;
 }
 
 void CSVDocument::setFilePath(const QString& path) {

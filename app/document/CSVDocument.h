@@ -9,6 +9,7 @@
 #pragma once
 
 #include "app/document/DocumentType.h"
+#include "app/document/FileIdentity.h"
 #include "core/ByteBuffer.h"
 #include "core/CSVError.h"
 #include "core/CSVReader.h"
@@ -42,11 +43,21 @@ struct DocumentError {
 // format cannot spell is named by its row and column title.
 QString describe(const CSVError& error, const CSVTable* table = nullptr);
 
+// Told of every edit a document applies (the recovery journal listens).
+class EditObserver {
+public:
+    virtual ~EditObserver() = default;
+    virtual void editApplied(const TableEdit& edit, const TableEdit& inverse) = 0;
+    // The document is going; it can still be read.
+    virtual void documentClosing() = 0;
+};
+
 class CSVDocument : public QObject {
     Q_OBJECT
 public:
     // A new, untitled document: "Column 1", "Column 2", "Column 3" over one empty row.
     explicit CSVDocument(QObject* parent = nullptr);
+    ~CSVDocument() override;
     // A document read from bytes with nothing forced. Throws CSVError.
     static std::unique_ptr<CSVDocument> fromBytes(const SharedBytes& bytes);
     // Reads a regular file. On failure returns null and fills `error`.
@@ -85,6 +96,18 @@ public:
     // Applies an edit without registering anything; the undo command's entry point.
     TableEdit applyEdit(const TableEdit& edit);
 
+    // The file as last read or saved; nothing for an untitled document.
+    const std::optional<FileIdentity>& fileIdentity() const { return fileIdentity_; }
+    void setFileIdentity(std::optional<FileIdentity> identity) { fileIdentity_ = identity; }
+    // Whether another program changed or removed the file since then.
+    DiskState diskState() const;
+    // Reads the file again: the table is replaced as one undoable step under
+    // `actionName`, and the report and identity describe the new read. On failure
+    // nothing changes and `error` says why.
+    bool reload(QUndoStack* undoStack, const QString& actionName, DocumentError& error);
+
+    void setEditObserver(EditObserver* observer) { editObserver_ = observer; }
+
 Q_SIGNALS:
     void revisionChanged(qint64 revision);
     void reportChanged();
@@ -99,6 +122,8 @@ private:
     std::optional<ReadReport> report_;
     std::optional<SharedBytes> originalData_;
     QString filePath_;
+    std::optional<FileIdentity> fileIdentity_;
+    EditObserver* editObserver_ = nullptr;
 };
 
 } // namespace zarvel

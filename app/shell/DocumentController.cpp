@@ -5,6 +5,7 @@
 #include "app/shell/DocumentWindow.h"
 #include "app/views/CommandRegistry.h"
 #include "core/CSVWriter.h"
+#include "core/EditRecord.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -114,6 +116,42 @@ void DialogPrompts::showError(QWidget* parent, const QString& message, const QSt
     box.exec();
 }
 
+OverwriteChoice DialogPrompts::askToOverwriteChangedFile(QWidget* parent, const QString& documentName) {
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(QApplication::applicationName());
+    box.setText(QStringLiteral("The file %1 was changed by another program since you opened it.").arg(quoted(documentName)));
+    box.setInformativeText(QStringLiteral("Saving replaces the other program’s changes with yours."));
+    QPushButton* overwrite = box.addButton(QStringLiteral("Overwrite"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == overwrite ? OverwriteChoice::overwrite : OverwriteChoice::cancel;
+}
+
+RecoveryChoice DialogPrompts::askToRestore(QWidget* parent, const QList<RecoveryRecord>& records) {
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(QApplication::applicationName());
+    box.setText(records.size() == 1 ? QStringLiteral("Zarvel ended before a document with unsaved changes was saved.")
+                                    : QStringLiteral("Zarvel ended before %1 documents with unsaved changes were saved.")
+                                          .arg(records.size()));
+    QStringList lines;
+    for (const RecoveryRecord& record : records) {
+        const QString when = QLocale().toString(record.lastChange, QLocale::ShortFormat);
+        lines << (record.folder.isEmpty() ? QStringLiteral("%1 — changed %2").arg(record.name, when)
+                                          : QStringLiteral("%1 in %2 — changed %3").arg(record.name, record.folder, when));
+    }
+    box.setInformativeText(lines.join(QLatin1Char('\n')));
+    QPushButton* restore = box.addButton(QStringLiteral("Restore"), QMessageBox::AcceptRole);
+    QPushButton* discard = box.addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(restore);
+    box.setEscapeButton(restore);
+    box.exec();
+    return box.clickedButton() == discard ? RecoveryChoice::discard : RecoveryChoice::restore;
+}
+
 // MARK: controller
 
 DocumentController::DocumentController(std::unique_ptr<DocumentPrompts> prompts, QObject* parent)
@@ -136,7 +174,10 @@ DocumentWindow* DocumentController::adopt(std::unique_ptr<CSVDocument> document,
     window->setAttribute(Qt::WA_DeleteOnClose);
     if (type) window->setFileType(*type);
     windows_ << window;
+    if (recoveryStore_) new DocumentRecorder(recoveryStore_->folder(), window->document(), window->undoStack(), window);
     connect(window, &DocumentWindow::closed, this, [this](DocumentWindow* closing) {
+        // Saved, or thrown away on purpose: nothing is left to recover.
+        if (auto* recorder = closing->findChild<DocumentRecorder*>()) recorder->discard();
         windows_.removeAll(closing);
         Q_EMIT windowClosed(closing);
     });
@@ -207,6 +248,11 @@ DocumentType DocumentController::suggestedSaveType(const DocumentWindow* window)
 bool DocumentController::save(DocumentWindow* window) {
     const QString& path = window->document()->filePath();
     if (path.isEmpty()) return saveAs(window);
+    // Another program's changes are overwritten only on request; a removed file is
+    // simply written again.
+    if (window->document()->diskState() == DiskState::changed &&
+        prompts_->askToOverwriteChangedFile(window, window->displayName()) != OverwriteChoice::overwrite)
+        return false;
     return saveTo(window, path, window->fileType().value_or(documentTypeForFileName(path)));
 }
 
@@ -259,9 +305,13 @@ bool DocumentController::saveTo(DocumentWindow* window, const QString& path, Doc
     // The file is written as it is made, block by block: never the whole of it in memory.
     const QFileInfo info(path);
     std::optional<SafeSave::Error> error;
+    ContentHasher written;
     try {
-        error = SafeSave::save(QFile::encodeName(path).toStdString(), [&snapshot](SafeSave::Sink& sink) {
-            CSVWriter::write(snapshot, snapshot.format(), [&sink](std::string_view block) { sink.write(block); });
+        error = SafeSave::save(QFile::encodeName(path).toStdString(), [&](SafeSave::Sink& sink) {
+            CSVWriter::write(snapshot, snapshot.format(), [&](std::string_view block) {
+                written.update(block);
+                sink.write(block);
+            });
         }, saveOptions_);
     } catch (const CSVError& e) {
         reportSaveFailure(window, path, describe(e, &snapshot));
@@ -273,10 +323,68 @@ bool DocumentController::saveTo(DocumentWindow* window, const QString& path, Doc
     }
 
     window->document()->setFilePath(info.absoluteFilePath());
+    window->document()->setFileIdentity(FileIdentity::withHash(info.absoluteFilePath(), written.digest()));
     window->setFileType(type);
     window->undoStack()->setClean();
     lastDirectory_ = info.absolutePath();
     return true;
+}
+
+bool DocumentController::reread(DocumentWindow* window, const QString& actionName) {
+    window->session()->cancelEditing();
+    DocumentError error;
+    if (!window->document()->reload(window->undoStack(), actionName, error)) {
+        prompts_->showError(window, QStringLiteral("The document %1 could not be read again.").arg(quoted(window->displayName())),
+                            error.message());
+        return false;
+    }
+    window->undoStack()->setClean();
+    window->checkDisk();
+    return true;
+}
+
+bool DocumentController::reload(DocumentWindow* window) { return reread(window, QStringLiteral("Reload")); }
+
+bool DocumentController::revertToSaved(DocumentWindow* window) {
+    if (window->document()->filePath().isEmpty()) return false;
+    return reread(window, QStringLiteral("Revert to Saved"));
+}
+
+QList<DocumentWindow*> DocumentController::restoreRecoveredDocuments(QWidget* parent) {
+    QList<DocumentWindow*> restored;
+    if (!recoveryStore_ || !recoveryStore_->prepare()) return restored;
+    const RecoveryStore::Scan scan = recoveryStore_->scan();
+    if (!scan.damaged.isEmpty())
+        prompts_->showError(parent, QStringLiteral("Some unsaved changes from an earlier session could not be recovered."),
+                            QStringLiteral("Their damaged records were set aside in %1.").arg(quoted(recoveryStore_->folder())));
+    if (scan.records.isEmpty()) return restored;
+    const RecoveryChoice choice = prompts_->askToRestore(parent, scan.records);
+    QStringList failures;
+    for (const RecoveryRecord& record : scan.records) {
+        if (choice == RecoveryChoice::discard) {
+            recoveryStore_->discard(record);
+            continue;
+        }
+        QString problem;
+        std::optional<RecoveryStore::Restored> result = recoveryStore_->restore(record, problem);
+        if (!result) {
+            failures << QStringLiteral("%1: %2").arg(record.name, problem);
+            continue;
+        }
+        const QString path = result->document->filePath();
+        DocumentWindow* window =
+            adopt(std::move(result->document), path.isEmpty() ? std::nullopt : std::optional(documentTypeForFileName(path)));
+        window->document()->apply(TableEdit::replaceTable(std::move(result->table)), window->undoStack(),
+                                  QStringLiteral("Recover Unsaved Changes"));
+        // The new journal holds everything before the old one goes.
+        if (auto* recorder = window->findChild<DocumentRecorder*>()) recorder->flush();
+        recoveryStore_->discard(record);
+        window->checkDisk();
+        restored << window;
+    }
+    if (!failures.isEmpty())
+        prompts_->showError(parent, QStringLiteral("Some unsaved changes could not be restored."), failures.join(QLatin1Char('\n')));
+    return restored;
 }
 
 bool DocumentController::shouldClose(DocumentWindow* window) {
@@ -317,6 +425,14 @@ void DocumentController::populateFileMenu(QMenu* menu, DocumentWindow* window) {
             [this, window] { save(window); });
     connect(add(QStringLiteral("Save As…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)), &QAction::triggered, window,
             [this, window] { saveAs(window); });
+    QAction* revert = add(QStringLiteral("Revert to Saved"), QKeySequence());
+    connect(revert, &QAction::triggered, window, [this, window] { revertToSaved(window); });
+    auto updateRevert = [revert, window] {
+        revert->setEnabled(!window->undoStack()->isClean() && !window->document()->filePath().isEmpty());
+    };
+    connect(menu, &QMenu::aboutToShow, revert, updateRevert);
+    connect(window->undoStack(), &QUndoStack::cleanChanged, revert, updateRevert);
+    updateRevert();
     menu->addSeparator();
     connect(add(QStringLiteral("Close"), QKeySequence(Qt::CTRL | Qt::Key_W)), &QAction::triggered, window,
             [window] { window->close(); });

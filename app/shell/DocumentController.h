@@ -7,6 +7,7 @@
 #pragma once
 
 #include "app/document/DocumentType.h"
+#include "app/document/RecoveryStore.h"
 #include "core/SafeSave.h"
 
 #include <QList>
@@ -33,6 +34,8 @@ struct SaveTarget {
 };
 
 enum class SaveChoice { save, dontSave, cancel };
+enum class OverwriteChoice { overwrite, cancel };
+enum class RecoveryChoice { restore, discard };
 
 // Every question the controller asks the user.
 class DocumentPrompts {
@@ -45,6 +48,10 @@ public:
                                                        DocumentType suggestedType) = 0;
     virtual SaveChoice askToSaveChanges(QWidget* parent, const QString& documentName) = 0;
     virtual void showError(QWidget* parent, const QString& message, const QString& detail) = 0;
+    // Saving over a file another program changed since it was read.
+    virtual OverwriteChoice askToOverwriteChangedFile(QWidget* parent, const QString& documentName) = 0;
+    // At start, about the documents a run left with unsaved changes.
+    virtual RecoveryChoice askToRestore(QWidget* parent, const QList<RecoveryRecord>& records) = 0;
 };
 
 // The real thing: QFileDialog and QMessageBox.
@@ -55,6 +62,8 @@ public:
                                                DocumentType suggestedType) override;
     SaveChoice askToSaveChanges(QWidget* parent, const QString& documentName) override;
     void showError(QWidget* parent, const QString& message, const QString& detail) override;
+    OverwriteChoice askToOverwriteChangedFile(QWidget* parent, const QString& documentName) override;
+    RecoveryChoice askToRestore(QWidget* parent, const QList<RecoveryRecord>& records) override;
 };
 
 class DocumentController : public QObject {
@@ -88,6 +97,10 @@ public:
     // Writes the document in its own format to a path, remembering the file's type;
     // reports a failure to the user.
     bool saveTo(DocumentWindow* window, const QString& path, DocumentType type);
+    // Reads the document's file again as one undoable step: "Reload" after a change on
+    // disk, File ▸ Revert to Saved. The result is the saved state.
+    bool reload(DocumentWindow* window);
+    bool revertToSaved(DocumentWindow* window);
     // Asked by a window that is about to close: offers to save unsaved changes.
     // False when the user cancels (or the save failed), and the window stays.
     bool shouldClose(DocumentWindow* window);
@@ -99,6 +112,13 @@ public:
     // How saved bytes reach the disk. Tests hand in a write that fails part way through
     // to prove a failed save never leaves a half-written file.
     void setSaveWriteHook(SafeSave::WriteHook hook) { saveOptions_.writeHook = std::move(hook); }
+
+    // Where each window keeps its unsaved changes against a crash; none by default.
+    void setRecoveryStore(std::unique_ptr<RecoveryStore> store) { recoveryStore_ = std::move(store); }
+    RecoveryStore* recoveryStore() const { return recoveryStore_.get(); }
+    // Offers the documents earlier runs left unsaved; restored ones open in windows of
+    // their own with the changes applied and unsaved.
+    QList<DocumentWindow*> restoreRecoveredDocuments(QWidget* parent = nullptr);
 
     // Fills a window's File menu.
     void populateFileMenu(QMenu* menu, DocumentWindow* window);
@@ -114,9 +134,11 @@ Q_SIGNALS:
 private:
     DocumentWindow* adopt(std::unique_ptr<CSVDocument> document, std::optional<DocumentType> type);
     void reportSaveFailure(QWidget* parent, const QString& path, const QString& reason);
+    bool reread(DocumentWindow* window, const QString& actionName);
 
     std::unique_ptr<DocumentPrompts> prompts_;
     SafeSave::Options saveOptions_;
+    std::unique_ptr<RecoveryStore> recoveryStore_;
     // Held as widgets: a window being destroyed is no longer a DocumentWindow, and a
     // typed pointer to it would be cast from what is by then only a QWidget.
     QList<QPointer<QWidget>> windows_;

@@ -2,6 +2,7 @@
 
 #include "app/document/CSVDocument.h"
 #include "app/session/EditorSession.h"
+#include "app/shell/DiskChangeBar.h"
 #include "app/shell/DocumentController.h"
 #include "app/shell/EmptyStateView.h"
 #include "app/views/CommandRegistry.h"
@@ -103,6 +104,8 @@ QString DocumentWindow::displayName() const {
     return path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(path).fileName();
 }
 
+void DocumentWindow::checkDisk() { diskChangeBar_->check(); }
+
 bool DocumentWindow::isShowingEmptyState() const { return stack_->currentWidget() == emptyState_; }
 
 QAction* DocumentWindow::undoAction() const {
@@ -150,6 +153,18 @@ void DocumentWindow::buildContent() {
 
     statusStrip_ = new StatusBar(session_.get(), central);
 
+    diskChangeBar_ = new DiskChangeBar(document_.get(), central);
+    connect(diskChangeBar_, &DiskChangeBar::reloadRequested, this, [this] {
+        if (controller_) {
+            controller_->reload(this);
+            return;
+        }
+        DocumentError error;
+        if (document_->reload(undoStack_.get(), QStringLiteral("Reload"), error)) undoStack_->setClean();
+        checkDisk();
+    });
+
+    layout->addWidget(diskChangeBar_);
     layout->addWidget(findBar_);
     layout->addWidget(findDivider_);
     layout->addWidget(stack_, 1);

@@ -22,6 +22,7 @@ class QUndoStack;
 namespace zarvel {
 
 class CSVDocument;
+class DiskChangeBar;
 class DocumentController;
 class EditorSession;
 class EmptyStateView;
@@ -57,6 +58,9 @@ public:
 
     GridView* gridView() const { return grid_; }
     FindBar* findBar() const { return findBar_; }
+    DiskChangeBar* diskChangeBar() const { return diskChangeBar_; }
+    // Looks at the file now: the bar shows when another program changed it.
+    void checkDisk();
     StatusBar* statusStrip() const { return statusStrip_; }
     EmptyStateView* emptyState() const { return emptyState_; }
     bool isShowingEmptyState() const;
@@ -103,6 +107,7 @@ private:
     bool hasBeenShown_ = false;
 
     FindBar* findBar_ = nullptr;
+    DiskChangeBar* diskChangeBar_ = nullptr;
     QFrame* findDivider_ = nullptr;
     QStackedWidget* stack_ = nullptr;
     GridView* grid_ = nullptr;

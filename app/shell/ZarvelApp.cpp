@@ -12,13 +12,17 @@ ZarvelApp::ZarvelApp(std::unique_ptr<DocumentPrompts> prompts)
     // The delegate decides when the program ends: a dialog outliving the last window
     // must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+    controller_.setRecoveryStore(std::make_unique<RecoveryStore>(RecoveryStore::defaultFolder()));
 }
 
 void ZarvelApp::start(const QStringList& files) {
-    if (files.isEmpty())
-        controller_.newDocument();
-    else
+    // Before anything else opens, so a named file with unsaved changes opens once,
+    // restored (opening it again brings that window forward).
+    const QList<DocumentWindow*> restored = controller_.restoreRecoveredDocuments();
+    if (!files.isEmpty())
         controller_.openFiles(files);
+    else if (restored.isEmpty())
+        controller_.newDocument();
     delegate_.applicationDidFinishLaunching();
     // Every named file may have failed to open: then nothing keeps the program up.
     if (controller_.documentCount() == 0) delegate_.scheduleCheck();

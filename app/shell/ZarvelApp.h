@@ -19,8 +19,8 @@ public:
     DocumentController& controller() { return controller_; }
     AppDelegate& delegate() { return delegate_; }
 
-    // Opens each named file in its own window, or one new untitled document when no
-    // file is named.
+    // Offers to restore what earlier runs left unsaved, then opens each named file in
+    // its own window, or one new untitled document when nothing else opened.
     void start(const QStringList& files);
     // The file names among the program's arguments (the first is the program).
     static QStringList filesFromArguments(const QStringList& arguments);

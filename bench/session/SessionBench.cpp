@@ -1,13 +1,21 @@
 // Benchmarks of the editor session on a generated table: refreshing after a change,
 // undo and redo of typical steps, and replace-all. The large table follows
 // ZARVEL_BENCH_MB (1024 MiB, about ten million rows, by default).
+//
+// The recovery journal's cost: each step with and without recording, the size of the
+// record, and restoring a record of 100 steps. The file follows ZARVEL_RECOVERY_ROWS
+// (one million rows by default; ten million for the full size).
 #include "../BenchData.h"
 
 #include "app/document/CSVDocument.h"
+#include "app/document/RecoveryStore.h"
 #include "app/session/EditorSession.h"
 #include "core/TableSearch.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QUndoStack>
 
 #include <benchmark/benchmark.h>
@@ -103,6 +111,133 @@ void BM_ReplaceAll100k(benchmark::State& state) {
     state.counters["matches"] = static_cast<double>(f.matches.size());
 }
 BENCHMARK(BM_ReplaceAll100k)->Unit(benchmark::kMillisecond);
+
+// MARK: recovery
+
+int64_t recoveryRows() {
+    if (const char* env = std::getenv("ZARVEL_RECOVERY_ROWS")) {
+        char* end = nullptr;
+        const long long v = std::strtoll(env, &end, 10);
+        if (end != env && *end == '\0' && v > 0) return v;
+    }
+    return 1'000'000;
+}
+
+// A generated file opened as a document, with an undo stack; rows are about 100 bytes.
+struct RecoveryFixture {
+    QTemporaryDir dir;
+    QString file;
+    std::unique_ptr<CSVDocument> document;
+    QUndoStack undo;
+
+    RecoveryFixture() {
+        file = dir.filePath(QStringLiteral("large.csv"));
+        bench::writeCSVFile(file.toStdString(), static_cast<size_t>(recoveryRows()) * 100, 7);
+        DocumentError error;
+        document = CSVDocument::open(file, error);
+    }
+    QString records() const { return dir.filePath(QStringLiteral("recovery")); }
+    int64_t journalBytes() const {
+        int64_t total = 0;
+        for (const QFileInfo& info : QDir(records()).entryInfoList({QStringLiteral("*.zrec")}, QDir::Files)) total += info.size();
+        return total;
+    }
+};
+
+RecoveryFixture& recoveryFixture() {
+    static RecoveryFixture fixture;
+    return fixture;
+}
+
+// One typed cell per step. Arg 0: no journal; 1: each step recorded and synced to disk
+// (stricter than the once-a-second flush); 2: recorded, synced by the timer as in use.
+void BM_RecoveryCellEdit(benchmark::State& state) {
+    RecoveryFixture& f = recoveryFixture();
+    std::unique_ptr<DocumentRecorder> recorder;
+    if (state.range(0)) recorder = std::make_unique<DocumentRecorder>(f.records(), f.document.get(), &f.undo);
+    const int64_t rows = f.document->table().rowCount();
+    int64_t i = 0;
+    for (auto _ : state) {
+        ++i;
+        f.document->apply(TableEdit::setCells({{1 + (i * 7919) % (rows - 1), 3, std::to_string(i)}}), &f.undo,
+                          QStringLiteral("Typing"));
+        if (recorder && state.range(0) == 1) recorder->flush();
+    }
+    if (recorder) recorder->flush();
+    state.counters["rows"] = static_cast<double>(rows);
+    if (recorder) {
+        state.counters["record_bytes_per_step"] = static_cast<double>(f.journalBytes()) / static_cast<double>(i);
+        recorder->discard();
+    }
+}
+BENCHMARK(BM_RecoveryCellEdit)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
+// Replace All of a million cells as one step.
+void BM_RecoveryReplaceAllMillion(benchmark::State& state) {
+    RecoveryFixture& f = recoveryFixture();
+    std::unique_ptr<DocumentRecorder> recorder;
+    if (state.range(0)) recorder = std::make_unique<DocumentRecorder>(f.records(), f.document.get(), &f.undo);
+    const int64_t rows = f.document->table().rowCount();
+    const int64_t count = std::min<int64_t>(1'000'000, rows - 1);
+    // Each variant copies out rows of its own the first time, where the table has room.
+    const int64_t first = rows > 2 * count + 1 ? 1 + state.range(0) * count : 1;
+    int64_t round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::vector<CellChange> changes;
+        changes.reserve(static_cast<size_t>(count));
+        for (int64_t r = first; r < first + count; ++r) changes.push_back({r, 2, "Paris " + std::to_string(round)});
+        ++round;
+        state.ResumeTiming();
+        f.document->apply(TableEdit::setCells(std::move(changes)), &f.undo, QStringLiteral("Replace All"));
+        if (recorder) recorder->flush();
+    }
+    state.counters["cells"] = static_cast<double>(count);
+    if (recorder) {
+        state.counters["record_bytes"] = static_cast<double>(f.journalBytes());
+        recorder->discard();
+    }
+}
+BENCHMARK(BM_RecoveryReplaceAllMillion)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// Restoring a record of 100 one-cell steps: reading the file, checking it is the one
+// the steps were made to, replaying them. The plain open of the file is the baseline.
+void BM_RecoveryRestore100Steps(benchmark::State& state) {
+    RecoveryFixture& f = recoveryFixture();
+    {
+        DocumentError error;
+        auto document = CSVDocument::open(f.file, error);
+        QUndoStack undo;
+        DocumentRecorder recorder(f.records(), document.get(), &undo);
+        for (int i = 0; i < 100; ++i)
+            document->apply(TableEdit::setCells({{1 + i * 9973, i % 10, "step " + std::to_string(i)}}), &undo,
+                            QStringLiteral("Typing"));
+        recorder.flush();
+    } // the run ends with the record left behind
+    const int64_t recordBytes = f.journalBytes();
+    for (auto _ : state) {
+        RecoveryStore store(f.records());
+        const RecoveryStore::Scan scan = store.scan();
+        if (scan.records.size() != 1) state.SkipWithError("no record");
+        QString problem;
+        auto restored = store.restore(scan.records[0], problem);
+        if (!restored) state.SkipWithError(problem.toStdString().c_str());
+        benchmark::DoNotOptimize(restored->table.rowCount());
+    }
+    state.counters["record_bytes"] = static_cast<double>(recordBytes);
+    RecoveryStore store(f.records());
+    for (const RecoveryRecord& record : store.scan().records) store.discard(record);
+}
+BENCHMARK(BM_RecoveryRestore100Steps)->Unit(benchmark::kMillisecond);
+
+void BM_RecoveryOpenBaseline(benchmark::State& state) {
+    RecoveryFixture& f = recoveryFixture();
+    for (auto _ : state) {
+        DocumentError error;
+        benchmark::DoNotOptimize(CSVDocument::open(f.file, error));
+    }
+}
+BENCHMARK(BM_RecoveryOpenBaseline)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

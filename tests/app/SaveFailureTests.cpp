@@ -123,13 +123,19 @@ TEST_F(SaveFailureTest, AFileDeletedWhileOpenIsWrittenAgainWhole) {
     ASSERT_TRUE(QFile::remove(file));
     EXPECT_TRUE(controller->save(window));
     EXPECT_EQ(readFile(file), newBytes(window));
+    EXPECT_TRUE(prompts->askedToOverwrite.isEmpty()) << "nothing of anyone's is overwritten";
 }
 
-TEST_F(SaveFailureTest, AFileReplacedWhileOpenIsReplacedWhole) {
+TEST_F(SaveFailureTest, AFileReplacedWhileOpenIsReplacedWholeOnlyWhenTheUserSaysSo) {
     DocumentWindow* window = openEdited();
-    writeFile(file, QByteArray("something else entirely\n").repeated(1000));
+    const QByteArray theirs = QByteArray("something else entirely\n").repeated(1000);
+    writeFile(file, theirs);
+    EXPECT_FALSE(controller->save(window)) << "Cancel is the default";
+    EXPECT_EQ(readFile(file), theirs);
+    prompts->overwriteChoices = {OverwriteChoice::overwrite};
     EXPECT_TRUE(controller->save(window));
     EXPECT_EQ(readFile(file), newBytes(window));
+    EXPECT_EQ(prompts->askedToOverwrite.size(), 2);
 }
 
 TEST_F(SaveFailureTest, AFolderThatRefusesNewFilesLeavesTheOldFile) {

@@ -52,14 +52,26 @@ public:
     void showError(QWidget*, const QString& message, const QString& detail) override {
         errors.push_back({message, detail});
     }
+    OverwriteChoice askToOverwriteChangedFile(QWidget*, const QString& documentName) override {
+        askedToOverwrite << documentName;
+        return take(overwriteChoices, OverwriteChoice::cancel);
+    }
+    RecoveryChoice askToRestore(QWidget*, const QList<RecoveryRecord>& records) override {
+        offeredForRecovery.push_back(records);
+        return take(recoveryChoices, RecoveryChoice::restore);
+    }
 
     std::deque<QStringList> filesToOpen;
     std::deque<SaveTarget> saveTargets;
     std::deque<SaveChoice> choices;
+    std::deque<OverwriteChoice> overwriteChoices;
+    std::deque<RecoveryChoice> recoveryChoices;
 
     int openPanels = 0;
     std::vector<SaveTarget> suggestions;
     QStringList askedAbout;
+    QStringList askedToOverwrite;
+    std::vector<QList<RecoveryRecord>> offeredForRecovery;
     std::vector<Error> errors;
 
 private:

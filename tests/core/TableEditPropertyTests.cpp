@@ -1,6 +1,7 @@
 // Long random sequences of mixed edits: every inverse restores the table exactly, every
 // inverse of an inverse redoes exactly, and undoing then redoing the whole history walks
 // back and forth through the same states.
+#include "core/EditRecord.h"
 #include "core/TableEdit.h"
 
 #include "tests/core/CoreTestSupport.h"
@@ -248,5 +249,66 @@ TEST(TableEditProperty, RandomSequencesUndoAndRedoExactly) {
         SCOPED_TRACE(seed);
         runSequence(seed, 120);
         if (HasFatalFailure()) return;
+    }
+}
+
+// The recovery journal's view of the same histories: every applied edit, undos
+// included, restated without storage references and passed through bytes, replays on
+// a table read back from a snapshot to the same cells and format.
+TEST(TableEditProperty, RandomHistoriesReplayFromTheirRecord) {
+    for (uint32_t seed = 1; seed <= 24; ++seed) {
+        SCOPED_TRACE(seed);
+        EditGenerator gen(seed);
+        CSVTable t = startTable(seed);
+        CSVTable replayed = decodeTable(encodeTable(t));
+        std::vector<TableEdit> undos, redos;
+        auto record = [&](const TableEdit& edit, const TableEdit& inverse) {
+            const std::string bytes = encodeEdit(edit);
+            EXPECT_EQ(decodeEdit(bytes), edit);
+            EXPECT_THROW(decodeEdit(std::string_view(bytes).substr(0, bytes.size() / 2)), DamagedRecord);
+            if (const std::optional<std::string> portable = encodePortableEdit(edit, inverse, t))
+                replayed.apply(decodeEdit(*portable));
+            else
+                replayed = decodeTable(encodeTable(t));
+        };
+        for (int i = 0; i < 150; ++i) {
+            const int64_t roll = gen.below(10);
+            if (roll < 2 && !undos.empty()) {
+                const TableEdit undo = undos.back();
+                undos.pop_back();
+                redos.push_back(t.apply(undo));
+                record(undo, redos.back());
+            } else if (roll < 3 && !redos.empty()) {
+                const TableEdit redo = redos.back();
+                redos.pop_back();
+                undos.push_back(t.apply(redo));
+                record(redo, undos.back());
+            } else {
+                const TableEdit edit = gen.edit(t);
+                undos.push_back(t.apply(edit));
+                redos.clear();
+                record(edit, undos.back());
+            }
+            ASSERT_EQ(replayed.allRows(), t.allRows()) << "step " << i;
+            ASSERT_EQ(replayed.columnCount(), t.columnCount()) << "step " << i;
+            ASSERT_EQ(replayed.format(), t.format()) << "step " << i;
+        }
+    }
+}
+
+// A saved file's hash is taken block by block as it is written, a file on disk's whole:
+// the two must agree for any split.
+TEST(TableEditProperty, ContentHashIsTheSameWholeOrInBlocks) {
+    std::mt19937 rng(11);
+    for (int i = 0; i < 200; ++i) {
+        std::string bytes(rng() % 300, '\0');
+        for (char& c : bytes) c = static_cast<char>(rng());
+        ContentHasher hasher;
+        for (size_t at = 0; at < bytes.size();) {
+            const size_t n = std::min<size_t>(bytes.size() - at, rng() % 70);
+            hasher.update(std::string_view(bytes).substr(at, n));
+            at += n;
+        }
+        ASSERT_EQ(hasher.digest(), hashBytes(bytes)) << "size " << bytes.size();
     }
 }
