@@ -59,7 +59,8 @@ done
 xmllint --noout "$mime" || fail "the MIME package is not well-formed"
 grep -Eq 'type="text/(csv|tab-separated-values)">' "$mime" && fail "the MIME package redefines a system type"
 mkdir -p "$stage/mime/packages" && cp "$mime" "$stage/mime/packages/"
-if ! update-mime-database "$stage/mime" > "$stage/mime.log" 2>&1 || [[ -s $stage/mime.log ]]; then
+# Inside XDG_DATA_HOME, so that the only output would be a complaint about our file.
+if ! XDG_DATA_HOME=$stage update-mime-database "$stage/mime" > "$stage/mime.log" 2>&1 || [[ -s $stage/mime.log ]]; then
     cat "$stage/mime.log"
     fail "update-mime-database"
 fi
@@ -80,17 +81,29 @@ for page in zarvel zarvel-cli; do
 done
 
 # Completion and manual keep up with the command line: every option zarvel-cli's help
-# lists for a command is completed and documented.
+# lists for a command is offered after "zarvel-cli COMMAND FILE --" and documented, and
+# every encoding is offered after --encoding. bash-completion's helpers are stubbed.
 bash -n "$completion" || fail "the completion script does not parse"
+complete_words() {
+    bash -c '
+        _init_completion() { words=("${COMP_WORDS[@]}"); cword=$COMP_CWORD; cur=${words[cword]}; prev=${words[cword-1]}; }
+        _filedir() { COMPREPLY=(); }
+        source "$1"; shift
+        COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _zarvel_cli; printf "%s\n" "${COMPREPLY[@]}"' \
+        _ "$completion" zarvel-cli "$@"
+}
 for command in info cells convert find sort; do
+    offered=$(complete_words "$command" file.csv --)
     for option in $("$usr/bin/zarvel-cli" "$command" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
-        grep -qw -- "$option" "$completion" || fail "$command $option is not completed"
+        grep -qx -- "$option" <<< "$offered" || fail "$command $option is not completed"
         grep -q -- "${option//-/\\\\-}" "$share/man/man1/zarvel-cli.1" || fail "$command $option is not in the manual"
     done
 done
+offered=$(complete_words info file.csv --encoding "")
 for encoding in $("$usr/bin/zarvel-cli" info --help | grep -oE 'Text encoding: .*' | sed 's/Text encoding: //; s/,//g'); do
-    grep -qw -- "$encoding" "$completion" || fail "encoding $encoding is not completed"
+    grep -qx -- "$encoding" <<< "$offered" || fail "encoding $encoding is not completed"
 done
+[[ $(complete_words co) == convert ]] || fail "subcommands are not completed"
 
 ((failures == 0)) && echo "install checks passed"
 exit $((failures > 0))
