@@ -3,8 +3,9 @@ BUILD ?= build
 SAN_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+PREFIX ?= /usr/local
 
-.PHONY: setup configure build run test test-sanitize bench bench-e2e clean
+.PHONY: setup configure build run test test-sanitize bench bench-e2e install package clean
 
 setup:
 	@bash scripts/setup
@@ -42,6 +43,14 @@ bench: build
 bench-e2e: configure
 	cmake --build $(BUILD) -j $(JOBS) --target zarvel-e2e
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bench/zarvel-e2e
+
+# The programs and their desktop integration under PREFIX (DESTDIR stages, as usual).
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A .deb for this machine in $(BUILD)/, installed under /usr.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)

@@ -8,6 +8,7 @@
 #include "cli/CliError.h"
 #include "cli/Commands.h"
 #include "cli/OptionValues.h"
+#include "zarvel/BuildInfo.h"
 
 #include <CLI/CLI.hpp>
 
@@ -82,6 +83,7 @@ void addWriteOptions(CLI::App* command, WriteArguments& write) {
 int run(int argc, char** argv) {
     CLI::App app{"Inspect, dump, search, convert and sort delimited text files.", programName};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string(programName) + " " + ZARVEL_VERSION, "Print the version and exit");
     app.footer("Rows and columns are numbered from 0; row 0 is the header row when the file has one.");
 
     ReadArguments read;
@@ -124,6 +126,8 @@ int run(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         throw CliError::usage(e.what());

@@ -1,5 +1,7 @@
 #include "app/shell/ZarvelApp.h"
 
+#include "zarvel/BuildInfo.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 
@@ -9,6 +11,12 @@ ZarvelApp::ZarvelApp(std::unique_ptr<DocumentPrompts> prompts)
     : controller_(std::move(prompts)), delegate_(&controller_) {
     QApplication::setApplicationName(QStringLiteral("Zarvel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Zarvel"));
+    QApplication::setApplicationVersion(QStringLiteral(ZARVEL_VERSION));
+    // Settings land in ~/.config/<application id>/, and the desktop (Wayland app id,
+    // taskbar icon) matches our windows to the installed desktop entry.
+    QApplication::setOrganizationName(QStringLiteral(ZARVEL_APP_ID));
+    QApplication::setOrganizationDomain(QStringLiteral(ZARVEL_ORGANIZATION_DOMAIN));
+    QGuiApplication::setDesktopFileName(QStringLiteral(ZARVEL_APP_ID));
     // The delegate decides when the program ends: a dialog outliving the last window
     // must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
