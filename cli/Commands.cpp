@@ -9,8 +9,6 @@
 #include "core/TableSearch.h"
 #include "core/TableSorter.h"
 
-#include <nlohmann/json.hpp>
-
 namespace zarvel::Commands {
 namespace {
 
@@ -131,7 +129,7 @@ void textInfo(const ReadResult& result, const std::vector<ColumnKind>& kinds) {
     line("lineEnding", rawValue(format.lineEnding));
     line("header", yesNo(format.hasHeader));
     line("trailingNewline", yesNo(format.hasTrailingNewline));
-    line("confidence", nlohmann::json(result.report.confidence).dump());
+    line("confidence", JsonWriter::numberText(result.report.confidence));
     line("rows", std::to_string(table.rowCount()));
     line("columns", std::to_string(table.columnCount()));
     line("raggedRows", std::to_string(result.report.raggedRowCount));
@@ -228,8 +226,9 @@ void sort(const ReadArguments& read, const WriteArguments& write, const SortArgu
     const FileFormat format = OptionValues::outputFormat(result.report.format, write);
     // A file without rows has nothing to order: it is written as it is, whatever the column.
     if (sort.column < 0 || (table.rowCount() > 0 && sort.column >= table.columnCount()))
-        throw CliError::usage("--column: " + std::to_string(sort.column) + " is out of range: " + FileAccess::displayName(read.file, false) +
-                              " has " + std::to_string(table.columnCount()) +
+        throw CliError::usage("--column: " + std::to_string(sort.column) + " is out of range: " +
+                              FileAccess::displayName(read.file, false) + " has " +
+                              std::to_string(table.columnCount()) +
                               (table.columnCount() == 1 ? " column" : " columns") + ", numbered from 0");
     if (table.rowCount() > 0) {
         if (!kind) kind = ColumnKindDetector::kinds(table, kindSampleRows)[static_cast<size_t>(sort.column)];

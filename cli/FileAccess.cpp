@@ -6,7 +6,6 @@
 #include "core/SafeSave.h"
 
 #include <cerrno>
-#include <cstring>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -102,7 +101,7 @@ void writeStandardOutput(std::string_view bytes) {
         const ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw CliError::failure(std::string("standard output: cannot write: ") + std::strerror(errno));
+            throw CliError::failure("standard output: cannot write: " + SafeSave::describeSystemError(errno));
         }
         bytes.remove_prefix(static_cast<size_t>(n));
     }

@@ -60,9 +60,8 @@ void JsonWriter::integer(int64_t value) {
     flushIfFull();
 }
 
-void JsonWriter::number(double value) {
-    // The same spelling as the document-building JSON of before ("1.0", not "1").
-    raw(nlohmann::json(value).dump());
+std::string JsonWriter::numberText(double value) {
+    return nlohmann::json(value).dump();
 }
 
 void JsonWriter::flush() {

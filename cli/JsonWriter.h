@@ -18,8 +18,9 @@ public:
     // A JSON string literal of UTF-8 text: quotes, backslashes and control characters escaped.
     void string(std::string_view text);
     void integer(int64_t value);
-    // As JSON writes it: the shortest text that reads back as the same double.
-    void number(double value);
+    // The shortest text that reads back as the same double, "1.0" rather than "1".
+    void number(double value) { raw(numberText(value)); }
+    static std::string numberText(double value);
     // Punctuation and other text taken as it is.
     void raw(std::string_view text) {
         buffer_ += text;

@@ -21,7 +21,8 @@ namespace {
 constexpr const char* programName = "zarvel-cli";
 
 void addReadOptions(CLI::App* command, ReadArguments& read) {
-    command->add_option("FILE", read.file, "The delimited text file to read; - reads standard input")->required();
+    command->add_option("FILE", read.file, "The delimited text file to read; - reads standard input")
+        ->required();
     auto* group = command->add_option_group("Reading", "Force how the file is read instead of detecting it");
     auto keep = [](std::optional<std::string>& target) {
         return [&target](const std::string& value) { target = value; };
@@ -95,8 +96,8 @@ int run(int argc, char** argv) {
     bool infoText = false;
     Commands::SortArguments sortArguments;
 
-    auto* info =
-        app.add_subcommand("info", "Print how the file is written and what reading it found, as JSON");
+    auto* info = app.add_subcommand(
+        "info", "Print how the file is written and what reading it found, as JSON or --text");
     addReadOptions(info, read);
     info->add_flag("--text", infoText, "Print aligned key: value lines for a person instead of JSON");
 
