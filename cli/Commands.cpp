@@ -9,9 +9,6 @@
 #include "core/TableSearch.h"
 #include "core/TableSorter.h"
 
-#include <iostream>
-#include <nlohmann/json.hpp>
-
 namespace zarvel::Commands {
 namespace {
 
@@ -47,40 +44,125 @@ std::string_view warningKindName(ReadWarning::Kind kind) {
 
 } // namespace
 
-void info(const ReadArguments& read) {
-    const ReadResult result = readTable(read);
+namespace {
+
+void jsonInfo(const ReadResult& result, const std::vector<ColumnKind>& kinds) {
     const FileFormat& format = result.report.format;
     const CSVTable& table = result.table;
-
-    nlohmann::ordered_json kinds = nlohmann::ordered_json::array();
-    for (const ColumnKind kind : ColumnKindDetector::kinds(table, kindSampleRows))
-        kinds.push_back(kindName(kind));
-    nlohmann::ordered_json warnings = nlohmann::ordered_json::array();
-    for (const ReadWarning& warning : result.report.warnings)
-        warnings.push_back({{"kind", warningKindName(warning.kind)}, {"row", warning.row}});
-
-    nlohmann::ordered_json j;
-    j["encoding"] = rawValue(format.encoding);
-    j["bom"] = format.hasBOM;
-    j["sepLine"] = format.hasSepLine;
-    j["delimiter"] = characterString(format.dialect.delimiter);
-    j["quote"] =
-        format.dialect.quote ? nlohmann::ordered_json(characterString(*format.dialect.quote)) : nullptr;
-    j["escape"] = rawValue(format.dialect.escape);
-    j["lineEnding"] = rawValue(format.lineEnding);
-    j["header"] = format.hasHeader;
-    j["trailingNewline"] = format.hasTrailingNewline;
-    j["confidence"] = result.report.confidence;
-    j["rows"] = table.rowCount();
-    j["columns"] = table.columnCount();
-    j["raggedRows"] = result.report.raggedRowCount;
-    j["columnKinds"] = std::move(kinds);
-    j["warnings"] = std::move(warnings);
-
     JsonWriter out;
-    out.raw(j.dump());
-    out.raw('\n');
+    out.raw("{\"encoding\":");
+    out.string(rawValue(format.encoding));
+    out.raw(",\"bom\":");
+    out.raw(format.hasBOM ? "true" : "false");
+    out.raw(",\"sepLine\":");
+    out.raw(format.hasSepLine ? "true" : "false");
+    out.raw(",\"delimiter\":");
+    out.string(characterString(format.dialect.delimiter));
+    out.raw(",\"quote\":");
+    if (format.dialect.quote)
+        out.string(characterString(*format.dialect.quote));
+    else
+        out.raw("null");
+    out.raw(",\"escape\":");
+    out.string(rawValue(format.dialect.escape));
+    out.raw(",\"lineEnding\":");
+    out.string(rawValue(format.lineEnding));
+    out.raw(",\"header\":");
+    out.raw(format.hasHeader ? "true" : "false");
+    out.raw(",\"trailingNewline\":");
+    out.raw(format.hasTrailingNewline ? "true" : "false");
+    out.raw(",\"confidence\":");
+    out.number(result.report.confidence);
+    out.raw(",\"rows\":");
+    out.integer(table.rowCount());
+    out.raw(",\"columns\":");
+    out.integer(table.columnCount());
+    out.raw(",\"raggedRows\":");
+    out.integer(result.report.raggedRowCount);
+    out.raw(",\"columnKinds\":[");
+    for (size_t c = 0; c < kinds.size(); ++c) {
+        if (c > 0) out.raw(',');
+        out.raw(kinds[c] == ColumnKind::number ? "\"number\"" : "\"text\"");
+    }
+    out.raw("],\"warnings\":[");
+    const std::vector<ReadWarning>& warnings = result.report.warnings;
+    for (size_t i = 0; i < warnings.size(); ++i) {
+        out.raw(i == 0 ? "{\"kind\":" : ",{\"kind\":");
+        out.string(warningKindName(warnings[i].kind));
+        out.raw(",\"row\":");
+        out.integer(warnings[i].row);
+        out.raw('}');
+    }
+    out.raw("]}\n");
     out.finish();
+}
+
+// A character as the options that force it spell it.
+std::string characterWord(uint8_t byte) {
+    if (byte == Byte::tab) return "tab";
+    if (byte == Byte::space) return "space";
+    return characterString(byte);
+}
+
+void textInfo(const ReadResult& result, const std::vector<ColumnKind>& kinds) {
+    const FileFormat& format = result.report.format;
+    const CSVTable& table = result.table;
+    JsonWriter out;
+    constexpr size_t keyWidth = sizeof "trailingNewline:"; // the longest key, and a space
+    auto key = [&out](std::string_view name) {
+        out.raw(name);
+        out.raw(':');
+        out.raw(std::string(keyWidth - name.size() - 1, ' '));
+    };
+    auto line = [&](std::string_view name, std::string_view value) {
+        key(name);
+        out.raw(value);
+        out.raw('\n');
+    };
+    auto yesNo = [](bool value) { return value ? "yes" : "no"; };
+    line("encoding", rawValue(format.encoding));
+    line("bom", yesNo(format.hasBOM));
+    line("sepLine", yesNo(format.hasSepLine));
+    line("delimiter", characterWord(format.dialect.delimiter));
+    line("quote", format.dialect.quote ? characterWord(*format.dialect.quote) : "none");
+    line("escape", rawValue(format.dialect.escape));
+    line("lineEnding", rawValue(format.lineEnding));
+    line("header", yesNo(format.hasHeader));
+    line("trailingNewline", yesNo(format.hasTrailingNewline));
+    line("confidence", JsonWriter::numberText(result.report.confidence));
+    line("rows", std::to_string(table.rowCount()));
+    line("columns", std::to_string(table.columnCount()));
+    line("raggedRows", std::to_string(result.report.raggedRowCount));
+    key("columnKinds");
+    if (kinds.empty()) out.raw("none");
+    for (size_t c = 0; c < kinds.size(); ++c) {
+        if (c > 0) out.raw(", ");
+        out.raw(kindName(kinds[c]));
+    }
+    out.raw('\n');
+    key("warnings");
+    const std::vector<ReadWarning>& warnings = result.report.warnings;
+    if (warnings.empty()) out.raw("none\n");
+    // One per line, under the first.
+    for (size_t i = 0; i < warnings.size(); ++i) {
+        if (i > 0) out.raw(std::string(keyWidth, ' '));
+        out.raw(warningKindName(warnings[i].kind));
+        out.raw(" in row ");
+        out.integer(warnings[i].row);
+        out.raw('\n');
+    }
+    out.finish();
+}
+
+} // namespace
+
+void info(const ReadArguments& read, bool text) {
+    const ReadResult result = readTable(read);
+    const std::vector<ColumnKind> kinds = ColumnKindDetector::kinds(result.table, kindSampleRows);
+    if (text)
+        textInfo(result, kinds);
+    else
+        jsonInfo(result, kinds);
 }
 
 void cells(const ReadArguments& read) {
@@ -144,8 +226,9 @@ void sort(const ReadArguments& read, const WriteArguments& write, const SortArgu
     const FileFormat format = OptionValues::outputFormat(result.report.format, write);
     // A file without rows has nothing to order: it is written as it is, whatever the column.
     if (sort.column < 0 || (table.rowCount() > 0 && sort.column >= table.columnCount()))
-        throw CliError::usage("--column: " + std::to_string(sort.column) + " is out of range: " + read.file +
-                              " has " + std::to_string(table.columnCount()) +
+        throw CliError::usage("--column: " + std::to_string(sort.column) + " is out of range: " +
+                              FileAccess::displayName(read.file, false) + " has " +
+                              std::to_string(table.columnCount()) +
                               (table.columnCount() == 1 ? " column" : " columns") + ", numbered from 0");
     if (table.rowCount() > 0) {
         if (!kind) kind = ColumnKindDetector::kinds(table, kindSampleRows)[static_cast<size_t>(sort.column)];

@@ -1,5 +1,6 @@
 // Commands: what each subcommand of zarvel-cli does once its options are parsed.
-// Each throws CliError; none prints to standard output before it has succeeded.
+// Each throws CliError; none prints to standard output before the file is read, and
+// only writing to standard output can fail after that.
 #pragma once
 
 #include "cli/OptionValues.h"
@@ -16,8 +17,9 @@ struct SortArguments {
     std::optional<std::string> kind;
 };
 
-// One line of JSON describing how the file is written and what the read found.
-void info(const ReadArguments& read);
+// How the file is written and what the read found: one line of JSON, or with `text`
+// aligned "key: value" lines for a person.
+void info(const ReadArguments& read, bool text);
 // The stored rows as a JSON array of arrays of cell values.
 void cells(const ReadArguments& read);
 // The file written again in the read format changed by the write options.

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <new>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace zarvel::FileAccess {
 
@@ -35,24 +37,87 @@ std::string describe(const CSVError& error) {
     return std::visit(Describer{}, error.value);
 }
 
+std::string displayName(const std::string& path, bool output) {
+    if (path != standardStream) return path;
+    return output ? "standard output" : "standard input";
+}
+
+namespace {
+
+// Standard input whole, whatever it is: its size is known only for a redirected
+// regular file, so the buffer grows by doubling otherwise. Returns an errno value.
+int readStandardInput(SharedBytes& out) {
+    std::string bytes;
+    struct stat st {};
+    if (::fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        if (static_cast<uint64_t>(st.st_size) >= CSVReader::sizeLimit) return EFBIG;
+        bytes.reserve(static_cast<size_t>(st.st_size) + 1);
+    }
+    size_t filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) {
+            bytes.resize(filled + 65536); // at least doubles the capacity when it grows
+            bytes.resize(bytes.capacity());
+        }
+        const ssize_t n = ::read(STDIN_FILENO, bytes.data() + filled, bytes.size() - filled);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        filled += static_cast<size_t>(n);
+        if (filled >= CSVReader::sizeLimit) return EFBIG;
+    }
+    bytes.resize(filled);
+    bytes.shrink_to_fit();
+    out = SharedBytes::fromString(std::move(bytes));
+    return 0;
+}
+
+} // namespace
+
 ReadResult readTable(const std::string& path, const ReadOptions& options) {
+    const std::string name = displayName(path, false);
     SharedBytes bytes;
     int error = 0;
     try {
         // Refusing an oversized file before reading it spares reading gigabytes for nothing.
-        if (!readWholeFile(path, bytes, error, CSVReader::sizeLimit)) {
+        const bool read = path == standardStream ? (error = readStandardInput(bytes)) == 0
+                                                 : readWholeFile(path, bytes, error, CSVReader::sizeLimit);
+        if (!read) {
             if (error == EFBIG) throw CSVError::fileTooLarge();
-            throw CliError::failure(path + ": " + SafeSave::describeSystemError(error));
+            throw CliError::failure(name + ": " + SafeSave::describeSystemError(error));
         }
         return CSVReader::read(bytes, options);
     } catch (const CSVError& e) {
-        throw CliError::failure(path + ": " + describe(e));
+        throw CliError::failure(name + ": " + describe(e));
     } catch (const std::bad_alloc&) {
-        throw CliError::failure(path + ": not enough memory to read the file");
+        throw CliError::failure(name + ": not enough memory to read the file");
+    }
+}
+
+void writeStandardOutput(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw CliError::failure("standard output: cannot write: " + SafeSave::describeSystemError(errno));
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
     }
 }
 
 void writeTable(const std::string& path, const CSVTable& table, const FileFormat& format) {
+    if (path == standardStream) {
+        try {
+            CSVWriter::write(table, format, [](std::string_view block) { writeStandardOutput(block); });
+        } catch (const CSVError& e) {
+            throw CliError::failure("standard output: " + describe(e));
+        } catch (const std::bad_alloc&) {
+            throw CliError::failure("standard output: not enough memory to write the file");
+        }
+        return;
+    }
     SafeSave::Options options;
     options.cleanUpOnSignals = true;
     std::optional<SafeSave::Error> error;

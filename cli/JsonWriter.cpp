@@ -1,10 +1,9 @@
 #include "cli/JsonWriter.h"
 
-#include "cli/CliError.h"
+#include "cli/FileAccess.h"
 
-#include <cerrno>
 #include <charconv>
-#include <cstring>
+#include <nlohmann/json.hpp>
 
 namespace zarvel {
 
@@ -61,16 +60,17 @@ void JsonWriter::integer(int64_t value) {
     flushIfFull();
 }
 
+std::string JsonWriter::numberText(double value) {
+    return nlohmann::json(value).dump();
+}
+
 void JsonWriter::flush() {
-    if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), stream_) != buffer_.size())
-        throw CliError::failure(std::string("standard output: cannot write: ") + std::strerror(errno));
+    FileAccess::writeStandardOutput(buffer_);
     buffer_.clear();
 }
 
 void JsonWriter::finish() {
     flush();
-    if (std::fflush(stream_) != 0)
-        throw CliError::failure(std::string("standard output: cannot write: ") + std::strerror(errno));
 }
 
 } // namespace zarvel

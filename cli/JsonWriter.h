@@ -1,9 +1,9 @@
-// JsonWriter: streams JSON text to standard output through one buffer, so that the
-// cells of a file of millions of rows never exist as one document in memory.
+// JsonWriter: streams JSON (or plain) text to standard output through one buffer, so
+// that neither the cells of a file of millions of rows nor the facts about a row of
+// millions of columns ever exist as one document in memory.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -11,13 +11,16 @@ namespace zarvel {
 
 class JsonWriter {
 public:
-    explicit JsonWriter(std::FILE* stream = stdout) : stream_(stream) { buffer_.reserve(flushSize + 4096); }
+    JsonWriter() { buffer_.reserve(flushSize + 4096); }
     JsonWriter(const JsonWriter&) = delete;
     JsonWriter& operator=(const JsonWriter&) = delete;
 
     // A JSON string literal of UTF-8 text: quotes, backslashes and control characters escaped.
     void string(std::string_view text);
     void integer(int64_t value);
+    // The shortest text that reads back as the same double, "1.0" rather than "1".
+    void number(double value) { raw(numberText(value)); }
+    static std::string numberText(double value);
     // Punctuation and other text taken as it is.
     void raw(std::string_view text) {
         buffer_ += text;
@@ -40,7 +43,6 @@ private:
     }
     void flush();
 
-    std::FILE* stream_;
     std::string buffer_;
 };
 

@@ -3,7 +3,7 @@
 // Exit status: 0 on success, 2 when the command is used wrongly (unknown or bad options,
 // a column out of range), 1 for every other failure (a file that cannot be read, is not
 // text, or cannot be written). A failure prints one line on standard error and nothing
-// on standard output.
+// on standard output, except when writing to standard output itself fails midway.
 
 #include "cli/CliError.h"
 #include "cli/Commands.h"
@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <csignal>
 #include <cstdio>
 #include <new>
 
@@ -21,7 +22,8 @@ namespace {
 constexpr const char* programName = "zarvel-cli";
 
 void addReadOptions(CLI::App* command, ReadArguments& read) {
-    command->add_option("FILE", read.file, "The delimited text file to read")->required();
+    command->add_option("FILE", read.file, "The delimited text file to read; - reads standard input")
+        ->required();
     auto* group = command->add_option_group("Reading", "Force how the file is read instead of detecting it");
     auto keep = [](std::optional<std::string>& target) {
         return [&target](const std::string& value) { target = value; };
@@ -49,7 +51,10 @@ void addReadOptions(CLI::App* command, ReadArguments& read) {
 }
 
 void addWriteOptions(CLI::App* command, WriteArguments& write) {
-    command->add_option("-o,--output", write.output, "The file to write (replaced only on success)")
+    command
+        ->add_option("-o,--output", write.output,
+                     "The file to write (replaced only on success); - streams to standard output, "
+                     "which is not atomic: a failure may leave part of the output written")
         ->required()
         ->type_name("OUT");
     auto* group = command->add_option_group("Writing", "Change how the output is written (default: as read)");
@@ -90,11 +95,13 @@ int run(int argc, char** argv) {
     WriteArguments write;
     std::string query;
     bool caseSensitive = false;
+    bool infoText = false;
     Commands::SortArguments sortArguments;
 
-    auto* info =
-        app.add_subcommand("info", "Print how the file is written and what reading it found, as JSON");
+    auto* info = app.add_subcommand(
+        "info", "Print how the file is written and what reading it found, as JSON or --text");
     addReadOptions(info, read);
+    info->add_flag("--text", infoText, "Print aligned key: value lines for a person instead of JSON");
 
     auto* cells = app.add_subcommand("cells", "Print every row's cell values as a JSON array of arrays");
     addReadOptions(cells, read);
@@ -134,7 +141,7 @@ int run(int argc, char** argv) {
     }
 
     if (info->parsed())
-        Commands::info(read);
+        Commands::info(read, infoText);
     else if (cells->parsed())
         Commands::cells(read);
     else if (convert->parsed())
@@ -150,6 +157,9 @@ int run(int argc, char** argv) {
 } // namespace zarvel
 
 int main(int argc, char** argv) {
+    // A reader that closes the pipe early makes a write fail with EPIPE, reported and
+    // exited with status 1, rather than killing the program silently.
+    std::signal(SIGPIPE, SIG_IGN);
     try {
         return zarvel::run(argc, argv);
     } catch (const zarvel::CliError& e) {

@@ -105,17 +105,18 @@ std::vector<ColumnKind> kinds(const CSVTable& table, int64_t sampleRows) {
     std::vector<ColumnKind> result(static_cast<size_t>(columns), ColumnKind::text);
     const int64_t first = table.format().hasHeader && table.rowCount() > 0 ? 1 : 0;
     const int64_t last = std::min(first + sampleRows, table.rowCount()); // exclusive
-    std::vector<int64_t> nonEmpty(static_cast<size_t>(columns), 0), numbers(static_cast<size_t>(columns), 0);
-    for (int64_t r = first; r < last; ++r) {
-        const StringRow row = table.values(r);
-        for (size_t c = 0; c < row.size(); ++c) {
-            if (row[c].empty()) continue;
-            ++nonEmpty[c];
-            if (numericValue(row[c])) ++numbers[c];
+    // Column by column, one cell at a time: a row of millions of fields would otherwise
+    // cost a string and two counters per field.
+    for (int64_t c = 0; c < columns; ++c) {
+        int64_t nonEmpty = 0, numbers = 0;
+        for (int64_t r = first; r < last; ++r) {
+            const std::string value = table.value(r, c);
+            if (value.empty()) continue;
+            ++nonEmpty;
+            if (numericValue(value)) ++numbers;
         }
+        if (nonEmpty > 0 && numbers * 10 >= nonEmpty * 9) result[static_cast<size_t>(c)] = ColumnKind::number;
     }
-    for (size_t c = 0; c < result.size(); ++c)
-        if (nonEmpty[c] > 0 && numbers[c] * 10 >= nonEmpty[c] * 9) result[c] = ColumnKind::number;
     return result;
 }
 

@@ -269,6 +269,70 @@ if [ ! -e never.csv ]; then ok; else bad "sort out of range wrote a file"; fi
 run sort stock.csv -o never.csv --column 0 --kind date
 check_failure 2 "sort bad kind"
 
+# ---- standard input and output --------------------------------------------------------
+
+# "-" reads a pipe or a redirected file, and writes standard output.
+printf 'a;b\n1;"x;y"\n' | "$CLI" convert - -o - --to-delimiter tab >out 2>err
+status=$?
+printf 'a\tb\n1\tx;y\n' >expected
+check_status 0 "convert - -o -"
+check_same expected out "convert - -o -"
+"$CLI" sort - -o - --column 0 --descending <stock.csv >out 2>err
+printf 'item,qty\nd,2.5\nc,\nb,10\na,9\n' >expected
+check_same expected out "sort from a redirected file to standard output"
+"$CLI" info - <comma.csv >info-stdin 2>err
+"$CLI" info comma.csv >info-file 2>err
+check_same info-file info-stdin "info -"
+cat people.csv | "$CLI" find - ann >out 2>err
+if [ "$(cat out)" = "[[1,0],[2,1],[3,0]]" ]; then ok; else bad "find -: $(cat out)"; fi
+printf 'x\ny' | "$CLI" cells - --header no >out 2>err
+if [ "$(cat out)" = $'[\n["x"],\n["y"]\n]' ]; then ok; else bad "cells -: $(cat out)"; fi
+# A file named "-" is still reachable by another path.
+cp comma.csv ./-
+run convert ./- -o ./-.out
+check_same comma.csv ./-.out "a file named -"
+# Errors name the streams.
+printf 'a,\x81\n' | "$CLI" info - --encoding windows1252 >out 2>err
+status=$?
+check_failure 1 "undecodable standard input" "standard input: the file is not valid text"
+"$CLI" convert atomic/euro.csv -o - --to-encoding isoLatin1 >out 2>err
+status=$?
+check_failure 1 "unrepresentable to standard output" "standard output: some characters"
+# A reader that stops early: an error status, not a hang or a silent kill.
+awk 'BEGIN { for (i = 0; i < 300000; i++) print i ",some text," i * 2 }' >big.csv
+for command in "cells big.csv" "convert big.csv -o -"; do
+    timeout 20 bash -c "'$CLI' $command 2>err | head -c 10 >/dev/null; exit \${PIPESTATUS[0]}"
+    status=$?
+    check_status 1 "$command into a closed pipe"
+    grep -qF 'standard output: cannot write' err && ok || bad "$command into a closed pipe: $(cat err)"
+done
+
+# info --text: the same facts, aligned, warnings one per line.
+run info unclosed.csv --text
+cat >expected <<'EOF'
+encoding:        utf8
+bom:             no
+sepLine:         no
+delimiter:       ,
+quote:           "
+escape:          doubled
+lineEnding:      lf
+header:          yes
+trailingNewline: yes
+confidence:      1.0
+rows:            3
+columns:         2
+raggedRows:      0
+columnKinds:     number, text
+warnings:        unclosedQuote in row 1
+EOF
+check_same expected out "info --text"
+printf 'a\tb\n"x"y\t\0\n' >two-warnings.tsv
+run info two-warnings.tsv --text
+check_has 'delimiter:       tab' "info --text tab"
+if grep -A1 -x 'warnings:        textAfterClosingQuote in row 1' out | grep -qx '                 nulByte in row 1'
+then ok; else bad "info --text warnings: $(cat out)"; fi
+
 # ---- saving never changes a cell nobody changed ---------------------------------------
 
 # A stray quote sorted above a quoted cell once merged the two rows.
