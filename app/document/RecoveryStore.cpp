@@ -158,6 +158,44 @@ bool readAll(const QString& path, std::string& out) {
     return true;
 }
 
+// Copies `source` to `target` through `target.new`, keeping it only when its bytes hash
+// to `contentHash` (the file did not change meanwhile) and it reached the disk.
+void copyVerified(const QByteArray& source, const QByteArray& target, uint64_t contentHash, const std::stop_token& stop) {
+    const QByteArray temporary = target + ".new";
+    const int in = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return;
+    const int out = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (out < 0) {
+        ::close(in);
+        return;
+    }
+    ContentHasher hasher;
+    std::string block(size_t{1} << 20, '\0');
+    bool ok = true;
+    for (;;) {
+        if (stop.stop_requested()) {
+            ok = false;
+            break;
+        }
+        const ssize_t n = ::read(in, block.data(), block.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        const std::string_view bytes(block.data(), static_cast<size_t>(n));
+        hasher.update(bytes);
+        if (!writeAll(out, bytes)) {
+            ok = false;
+            break;
+        }
+    }
+    ok = ok && hasher.digest() == contentHash && ::fdatasync(out) == 0;
+    ::close(in);
+    ::close(out);
+    if (!ok || ::rename(temporary.constData(), target.constData()) != 0) ::unlink(temporary.constData());
+}
+
 uint64_t tableBytesEstimate(const CSVTable& table) {
     return table.source().size() + table.editedRowCount() * static_cast<uint64_t>(table.columnCount()) * 16;
 }
@@ -187,7 +225,8 @@ RecoveryStore::Scan RecoveryStore::scan() {
     Scan result;
     const QDir dir(folder_);
     // Leftovers of runs that ended: locks of clean documents, snapshots cut short.
-    for (const QFileInfo& info : dir.entryInfoList({QStringLiteral("*.lock"), QStringLiteral("*.zrec.new")}, QDir::Files)) {
+    for (const QFileInfo& info :
+         dir.entryInfoList({QStringLiteral("*.lock"), QStringLiteral("*.zrec.new"), QStringLiteral("*.base.new")}, QDir::Files)) {
         const QString id = info.fileName().section(QLatin1Char('.'), 0, 0);
         const bool isLock = info.suffix() == QStringLiteral("lock");
         if (locks_.count(id) || (isLock && dir.exists(id + QStringLiteral(".zrec")))) continue;
@@ -273,6 +312,10 @@ std::optional<RecoveryStore::Restored> RecoveryStore::restore(const RecoveryReco
             table = CSVTable(CSVDocument::newDocumentRows(), FileFormat::standard());
         } else if (fileAsRecorded) {
             table = restored.document->table(); // read as the changes' run read it
+        } else if (std::string base; header.identity && readAll(dir.filePath(record.id + QStringLiteral(".base")), base) &&
+                                     hashBytes(base) == header.identity->contentHash) {
+            // The file changed since, but its bytes as the changes found them were kept.
+            table = CSVDocument::fromBytes(SharedBytes::fromString(std::move(base)))->table();
         } else {
             setAside(record);
             problem = QStringLiteral("The file was changed or removed since the changes were made.");
@@ -293,12 +336,15 @@ std::optional<RecoveryStore::Restored> RecoveryStore::restore(const RecoveryReco
 void RecoveryStore::setAside(const RecoveryRecord& record) {
     const QString journal = QDir(folder_).filePath(record.id + QStringLiteral(".zrec"));
     QFile::rename(journal, journal + QStringLiteral(".damaged"));
+    const QString base = QDir(folder_).filePath(record.id + QStringLiteral(".base"));
+    QFile::rename(base, base + QStringLiteral(".damaged"));
     discard(record);
 }
 
 void RecoveryStore::discard(const RecoveryRecord& record) {
     const QDir dir(folder_);
     QFile::remove(dir.filePath(record.id + QStringLiteral(".zrec")));
+    QFile::remove(dir.filePath(record.id + QStringLiteral(".base")));
     QFile::remove(dir.filePath(record.id + QStringLiteral(".lock")));
     if (const auto it = locks_.find(record.id); it != locks_.end()) {
         ::close(it->second);
@@ -342,6 +388,23 @@ void DocumentRecorder::detach() {
 
 QString DocumentRecorder::journalPath() const { return QDir(folder_).filePath(id_ + QStringLiteral(".zrec")); }
 
+QString DocumentRecorder::basePath() const { return QDir(folder_).filePath(id_ + QStringLiteral(".base")); }
+
+void DocumentRecorder::startBaseCopy(const QString& file, uint64_t contentHash) {
+    dropBase();
+    baseCopyDone_ = std::make_shared<std::atomic<bool>>(false);
+    baseCopier_ = std::jthread([source = native(file), target = native(basePath()), contentHash,
+                                done = baseCopyDone_](const std::stop_token& stop) {
+        copyVerified(source, target, contentHash, stop);
+        done->store(true);
+    });
+}
+
+void DocumentRecorder::dropBase() {
+    baseCopier_ = std::jthread(); // asks a running copy to stop and waits for it
+    QFile::remove(basePath());
+}
+
 void DocumentRecorder::editApplied(const TableEdit& edit, const TableEdit& inverse) {
     if (!document_ || lockFd_ < 0 || snapshotDue_) return; // a due snapshot holds this step too
     const CSVTable after = document_->table();
@@ -376,7 +439,10 @@ void DocumentRecorder::startJournal(bool withSnapshot) {
     pending_.assign(magic, sizeof magic);
     pending_ += entry(headerEntry, encodeHeader(header));
     bytesSinceSnapshot_ = 0;
-    if (withSnapshot) pending_ += entry(snapshotEntry, encodeTable(document_->table()));
+    if (withSnapshot)
+        pending_ += entry(snapshotEntry, encodeTable(document_->table()));
+    else if (!header.untitled && header.identity)
+        startBaseCopy(header.path, header.identity->contentHash);
     flush();
     syncFolder(folder_);
 }
@@ -409,6 +475,7 @@ void DocumentRecorder::writeSnapshot() {
     bytesSinceSnapshot_ = 0;
     snapshotDue_ = false;
     flushTimer_.stop();
+    dropBase(); // the snapshot holds everything now
     Q_EMIT durable();
 }
 
@@ -432,6 +499,7 @@ void DocumentRecorder::discard() {
     pending_.clear();
     snapshotDue_ = false;
     if (journalFd_ < 0) return;
+    dropBase();
     ::close(journalFd_);
     journalFd_ = -1;
     QFile::remove(journalPath());

@@ -15,6 +15,11 @@
 // renames it over. A
 // clean document (saved, reloaded, or undone to its saved state) has no journal.
 //
+// A large table's journal replays from the file; so that a file another program changes
+// after a crash does not take the changes with it, a copy of the file's bytes, checked
+// against the header's hash, is made beside the journal in the background
+// (`<id>.base`) and used when the file no longer matches.
+//
 // `<id>.lock` is held with flock by the process that owns the journal, so a second
 // instance never takes the records of one still running.
 #pragma once
@@ -30,10 +35,12 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 class QUndoStack;
 
@@ -108,7 +115,7 @@ public:
     void discard();
 
     bool hasJournal() const { return journalFd_ >= 0; }
-    bool hasPendingWrites() const { return !pending_.empty() || snapshotDue_; }
+    bool hasPendingWrites() const { return !pending_.empty() || snapshotDue_ || copyingBase(); }
     QString journalPath() const;
 
 Q_SIGNALS:
@@ -117,6 +124,11 @@ Q_SIGNALS:
 
 private:
     void startJournal(bool withSnapshot);
+    // Copies the file the journal replays from beside it, off the main thread.
+    void startBaseCopy(const QString& file, uint64_t contentHash);
+    void dropBase();
+    bool copyingBase() const { return baseCopier_.joinable() && !baseCopyDone_->load(); }
+    QString basePath() const;
     void writeSnapshot();
     void append(char kind, const std::string& payload);
     void detach();
@@ -133,6 +145,8 @@ private:
     bool snapshotDue_ = false;
     uint64_t bytesSinceSnapshot_ = 0;
     QTimer flushTimer_;
+    std::shared_ptr<std::atomic<bool>> baseCopyDone_ = std::make_shared<std::atomic<bool>>(false);
+    std::jthread baseCopier_;
 };
 
 } // namespace zarvel
