@@ -353,7 +353,9 @@ TEST(DocumentWindow, AltWithALetterOpensAMenuAndNeverTypesIntoACell) {
                 popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
                 return popup != nullptr;
             }));
-            if (popup) EXPECT_EQ(popup->title(), QString::fromUtf8(c.menu));
+            if (popup) {
+                EXPECT_EQ(popup->title(), QString::fromUtf8(c.menu));
+            }
         }
         if (popup) popup->close();
         EXPECT_FALSE(window.session()->editing().has_value());
