@@ -21,13 +21,15 @@
 namespace zarvel {
 
 struct GridKey {
-    // `deleteKey` is the key that erases (delete is a reserved word).
+    // `deleteKey` is the key that erases (delete is a reserved word); `edit` is the key
+    // that opens a cell for editing without typing (F2 on a PC keyboard).
     enum class Key : uint8_t {
-        up, down, left, right, tab, enter, escape, deleteKey, home, end, pageUp, pageDown, character
+        up, down, left, right, tab, enter, escape, deleteKey, home, end, pageUp, pageDown, character, edit
     };
-    static constexpr std::array<Key, 13> allKeys{Key::up,     Key::down,      Key::left,     Key::right,  Key::tab,
-                                                 Key::enter,  Key::escape,    Key::deleteKey, Key::home,  Key::end,
-                                                 Key::pageUp, Key::pageDown,  Key::character};
+    static constexpr std::array<Key, 14> allKeys{Key::up,     Key::down,      Key::left,      Key::right,
+                                                 Key::tab,    Key::enter,     Key::escape,    Key::deleteKey,
+                                                 Key::home,   Key::end,       Key::pageUp,    Key::pageDown,
+                                                 Key::character, Key::edit};
 
     struct Modifiers {
         bool shift = false;

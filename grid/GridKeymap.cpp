@@ -34,6 +34,7 @@ GridAction arrowAction(GridDirection d, const GridKey& key) {
 std::optional<GridAction> characterAction(const GridKey& key) {
     if (key.command) {
         if (key.text == "a" || key.text == "A") return GridAction::selectAll();
+        if (key.text == "-" && !key.option) return GridAction::deleteColumns();
         return std::nullopt;
     }
     if (key.control) return std::nullopt;
@@ -69,11 +70,13 @@ std::optional<GridAction> action(const GridKey& key) {
     switch (key.key) {
     case Key::tab: return GridAction::advance(key.shift);
     case Key::enter:
+    case Key::edit:
         if (key.command || key.option) return std::nullopt;
         return GridAction::beginEditing();
     case Key::escape: return std::nullopt;
     case Key::deleteKey:
-        if (key.command && key.option) return GridAction::deleteColumns();
+        // Ctrl+Alt+Backspace may end the whole X session; it means nothing here.
+        if (key.command && key.option) return std::nullopt;
         if (key.command) return GridAction::deleteRows();
         return GridAction::clearContents();
     case Key::home: return GridAction::move(GridDirection::up, key.shift, true);

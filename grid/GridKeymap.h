@@ -4,8 +4,9 @@
 //
 // Precedence worth knowing: Option with an arrow inserts a row or column, but Command
 // wins over Option (Command+Option+arrow moves to the edge); Control with an arrow
-// moves like the plain arrow. Home and End go to the first and last row. Command+A,
-// shifted or not, selects all; other Command+characters and Control+characters are
+// moves like the plain arrow. Home and End go to the first and last row. Enter and the
+// edit key (F2) open the active cell. Command+Delete deletes rows and Command+Minus
+// columns. Command+A, shifted or not, selects all; other Command+characters and Control+characters are
 // left to the platform; typed text that is empty, holds a control character or starts
 // with a default-ignorable code point starts no edit.
 #pragma once

@@ -386,6 +386,11 @@ bool EditorSession::handleTypingOver(const GridKey& key) {
         }
         return true;
     case K::escape: cancelEditing(); return true;
+    case K::edit:
+        // What was typed so far stays, now in the full editor with its caret and keys.
+        draft.isEntering = false;
+        setEditing(draft);
+        return true;
     case K::deleteKey:
         // With Ctrl, a word, as in any text field; never the rows of the table.
         if (key.command)

@@ -4,6 +4,7 @@
 #include "app/session/EditorSession.h"
 #include "app/shell/DocumentWindow.h"
 #include "app/views/CommandRegistry.h"
+#include "app/views/Counted.h"
 #include "core/CSVWriter.h"
 #include "core/EditRecord.h"
 
@@ -136,7 +137,7 @@ RecoveryChoice DialogPrompts::askToRestore(QWidget* parent, const QList<Recovery
     box.setWindowTitle(QApplication::applicationName());
     box.setText(records.size() == 1 ? QStringLiteral("Zarvel ended before a document with unsaved changes was saved.")
                                     : QStringLiteral("Zarvel ended before %1 documents with unsaved changes were saved.")
-                                          .arg(records.size()));
+                                          .arg(groupedCount(records.size())));
     QStringList lines;
     for (const RecoveryRecord& record : records) {
         const QString when = QLocale().toString(record.lastChange, QLocale::ShortFormat);

@@ -5,6 +5,7 @@
 #include "app/shell/DiskChangeBar.h"
 #include "app/shell/DocumentController.h"
 #include "app/shell/EmptyStateView.h"
+#include "app/shell/HelpWindows.h"
 #include "app/views/CommandRegistry.h"
 
 // Before the views: GridView.h names QPlainTextEdit without declaring it first.
@@ -230,8 +231,23 @@ void DocumentWindow::buildMenus() {
     edit->addSeparator();
     edit->addActions(commands_->findActions());
 
-    QMenu* table = menuBar()->addMenu(QStringLiteral("Table"));
+    QMenu* table = menuBar()->addMenu(QStringLiteral("&Table"));
     table->addActions(commands_->tableMenuActions());
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    QAction* shortcuts = commands_->define(QStringLiteral("Keyboard Shortcuts"));
+    connect(shortcuts, &QAction::triggered, this, [this] {
+        if (!shortcutsWindow_) shortcutsWindow_ = new ShortcutsWindow(commands_, this);
+        shortcutsWindow_->refresh();
+        shortcutsWindow_->show();
+        shortcutsWindow_->raise();
+        shortcutsWindow_->activateWindow();
+    });
+    QAction* about = commands_->define(QStringLiteral("About Zarvel"));
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this, [this] { showAbout(this); });
+    help->addAction(shortcuts);
+    help->addAction(about);
 }
 
 // MARK: state

@@ -29,6 +29,7 @@ class EmptyStateView;
 class FindBar;
 class FormatPopover;
 class GridView;
+class ShortcutsWindow;
 class StatusBar;
 class CommandRegistry;
 
@@ -67,6 +68,8 @@ public:
     FormatPopover* formatPopover() const { return formatPopover_; }
     QToolBar* toolBar() const { return toolBar_; }
     QToolButton* formatButton() const { return formatButton_; }
+    // The Help menu's shortcuts window, once it has been opened.
+    ShortcutsWindow* shortcutsWindow() const { return shortcutsWindow_; }
 
     QAction* undoAction() const;
     QAction* redoAction() const;
@@ -117,6 +120,7 @@ private:
 
     QToolBar* toolBar_ = nullptr;
     QToolButton* formatButton_ = nullptr;
+    ShortcutsWindow* shortcutsWindow_ = nullptr;
 };
 
 } // namespace zarvel

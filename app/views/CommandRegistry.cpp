@@ -18,6 +18,16 @@
 
 namespace zarvel {
 
+namespace {
+
+// A tooltip names the command's own shortcut, written the way the desktop writes keys.
+void setToolTipWithShortcut(QAction* action, const QString& tip) {
+    const QString keys = action->shortcut().toString(QKeySequence::NativeText);
+    action->setToolTip(keys.isEmpty() ? tip : tip + QStringLiteral(" (") + keys + QLatin1Char(')'));
+}
+
+} // namespace
+
 CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
     : QObject(parent), session_(session) {
     TextFieldKeys::install();
@@ -55,7 +65,7 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
     QAction* find = make(Command::find, QStringLiteral("Find…"), QKeySequence(Qt::CTRL | Qt::Key_F),
                          QStringLiteral("magnifyingglass"), [](EditorSession& s) { s.presentFind(false); });
     find->setIconText(QStringLiteral("Find"));
-    find->setToolTip(QStringLiteral("Find and replace (Ctrl+F)"));
+    setToolTipWithShortcut(find, QStringLiteral("Find and replace"));
     make(Command::findAndReplace, QStringLiteral("Find and Replace…"),
          QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F), {}, [](EditorSession& s) { s.presentFind(true); });
     make(Command::findNext, QStringLiteral("Find Next"), QKeySequence(Qt::CTRL | Qt::Key_G), {},
@@ -71,7 +81,7 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
                            QKeySequence(Qt::ALT | Qt::Key_Down), QStringLiteral("plus.rectangle"),
                            [](EditorSession& s) { s.insertRow(false); });
     addRow->setIconText(QStringLiteral("Add Row"));
-    addRow->setToolTip(QStringLiteral("Insert a row below the selection (Alt+Down)"));
+    setToolTipWithShortcut(addRow, QStringLiteral("Insert a row below the selection"));
     make(Command::insertColumnLeft, QStringLiteral("Insert Column Left"),
          QKeySequence(Qt::ALT | Qt::Key_Left), QStringLiteral("arrow.left.to.line"),
          [](EditorSession& s) { s.insertColumn(true); });
@@ -79,12 +89,14 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
                               QKeySequence(Qt::ALT | Qt::Key_Right), QStringLiteral("rectangle.split.3x1"),
                               [](EditorSession& s) { s.insertColumn(false); });
     addColumn->setIconText(QStringLiteral("Add Column"));
-    addColumn->setToolTip(QStringLiteral("Insert a column right of the selection (Alt+Right)"));
+    setToolTipWithShortcut(addColumn, QStringLiteral("Insert a column right of the selection"));
     ContextMenu::markDestructive(make(Command::deleteRows, QStringLiteral("Delete Rows"),
                                       QKeySequence(Qt::CTRL | Qt::Key_Backspace), QStringLiteral("trash"),
                                       [](EditorSession& s) { s.deleteRows(); }));
+    // Ctrl+Minus, as Linux spreadsheets delete cells: Ctrl+Alt+Backspace may end the
+    // X session before the window ever sees it.
     ContextMenu::markDestructive(make(Command::deleteColumns, QStringLiteral("Delete Columns"),
-                                      QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_Backspace),
+                                      QKeySequence(Qt::CTRL | Qt::Key_Minus),
                                       QStringLiteral("trash"), [](EditorSession& s) { s.deleteColumns(); }));
     make(Command::moveColumnLeft, QStringLiteral("Move Column Left"), none, QStringLiteral("chevron.left"),
          [](EditorSession& s) { s.moveColumn(false); });

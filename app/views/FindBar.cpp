@@ -1,5 +1,7 @@
 #include "app/views/FindBar.h"
 
+#include "app/views/Counted.h"
+
 #include "app/session/EditorSession.h"
 #include "app/views/GridStyle.h"
 #include "app/views/Symbols.h"
@@ -178,8 +180,8 @@ QString FindBar::counterText(const FindState& find) {
     const auto count = static_cast<int64_t>(find.matches.size());
     if (count == 0) return QStringLiteral("No matches");
     if (find.current && *find.current >= 0 && *find.current < count)
-        return QStringLiteral("%1 of %2").arg(*find.current + 1).arg(count);
-    return QStringLiteral("%1 matches").arg(count);
+        return groupedCount(*find.current + 1) + QStringLiteral(" of ") + groupedCount(count);
+    return counted(count, u"match", u"matches");
 }
 
 void FindBar::refresh() {

@@ -22,6 +22,7 @@ std::optional<GridKey::Key> namedKey(int key) {
     case Qt::Key_Right: return K::right;
     case Qt::Key_Tab:
     case Qt::Key_Backtab: return K::tab;
+    case Qt::Key_F2: return K::edit;
     case Qt::Key_Return:
     case Qt::Key_Enter: return K::enter;
     case Qt::Key_Escape: return K::escape;
@@ -44,6 +45,9 @@ std::optional<GridKey> fromKeyEvent(const QKeyEvent& event) {
         if (key == Qt::Key_Backtab) m.shift = true;
         return GridKey::press(*named, m);
     }
+    // Alt with a character is a menu's mnemonic on Linux (Alt+T opens Table), never
+    // text; AltGr characters come without the Alt flag and still type.
+    if (m.option && !m.command && !m.control) return std::nullopt;
     QString text = event.text();
     // With Ctrl or Meta held, X11 reports control characters ("\x01" for Ctrl+A); the
     // key map wants the character on the key cap, as other platforms report it.

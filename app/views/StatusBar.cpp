@@ -1,5 +1,7 @@
 #include "app/views/StatusBar.h"
 
+#include "app/views/Counted.h"
+
 #include "app/session/EditorSession.h"
 #include "app/views/GridStyle.h"
 #include "app/views/Symbols.h"
@@ -29,7 +31,7 @@ QFont calloutFont(const QFont& base) {
     return f;
 }
 
-QString grouped(int64_t n) { return QLocale().toString(static_cast<qlonglong>(n)); }
+QString grouped(int64_t n) { return groupedCount(n); }
 
 } // namespace
 
@@ -183,7 +185,7 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
 }
 
 QString StatusBar::sizeText(int64_t dataRows, int64_t columns) {
-    return grouped(dataRows) + QStringLiteral(" rows · ") + grouped(columns) + QStringLiteral(" columns");
+    return counted(dataRows, u"row", u"rows") + QStringLiteral(" · ") + counted(columns, u"column", u"columns");
 }
 
 QString StatusBar::selectionText() const {
@@ -221,8 +223,8 @@ void StatusBar::refresh() {
 
     const auto& filter = session_->rowFilter();
     filter_->setVisible(filter.has_value());
-    if (filter) filter_->setText(QStringLiteral("Showing ") + grouped(static_cast<int64_t>(filter->size())) +
-                                 QStringLiteral(" matching"));
+    if (filter) filter_->setText(QStringLiteral("Showing ") +
+                                 counted(static_cast<int64_t>(filter->size()), u"matching row", u"matching rows"));
 
     const QString selection = selectionText();
     selection_->setText(selection);

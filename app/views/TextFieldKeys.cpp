@@ -23,6 +23,8 @@ bool isEditingKey(const QKeyEvent& event, bool withUndo) {
     default:
         break;
     }
+    // Ctrl+Minus deletes columns in the grid; in a field it must not reach the table.
+    if (event.key() == Qt::Key_Minus && event.modifiers().testFlag(Qt::ControlModifier)) return true;
     if (event.matches(QKeySequence::SelectAll)) return true;
     return withUndo && (event.matches(QKeySequence::Undo) || event.matches(QKeySequence::Redo));
 }

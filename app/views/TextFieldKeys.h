@@ -13,8 +13,8 @@ class QObject;
 
 namespace zarvel::TextFieldKeys {
 
-// Backspace and Delete, the arrows, Home and End, each with any modifiers, and Select
-// All. With `withUndo`, also Undo and Redo (for fields that keep their own history).
+// Backspace and Delete, the arrows, Home and End, each with any modifiers, Ctrl+Minus
+// and Select All. With `withUndo`, also Undo and Redo (for fields that keep their own history).
 bool isEditingKey(const QKeyEvent& event, bool withUndo);
 // An editable QLineEdit, QPlainTextEdit or QTextEdit.
 bool isTextField(const QObject* object);

@@ -1,5 +1,7 @@
 #include "app/views/WarningsPopover.h"
 
+#include "app/views/Counted.h"
+
 #include "app/session/EditorSession.h"
 #include "app/views/GridStyle.h"
 
@@ -52,8 +54,7 @@ QString WarningsPopover::lineText(const ReadWarning& warning) {
 }
 
 QString WarningsPopover::raggedRowsText(int64_t raggedRowCount) {
-    return QLocale().toString(static_cast<qlonglong>(raggedRowCount)) +
-           QStringLiteral(" rows have fewer or more fields than the widest row; missing cells are shown empty.");
+    return counted(raggedRowCount, u"row has", u"rows have") + QStringLiteral(" fewer or more fields than the widest row; missing cells are shown empty.");
 }
 
 void WarningsPopover::rebuild() {

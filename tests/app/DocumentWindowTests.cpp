@@ -3,6 +3,7 @@
 #include "ShellTestSupport.h"
 
 #include "app/shell/EmptyStateView.h"
+#include "app/shell/HelpWindows.h"
 #include "app/views/CellEditor.h"
 #include "app/views/ColumnHeaderView.h"
 #include "app/views/CommandRegistry.h"
@@ -22,8 +23,13 @@
 #include <QTextDocument>
 #include <QToolBar>
 #include <QToolTip>
+#include <QTreeWidget>
 #include <QUndoStack>
+#include <QRegularExpression>
+#include <QSet>
 #include <QWindow>
+
+#include <unicode/uvernum.h>
 
 namespace zarvel::test {
 namespace {
@@ -64,7 +70,7 @@ TEST(DocumentWindow, ToolbarButtonsActOnTheWindowsTable) {
     EXPECT_EQ(window.undoStack()->undoText(), QStringLiteral("Insert Column"));
     ASSERT_NE(items[2]->menu(), nullptr);
     EXPECT_EQ(describe(items[2]->menu()->actions()),
-              (QStringList{"Delete Row\tCtrl+Backspace", "Delete Column\tCtrl+Alt+Backspace"}));
+              (QStringList{"Delete Row\tCtrl+Backspace", "Delete Column\tCtrl+-"}));
     items[2]->menu()->actions()[1]->trigger();
     EXPECT_EQ(window.document()->table().columnCount(), 3);
 
@@ -80,12 +86,12 @@ TEST(DocumentWindow, TheTableAndEditMenusListTheirCommandsInOrderWithTheirShortc
     ASSERT_TRUE(showAndActivate(&window));
     QStringList titles;
     for (QAction* action : window.menuBar()->actions()) titles << action->text().remove(QLatin1Char('&'));
-    ASSERT_EQ(titles, (QStringList{"File", "Edit", "Table"}));
+    ASSERT_EQ(titles, (QStringList{"File", "Edit", "Table", "Help"}));
     const QStringList edit = describe(window.menuBar()->actions()[1]->menu()->actions());
     const QStringList table = describe(window.menuBar()->actions()[2]->menu()->actions());
     EXPECT_EQ(table, (QStringList{"Insert Row Above\tAlt+Up", "Insert Row Below\tAlt+Down",
                                   "Insert Column Left\tAlt+Left", "Insert Column Right\tAlt+Right", "--",
-                                  "Delete Row\tCtrl+Backspace", "Delete Column\tCtrl+Alt+Backspace", "--",
+                                  "Delete Row\tCtrl+Backspace", "Delete Column\tCtrl+-", "--",
                                   "Move Column Left\t", "Move Column Right\t", "Sort Ascending by Column\t",
                                   "Sort Descending by Column\t", "--", "Use First Row as Header\t",
                                   "File Format…\t"}));
@@ -326,6 +332,92 @@ TEST(DocumentWindow, EveryTableShortcutTypedIntoATextFieldEditsTheFieldAndLeaves
             EXPECT_EQ(window.undoStack()->count(), steps);
         }
     }
+}
+
+TEST(DocumentWindow, AltWithALetterOpensAMenuAndNeverTypesIntoACell) {
+    DocumentWindow window(documentOf("a,b\n1,2\n"));
+    ASSERT_TRUE(showAndActivate(&window));
+    const StringRows before = window.document()->table().allRows();
+    const struct {
+        Qt::Key key;
+        const char* menu; // null: no menu has this mnemonic
+    } cases[] = {{Qt::Key_T, "&Table"}, {Qt::Key_H, "&Help"}, {Qt::Key_E, "&Edit"}, {Qt::Key_Q, nullptr}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QKeySequence(c.key).toString().toStdString());
+        window.gridView()->setFocus();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.gridView()->hasFocus(); }));
+        QTest::keyClick(window.gridView(), c.key, Qt::AltModifier);
+        auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (c.menu) {
+            EXPECT_TRUE(QTest::qWaitFor([&] {
+                popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                return popup != nullptr;
+            }));
+            if (popup) {
+                EXPECT_EQ(popup->title(), QString::fromUtf8(c.menu));
+            }
+        }
+        if (popup) popup->close();
+        EXPECT_FALSE(window.session()->editing().has_value());
+        EXPECT_EQ(window.document()->table().allRows(), before);
+    }
+}
+
+TEST_F(DocumentWindowShellTest, ShortcutsAreWrittenTheLinuxWayWithoutMacGlyphs) {
+    DocumentWindow* window = controller->newDocument();
+    ASSERT_TRUE(showAndActivate(window));
+    const QRegularExpression glyphs(QStringLiteral("[\u2318\u2325\u2303\u21E7]"));
+    for (QAction* action : window->findChildren<QAction*>())
+        for (const QString& text : {action->text(), action->toolTip(), action->iconText()})
+            EXPECT_FALSE(text.contains(glyphs)) << text.toStdString();
+    for (QWidget* widget : window->findChildren<QWidget*>())
+        EXPECT_FALSE(widget->toolTip().contains(glyphs)) << widget->toolTip().toStdString();
+    EXPECT_EQ(window->commands()->action(Command::find)->toolTip(), QStringLiteral("Find and replace (Ctrl+F)"));
+    EXPECT_EQ(window->commands()->action(Command::insertRowBelow)->toolTip(),
+              QStringLiteral("Insert a row below the selection (Alt+Down)"));
+}
+
+TEST_F(DocumentWindowShellTest, TheHelpMenuListsEveryShortcutAndSaysWhichVersionsRun) {
+    DocumentWindow* window = controller->newDocument();
+    ASSERT_TRUE(showAndActivate(window));
+    QMenu* help = window->menuBar()->actions().last()->menu();
+    ASSERT_NE(help, nullptr);
+    QStringList titles;
+    for (QAction* action : help->actions()) titles << action->text();
+    ASSERT_EQ(titles, (QStringList{"Keyboard Shortcuts", "About Zarvel"}));
+
+    help->actions()[0]->trigger();
+    ShortcutsWindow* shortcuts = window->shortcutsWindow();
+    ASSERT_NE(shortcuts, nullptr);
+    EXPECT_TRUE(shortcuts->isVisible());
+    QSet<QString> listed; // "title\tkeys"
+    QTreeWidget* list = shortcuts->list();
+    for (int s = 0; s < list->topLevelItemCount(); ++s)
+        for (int i = 0; i < list->topLevelItem(s)->childCount(); ++i) {
+            const QTreeWidgetItem* item = list->topLevelItem(s)->child(i);
+            listed << item->text(0) + QLatin1Char('\t') + item->text(1);
+        }
+    int commands = 0;
+    for (QAction* action : window->commands()->actions()) {
+        if (action->shortcut().isEmpty()) continue;
+        ++commands;
+        QStringList keys;
+        for (const QKeySequence& key : action->shortcuts()) keys << key.toString(QKeySequence::NativeText);
+        const QString line = action->text().remove(QLatin1Char('&')) + QLatin1Char('\t') + keys.join(QStringLiteral(", "));
+        EXPECT_TRUE(listed.contains(line)) << line.toStdString();
+    }
+    EXPECT_GE(commands, 20);
+    for (const char* line : {"Edit the cell\tF2", "Edit the cell\tReturn", "Move up to the edge\tHome",
+                             "Move to the next cell\tTab", "Clear the selected cells\tDel",
+                             "Type over the cell\tAny character"})
+        EXPECT_TRUE(listed.contains(QString::fromUtf8(line))) << line;
+    EXPECT_FALSE(listed.contains(QStringLiteral("Move to the next cell\tCtrl+Tab"))) << "Ctrl changes nothing there";
+
+    const QString about = aboutText();
+    EXPECT_TRUE(about.contains(QString::fromLatin1(qVersion())));
+    EXPECT_TRUE(about.contains(QStringLiteral("ICU " U_ICU_VERSION)));
+    EXPECT_TRUE(about.contains(QStringLiteral("Licence")));
+    EXPECT_FALSE(about.section(QLatin1Char('\n'), 0, 0).trimmed() == QStringLiteral("Zarvel")) << "a version";
 }
 
 TEST_F(DocumentWindowShellTest, NoTwoEnabledCommandsShareAKey) {

@@ -63,7 +63,7 @@ TEST_F(StructureTest, DeleteColumnsKeepsAtLeastOne) {
     EXPECT_EQ(table().columnCount(), 3);
     EXPECT_EQ(undo.count(), 0);
     select({0, 1}, {0, 2});
-    key(K::deleteKey, {.command = true, .option = true});
+    session->handleKey(GridKey::typed("-", {.command = true}));
     EXPECT_EQ(rows(), (StringRows{{"a"}, {"1"}}));
     EXPECT_EQ(undoText(), QStringLiteral("Delete Columns"));
     EXPECT_EQ(active(), (GridCell{0, 0}));

@@ -93,7 +93,7 @@ TEST_F(FindBarTest, TheCaseToggleAndAnEditOfTheTableSearchAgain) {
     QTest::mouseClick(bar->caseButton(), Qt::LeftButton);
     EXPECT_TRUE(session->find().caseSensitive);
     ASSERT_TRUE(settled());
-    EXPECT_EQ(counter(), QStringLiteral("1 matches"));
+    EXPECT_EQ(counter(), QStringLiteral("1 match"));
 
     select(2, 0);
     session->beginEditing("Apple");
@@ -149,7 +149,7 @@ TEST_F(FindBarTest, EscapeAndDoneCloseAndAFocusRequestReachesTheQuery) {
     EXPECT_TRUE(bar->isVisible());
     // Opening again searches again, though the query did not change.
     ASSERT_TRUE(settled());
-    EXPECT_EQ(counter(), QStringLiteral("1 matches"));
+    EXPECT_EQ(counter(), QStringLiteral("1 match"));
 
     QApplication::setActiveWindow(host.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(host.get()));

@@ -66,6 +66,37 @@ TEST_F(GridViewTest, TypingOverACellCommitsOnReturnOrWhenFocusLeavesInOneUndoSte
     EXPECT_TRUE(other->hasFocus());
 }
 
+TEST_F(GridViewTest, F2OpensTheActiveCellForAFullEditAsReturnDoesAndKeepsWhatWasTypedOver) {
+    open(sampleCSV(5, 3));
+    for (const Qt::Key opener : {Qt::Key_Return, Qt::Key_F2}) {
+        SCOPED_TRACE(QKeySequence(opener).toString().toStdString());
+        click(2, 1);
+        key(opener);
+        ASSERT_TRUE(session->editing());
+        EXPECT_FALSE(session->editing()->isEntering);
+        EXPECT_TRUE(waitForEditorFocus());
+        EXPECT_EQ(editor()->textField()->toPlainText(), QStringLiteral("r2c1"));
+        key(Qt::Key_Escape);
+        EXPECT_FALSE(session->editing());
+    }
+    click(3, 2);
+    typeText(QStringLiteral("new"));
+    key(Qt::Key_F2);
+    ASSERT_TRUE(session->editing());
+    EXPECT_FALSE(session->editing()->isEntering);
+    EXPECT_TRUE(waitForEditorFocus());
+    EXPECT_EQ(editor()->textField()->toPlainText(), QStringLiteral("new"));
+    key(Qt::Key_Return);
+    EXPECT_EQ(cell(4, 2), "new");
+    EXPECT_EQ(undo.count(), 1);
+
+    // Home and End still go to the first and last row.
+    key(Qt::Key_End);
+    EXPECT_EQ(active().row, 4);
+    key(Qt::Key_Home);
+    EXPECT_EQ(active().row, 0);
+}
+
 TEST_F(GridViewTest, ArrowsAndPageDownMoveTheSelectionAndTheViewScrollsJustEnoughToFollow) {
     open(sampleCSV(2000, 4));
     const auto& layout = session->layout();
@@ -243,6 +274,11 @@ TEST(GridKeyConversion, MapsQtKeysAndModifiersToGridKeys) {
     EXPECT_EQ(convert(Qt::Key_E, Qt::NoModifier, QStringLiteral("é")), GridKey::typed("é"));
     // X11 reports Ctrl+A as the control character U+0001; the key map wants "a".
     EXPECT_EQ(convert(Qt::Key_A, Qt::ControlModifier, QString(QChar(1))), GridKey::typed("a", {.command = true}));
+    EXPECT_EQ(convert(Qt::Key_F2, Qt::NoModifier), GridKey::press(K::edit));
+    // Alt with a letter belongs to the menus' mnemonics; AltGr text still types.
+    EXPECT_EQ(convert(Qt::Key_T, Qt::AltModifier, QStringLiteral("t")), std::nullopt);
+    EXPECT_EQ(convert(Qt::Key_E, Qt::GroupSwitchModifier, QStringLiteral("€")), GridKey::typed("€"));
+    EXPECT_EQ(convert(Qt::Key_Minus, Qt::ControlModifier, QStringLiteral("-")), GridKey::typed("-", {.command = true}));
     EXPECT_EQ(convert(Qt::Key_Dead_Grave, Qt::NoModifier), std::nullopt);
     EXPECT_EQ(convert(Qt::Key_Shift, Qt::ShiftModifier), std::nullopt);
 }

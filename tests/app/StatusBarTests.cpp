@@ -3,6 +3,7 @@
 // reading problems with "Show".
 #include "SessionTestSupport.h"
 
+#include "app/views/FindBar.h"
 #include "app/views/StatusBar.h"
 #include "app/views/WarningsButton.h"
 #include "app/views/WarningsPopover.h"
@@ -87,14 +88,14 @@ TEST_F(StatusBarTest, TheFilterNoteAndNoSelectionWhenTheFilterShowsNoRows) {
     openBar("name\nfig\nplum\nfig tree\npear\n");
     EXPECT_EQ(filterText(), QString());
     showOnlyMatches("fig");
-    EXPECT_EQ(filterText(), QStringLiteral("Showing 2 matching"));
+    EXPECT_EQ(filterText(), QStringLiteral("Showing 2 matching rows"));
     select(1, 0);
     EXPECT_EQ(selectionText(), QStringLiteral("Row 3, name")) << "the filtered row's own number";
-    EXPECT_EQ(sizeText(), QStringLiteral("4 rows · 1 columns"));
+    EXPECT_EQ(sizeText(), QStringLiteral("4 rows · 1 column"));
 
     showOnlyMatches("zzz");
     ASSERT_EQ(session->displayedRowCount(), 0);
-    EXPECT_EQ(filterText(), QStringLiteral("Showing 0 matching"));
+    EXPECT_EQ(filterText(), QStringLiteral("Showing 0 matching rows"));
     EXPECT_EQ(selectionText(), QString());
     session->setShowsOnlyMatches(false);
     EXPECT_EQ(selectionText(), QStringLiteral("Row 1, name"));
@@ -147,9 +148,7 @@ TEST_F(StatusBarTest, WarningsListRaggedRowsAndLinesAndShowCommitsAPendingDraftF
 
     WarningsPopover* list = openWarnings();
     ASSERT_TRUE(list->isVisible());
-    EXPECT_EQ(list->raggedRowsLabel()->text(),
-              QString::number(report.raggedRowCount) +
-                  QStringLiteral(" rows have fewer or more fields than the widest row; missing cells are shown empty."));
+    EXPECT_EQ(list->raggedRowsLabel()->text(), WarningsPopover::raggedRowsText(report.raggedRowCount));
     ASSERT_EQ(list->lineLabels().size(), 2);
     EXPECT_EQ(list->lineLabels()[0]->text(), QStringLiteral("Line 2: text after a closing quote, kept as is"));
     EXPECT_EQ(list->lineLabels()[1]->text(), QStringLiteral("Line 5: quote never closed, read as text"));
@@ -181,4 +180,26 @@ TEST_F(StatusBarTest, TheFirstTwentyWarningsAreListedAndOnesOnHiddenRowsHaveNoSh
     session->setShowsOnlyMatches(false);
     ASSERT_EQ(list->showButtons().size(), 20);
     EXPECT_NE(list->showButtons()[1], nullptr);
+}
+
+TEST_F(StatusBarTest, CountsSayOneInTheSingularAndEveryOtherNumberInThePluralGrouped) {
+    struct Case {
+        int64_t n;
+        QString size, matches, ragged;
+    };
+    const QString rest = QStringLiteral(" fewer or more fields than the widest row; missing cells are shown empty.");
+    const Case cases[] = {
+        {0, "0 rows · 0 columns", "No matches", "0 rows have" + rest},
+        {1, "1 row · 1 column", "1 match", "1 row has" + rest},
+        {2, "2 rows · 2 columns", "2 matches", "2 rows have" + rest},
+        {1000, "1,000 rows · 1,000 columns", "1,000 matches", "1,000 rows have" + rest},
+    };
+    for (const Case& c : cases) {
+        FindState find;
+        find.query = "x";
+        find.matches.resize(static_cast<size_t>(c.n));
+        EXPECT_EQ(StatusBar::sizeText(c.n, c.n), c.size) << c.n;
+        EXPECT_EQ(FindBar::counterText(find), c.matches) << c.n;
+        EXPECT_EQ(WarningsPopover::raggedRowsText(c.n), c.ragged) << c.n;
+    }
 }

@@ -40,10 +40,12 @@ std::optional<GridAction> keyTable(Key key, const M& m) {
     case Key::left: return insert ? A::insertColumn(true) : A::move(D::left, m.shift, m.command);
     case Key::right: return insert ? A::insertColumn(false) : A::move(D::right, m.shift, m.command);
     case Key::tab: return A::advance(m.shift);
-    case Key::enter: return m.command || m.option ? std::nullopt : std::optional(A::beginEditing());
+    case Key::enter:
+    case Key::edit: return m.command || m.option ? std::nullopt : std::optional(A::beginEditing());
     case Key::escape: return std::nullopt;
     case Key::deleteKey:
-        return m.command ? (m.option ? A::deleteColumns() : A::deleteRows()) : A::clearContents();
+        if (m.command) return m.option ? std::nullopt : std::optional(A::deleteRows());
+        return A::clearContents();
     case Key::home: return A::move(D::up, m.shift, true);
     case Key::end: return A::move(D::down, m.shift, true);
     case Key::pageUp: return A::page(D::up, m.shift);
@@ -76,6 +78,9 @@ TEST(GridKeymapCharacters, CommandASelectsAllOtherCommandOrControlTextGoesToTheP
     EXPECT_EQ(typed("x", {.control = true}), std::nullopt);
     EXPECT_EQ(typed("x", {.option = true, .control = true}), std::nullopt);
     EXPECT_EQ(typed("a", {.control = true}), std::nullopt);
+    // Command+Minus deletes columns, as in Linux spreadsheets; never with Option.
+    EXPECT_EQ(typed("-", {.command = true}), A::deleteColumns());
+    EXPECT_EQ(typed("-", {.command = true, .option = true}), std::nullopt);
 }
 
 TEST(GridKeymapCharacters, TypingBeginsEditingWithTheText) {
