@@ -272,9 +272,11 @@ public:
         f.dialect.delimiter = u8();
         const bool hasQuote = u8() != 0;
         const uint8_t quote = u8();
-        f.dialect.quote = hasQuote ? std::optional<uint8_t>(quote) : std::nullopt;
+        f.dialect.quote.reset();
+        if (hasQuote) f.dialect.quote.emplace(quote);
         f.dialect.escape = enumValue<CSVDialect::Escape>(u8(), 1);
-        f.encoding = static_cast<TextEncoding>(u8());
+        // A damaged record must not name an encoding that does not exist.
+        f.encoding = enumValue<TextEncoding>(u8(), static_cast<uint8_t>(allTextEncodings.size() - 1));
         f.hasBOM = u8() != 0;
         f.lineEnding = enumValue<FileFormat::LineEnding>(u8(), 2);
         f.hasHeader = u8() != 0;
@@ -422,12 +424,7 @@ CSVTable decodeTable(std::string_view bytes) {
         if (rows == 0) table.apply(TableEdit::removeRows(IndexSet{0}));
         return table;
     }
-    const FileFormat written = snapshotFormat(format.hasHeader);
-    ReadOptions options;
-    options.encoding = written.encoding;
-    options.dialect = written.dialect;
-    options.hasHeader = written.hasHeader;
-    options.recognizesSepLine = false;
+    const ReadOptions options = ReadOptions::forcing(snapshotFormat(format.hasHeader), false);
     CSVTable table;
     try {
         table = CSVReader::read(SharedBytes::copyOf(text), options).table;

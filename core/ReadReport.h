@@ -33,6 +33,16 @@ struct ReadOptions {
     // Off for text that is never a file (the clipboard): a first line «sep=;» is data.
     bool recognizesSepLine = true;
     bool operator==(const ReadOptions&) const = default;
+
+    // Reading bytes back exactly as they were written in `format`.
+    static ReadOptions forcing(const FileFormat& format, bool recognizesSepLine = true) {
+        ReadOptions o;
+        o.encoding = format.encoding;
+        o.dialect = format.dialect;
+        o.hasHeader = format.hasHeader;
+        o.recognizesSepLine = recognizesSepLine;
+        return o;
+    }
 };
 
 struct ReadReport {

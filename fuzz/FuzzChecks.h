@@ -95,16 +95,6 @@ inline std::optional<ReadResult> tryRead(std::string_view bytes, const ReadOptio
     }
 }
 
-// Reading everything back exactly as it was written.
-inline ReadOptions forcedOptions(const FileFormat& format, bool recognizesSepLine) {
-    ReadOptions o;
-    o.encoding = format.encoding;
-    o.dialect = format.dialect;
-    o.hasHeader = format.hasHeader;
-    o.recognizesSepLine = recognizesSepLine;
-    return o;
-}
-
 // Cells are compared only up to this many per table, so a pathological shape (a
 // thousand rows by a thousand ragged columns) keeps the fuzzer fast.
 inline constexpr int64_t maxCheckedCells = 200'000;
@@ -352,7 +342,7 @@ inline void checkRoundTrip(const CSVTable& table, const StringRows& cells, const
         expectJustified(cells, format, *refused, context + " " + describe(cells));
         return;
     }
-    const std::optional<ReadResult> back = tryRead(bytes, forcedOptions(format, recognizesSepLine));
+    const std::optional<ReadResult> back = tryRead(bytes, ReadOptions::forcing(format, recognizesSepLine));
     const std::string written = context + " «" + escaped(bytes) + "»";
     expect(back.has_value(), written + ": written bytes read back");
     const StringRows actual = back->table.allRows();

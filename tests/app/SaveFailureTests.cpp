@@ -1,6 +1,7 @@
 // Saving and opening when the file system works against us: whatever fails, the file
 // on disk is the old one or the complete new one, and the user is told in plain words.
 #include "ShellTestSupport.h"
+#include "tests/SaveFaults.h"
 
 #include <QDirIterator>
 
@@ -13,21 +14,9 @@
 using namespace zarvel;
 using zarvel::test::readFile;
 using zarvel::test::writeFile;
+using zarvel::test::diskFullAfter;
 
 namespace {
-
-// A write that accepts `budget` bytes and then fails, as a full disk would.
-SafeSave::WriteHook diskFullAfter(size_t budget) {
-    return [budget](int fd, const void* data, size_t size) mutable -> ssize_t {
-        if (budget == 0) {
-            errno = ENOSPC;
-            return -1;
-        }
-        const ssize_t n = ::write(fd, data, std::min(size, budget));
-        if (n > 0) budget -= static_cast<size_t>(n);
-        return n;
-    };
-}
 
 class SaveFailureTest : public zarvel::test::ShellTest {
 protected:

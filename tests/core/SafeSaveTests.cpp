@@ -2,6 +2,8 @@
 // worked, was refused or failed part way.
 #include "core/SafeSave.h"
 
+#include "tests/SaveFaults.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -17,6 +19,7 @@
 #include <unistd.h>
 
 using namespace zarvel;
+using zarvel::test::diskFullAfter;
 
 namespace {
 
@@ -69,18 +72,6 @@ public:
     mode_t previousMask = 0;
 };
 
-// A write that takes `budget` bytes and then finds the disk full.
-SafeSave::WriteHook diskFullAfter(size_t budget) {
-    return [budget](int fd, const void* data, size_t size) mutable -> ssize_t {
-        if (budget == 0) {
-            errno = ENOSPC;
-            return -1;
-        }
-        const ssize_t n = ::write(fd, data, std::min(size, budget));
-        if (n > 0) budget -= static_cast<size_t>(n);
-        return n;
-    };
-}
 
 } // namespace
 
