@@ -184,6 +184,10 @@ DocumentWindow* DocumentController::adopt(std::unique_ptr<CSVDocument> document,
     });
     connect(window, &QObject::destroyed, this, [this] { windows_.removeAll(nullptr); });
     window->show();
+    // A new window takes the keyboard, so its shortcuts work at once, also where no
+    // window manager hands out focus.
+    window->raise();
+    window->activateWindow();
     Q_EMIT windowOpened(window);
     return window;
 }
