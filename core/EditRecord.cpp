@@ -479,6 +479,7 @@ uint64_t round(uint64_t acc, uint64_t v) { return std::rotl(acc + v * p2, 31) * 
 } // namespace
 
 void ContentHasher::update(std::string_view bytes) {
+    if (bytes.empty()) return; // an empty view may have no data at all
     size_ += bytes.size();
     const char* p = bytes.data();
     size_t n = bytes.size();
