@@ -322,13 +322,6 @@ void appendField(std::string_view value, const CSVDialect& dialect, FileFormat::
     appendQuoted(value, dialect, out);
 }
 
-void appendRow(const StringRow& values, const CSVDialect& dialect, FileFormat::Quoting quoting, std::string& out) {
-    for (size_t i = 0; i < values.size(); ++i) {
-        if (i) out.push_back(static_cast<char>(dialect.delimiter));
-        appendField(values[i], dialect, quoting, out);
-    }
-}
-
 std::string write(const CSVTable& table, const FileFormat& format) {
     std::string out;
     RowEmitter(table, format, out).emitAll();

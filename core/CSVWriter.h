@@ -35,7 +35,6 @@ inline constexpr size_t defaultBlockSize = 1 << 20;
 void write(const CSVTable& table, const FileFormat& format, const ByteSink& sink, size_t blockSize = defaultBlockSize);
 
 // Field rules alone: a value a dialect without a quote cannot hold is appended as it is.
-void appendRow(const StringRow& values, const CSVDialect& dialect, FileFormat::Quoting quoting, std::string& output);
 void appendField(std::string_view value, const CSVDialect& dialect, FileFormat::Quoting quoting, std::string& output);
 [[nodiscard]] bool needsQuotes(std::string_view value, const CSVDialect& dialect);
 

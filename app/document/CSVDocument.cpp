@@ -137,10 +137,6 @@ FileFormat CSVDocument::formatForSaving(const FileFormat& format, DocumentType t
     return f;
 }
 
-std::string CSVDocument::fileBytes(const CSVTable& snapshot) {
-    return CSVWriter::write(snapshot, snapshot.format());
-}
-
 std::string CSVDocument::fileBytes(const CSVTable& snapshot, DocumentType type) {
     return CSVWriter::write(snapshot, formatForSaving(snapshot.format(), type));
 }

@@ -73,10 +73,9 @@ public:
     const std::optional<ReadReport>& report() const { return report_; }
     const std::optional<SharedBytes>& originalData() const { return originalData_; }
 
-    // The bytes of the file as the table's own format writes it: what Save writes,
-    // whatever the file's name says. Throws CSVError unrepresentable. Any thread.
-    static std::string fileBytes(const CSVTable& snapshot);
-    // The same converted to a type: the snapshot's format with the type's delimiter.
+    // The bytes of the file converted to a type: the snapshot's format with the type's
+    // delimiter. Throws CSVError unrepresentable. Any thread. (Save itself streams the
+    // table's own format through SafeSave.)
     static std::string fileBytes(const CSVTable& snapshot, DocumentType type);
     // A format with the delimiter a type calls for (tab for tab-separated types, "|"
     // for .psv, comma instead of tab for comma-separated values; others keep theirs).

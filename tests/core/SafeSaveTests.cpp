@@ -57,6 +57,12 @@ public:
         return st;
     }
     // Every name in a folder, hidden ones included: a leftover temporary file shows here.
+    // Empties the folder for the next case; false when the case needs root and we are not.
+    bool freshFolder(bool needsRoot = false) const {
+        if (needsRoot && !isRoot()) return false;
+        std::system(("rm -rf '" + dir + "'/* '" + dir + "'/.[!.]*").c_str());
+        return true;
+    }
     std::set<std::string> entries(const std::string& sub = "") const {
         std::set<std::string> names;
         if (DIR* d = ::opendir(sub.empty() ? dir.c_str() : at(sub).c_str())) {
@@ -148,8 +154,7 @@ TEST_F(SafeSaveTest, ASavedFileKeepsItsIdentity) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.needsRoot && !isRoot()) continue;
-        std::system(("rm -rf '" + dir + "'/* '" + dir + "'/.[!.]*").c_str());
+        if (!freshFolder(c.needsRoot)) continue;
         c.prepare(*this);
         const std::set<std::string> before = entries();
         const ino_t inode = ::access(at("file.csv").c_str(), F_OK) == 0 ? statOf("file.csv").st_ino : 0;
@@ -220,8 +225,7 @@ TEST_F(SafeSaveTest, WhatMustNotBeReplacedIsRefusedAndLeftAlone) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.needsRoot && !isRoot()) continue;
-        std::system(("rm -rf '" + dir + "'/* '" + dir + "'/.[!.]*").c_str());
+        if (!freshFolder(c.needsRoot)) continue;
         c.prepare(*this);
         const std::set<std::string> before = entries();
         const std::set<std::string> beforeShared = entries("shared");
@@ -256,7 +260,7 @@ TEST_F(SafeSaveTest, AFailurePartWayLeavesTheOldContent) {
          {Case{"replaced, disk full", false, false}, Case{"in place, disk full", true, false},
           Case{"replaced, producer throws", false, true}, Case{"in place, producer throws", true, true}}) {
         SCOPED_TRACE(c.what);
-        std::system(("rm -rf '" + dir + "'/* '" + dir + "'/.[!.]*").c_str());
+        freshFolder();
         put("file.csv", oldBytes, 0640);
         if (c.linked) {
             ASSERT_EQ(::link(at("file.csv").c_str(), at("second.csv").c_str()), 0);
