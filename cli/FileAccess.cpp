@@ -30,6 +30,7 @@ std::string describe(const CSVError& error) {
             return cell + " cannot be written without a quote character, and the output format has none";
         }
         std::string operator()(const CSVError::NotText&) const { return "the file does not hold text"; }
+        std::string operator()(const CSVError::Cancelled&) const { return "the read was cancelled"; }
         std::string operator()(const CSVError::FileTooLarge&) const {
             return "the file is too large (4 GiB or more as UTF-8 text)";
         }

@@ -42,7 +42,11 @@ struct CSVError : std::exception {
     struct FileTooLarge {
         bool operator==(const FileTooLarge&) const = default;
     };
-    using Case = std::variant<Undecodable, Unrepresentable, NotText, FileTooLarge>;
+    // The reader was asked to stop (ReadProgress::cancel) before it finished.
+    struct Cancelled {
+        bool operator==(const Cancelled&) const = default;
+    };
+    using Case = std::variant<Undecodable, Unrepresentable, NotText, FileTooLarge, Cancelled>;
 
     Case value;
 
@@ -54,6 +58,7 @@ struct CSVError : std::exception {
     }
     static CSVError notText() { return CSVError(NotText{}); }
     static CSVError fileTooLarge() { return CSVError(FileTooLarge{}); }
+    static CSVError cancelled() { return CSVError(Cancelled{}); }
 
     bool operator==(const CSVError& other) const { return value == other.value; }
     const char* what() const noexcept override { return "CSVError"; }

@@ -40,7 +40,11 @@ std::vector<ReadWarning> mergedWarnings(std::vector<ReadWarning> quoting, std::v
 
 } // namespace
 
-ReadResult read(const SharedBytes& data, const ReadOptions& options) {
+ReadResult read(const SharedBytes& data, const ReadOptions& options, ReadProgress* progress) {
+    auto checkCancelled = [progress] {
+        if (progress && progress->isCancelled()) throw CSVError::cancelled();
+    };
+    checkCancelled();
     if (data.size() >= sizeLimit) throw CSVError::fileTooLarge();
 
     EncodingGuess encoding;
@@ -56,6 +60,8 @@ ReadResult read(const SharedBytes& data, const ReadOptions& options) {
 
     const SharedBytes text = decodeToUTF8(data, encoding.encoding, encoding.hasBOM);
     if (text.size() >= sizeLimit) throw CSVError::fileTooLarge();
+    if (progress) progress->bytesTotal.store(text.size(), std::memory_order_relaxed);
+    checkCancelled();
     // Other encodings were decoded strictly, so only UTF-8 can hold ill-formed bytes.
     if (!inspection) {
         if (encoding.encoding == TextEncoding::utf8) {
@@ -74,7 +80,11 @@ ReadResult read(const SharedBytes& data, const ReadOptions& options) {
     const auto rowCapacity = static_cast<int64_t>(toIndex / guess.bytesPerRow * 1.05);
     FieldIndexer::Result scanned =
         FieldIndexer::scan(text.bytes(), text.size(), static_cast<size_t>(guess.contentStart), guess.dialect,
-                           FieldIndexer::noRowLimit, fieldCapacity, rowCapacity);
+                           FieldIndexer::noRowLimit, fieldCapacity, rowCapacity, progress);
+    if (progress) {
+        progress->bytesDone.store(text.size(), std::memory_order_relaxed);
+        progress->rowsDone.store(scanned.index.rowCount(), std::memory_order_relaxed);
+    }
 
     FileFormat format;
     format.dialect = guess.dialect;

@@ -5,12 +5,13 @@
 //
 // Malformed content never fails a read: it becomes a ReadWarning or is read unchanged.
 // Throws CSVError fileTooLarge (4,294,967,295 bytes or more, before or after conversion
-// to UTF-8), notText (zero bytes in no UTF-16 pattern) or undecodable(encoding).
+// to UTF-8), notText (zero bytes in no UTF-16 pattern), undecodable(encoding) or cancelled.
 // A UTF-8 file's bytes are not copied: the table's source shares `data`.
 #pragma once
 
 #include "core/ByteBuffer.h"
 #include "core/CSVTable.h"
+#include "core/ReadProgress.h"
 #include "core/ReadReport.h"
 
 #include <cstdint>
@@ -26,7 +27,9 @@ namespace CSVReader {
 
 inline constexpr uint64_t sizeLimit = 4'294'967'295ull; // refused at this size and above
 
-[[nodiscard]] ReadResult read(const SharedBytes& data, const ReadOptions& options = {});
+// With `progress`, the read reports how far it has come and throws CSVError cancelled soon
+// after progress->cancel() (from any thread).
+[[nodiscard]] ReadResult read(const SharedBytes& data, const ReadOptions& options = {}, ReadProgress* progress = nullptr);
 
 } // namespace CSVReader
 } // namespace zarvel

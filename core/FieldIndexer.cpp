@@ -1,5 +1,6 @@
 #include "core/FieldIndexer.h"
 
+#include "core/CSVError.h"
 #include "core/UTF8.h"
 
 #include <cstring>
@@ -39,7 +40,7 @@ inline size_t findFieldEnd(const uint8_t* bytes, size_t p, size_t count, uint8_t
 } // namespace
 
 Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect, int64_t rowLimit,
-            int64_t fieldCapacity, int64_t rowCapacity) {
+            int64_t fieldCapacity, int64_t rowCapacity, ReadProgress* progress) {
     Result result;
     FieldIndex& index = result.index;
     if (fieldCapacity > 0) index.fieldStarts.reserve(static_cast<size_t>(fieldCapacity));
@@ -136,6 +137,11 @@ Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& 
             continue;
         }
         endRow(p);
+        if (progress && (rows & 0x3FFF) == 0) {
+            progress->bytesDone.store(p, std::memory_order_relaxed);
+            progress->rowsDone.store(rows, std::memory_order_relaxed);
+            if (progress->isCancelled()) throw CSVError::cancelled();
+        }
         if (b == '\r' && p + 1 < count && bytes[p + 1] == '\n') {
             ++endings[static_cast<size_t>(FileFormat::LineEnding::crlf)];
             p += 2;

@@ -12,6 +12,7 @@
 
 #include "core/CSVDialect.h"
 #include "core/FileFormat.h"
+#include "core/ReadProgress.h"
 #include "core/ReadReport.h"
 
 #include <algorithm>
@@ -71,7 +72,8 @@ struct Result {
 inline constexpr int64_t noRowLimit = std::numeric_limits<int64_t>::max();
 
 [[nodiscard]] Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect,
-            int64_t rowLimit = noRowLimit, int64_t fieldCapacity = 0, int64_t rowCapacity = 0);
+            int64_t rowLimit = noRowLimit, int64_t fieldCapacity = 0, int64_t rowCapacity = 0,
+            ReadProgress* progress = nullptr);
 [[nodiscard]] inline Result scan(std::string_view text, size_t start, const CSVDialect& dialect, int64_t rowLimit = noRowLimit) {
     return scan(reinterpret_cast<const uint8_t*>(text.data()), text.size(), start, dialect, rowLimit);
 }

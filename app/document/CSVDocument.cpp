@@ -43,6 +43,8 @@ QString describe(const CSVError& error, const CSVTable* table) {
                 return describeUnrepresentable(e, table);
             else if constexpr (std::is_same_v<T, CSVError::NotText>)
                 return QStringLiteral("The file does not hold text (it looks like binary data).");
+            else if constexpr (std::is_same_v<T, CSVError::Cancelled>)
+                return QStringLiteral("Opening the file was cancelled.");
             else
                 return QStringLiteral("The file is too large: files must be smaller than 4 GB.");
         },
