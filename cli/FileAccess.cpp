@@ -31,8 +31,11 @@ std::string describe(const CSVError& error) {
         }
         std::string operator()(const CSVError::NotText&) const { return "the file does not hold text"; }
         std::string operator()(const CSVError::Cancelled&) const { return "the read was cancelled"; }
+        std::string operator()(const CSVError::SourceChanged&) const {
+            return "another program changed the file while it was being read or written; nothing was written";
+        }
         std::string operator()(const CSVError::FileTooLarge&) const {
-            return "the file is too large (4 GiB or more as UTF-8 text)";
+            return "the file is too large (more than 4,294,967,295 fields)";
         }
     };
     return std::visit(Describer{}, error.value);
@@ -51,7 +54,6 @@ int readStandardInput(SharedBytes& out) {
     std::string bytes;
     struct stat st {};
     if (::fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        if (static_cast<uint64_t>(st.st_size) >= CSVReader::sizeLimit) return EFBIG;
         bytes.reserve(static_cast<size_t>(st.st_size) + 1);
     }
     size_t filled = 0;
@@ -67,7 +69,6 @@ int readStandardInput(SharedBytes& out) {
             return errno;
         }
         filled += static_cast<size_t>(n);
-        if (filled >= CSVReader::sizeLimit) return EFBIG;
     }
     bytes.resize(filled);
     bytes.shrink_to_fit();
@@ -82,9 +83,8 @@ ReadResult readTable(const std::string& path, const ReadOptions& options) {
     SharedBytes bytes;
     int error = 0;
     try {
-        // Refusing an oversized file before reading it spares reading gigabytes for nothing.
         const bool read = path == standardStream ? (error = readStandardInput(bytes)) == 0
-                                                 : readWholeFile(path, bytes, error, CSVReader::sizeLimit);
+                                                 : readWholeFile(path, bytes, error);
         if (!read) {
             if (error == EFBIG) throw CSVError::fileTooLarge();
             throw CliError::failure(name + ": " + SafeSave::describeSystemError(error));

@@ -3,13 +3,22 @@
 //
 // A ByteBuffer owns a block of memory; large blocks are mapped so the kernel can back
 // them with transparent huge pages (page faults on a fresh gigabyte cost more than
-// scanning it). SharedBytes is a read-only view into a buffer that keeps it alive,
-// so slicing off a byte order mark never copies the text.
+// scanning it). A large file is mapped rather than copied, so a file bigger than the
+// memory can still be opened. SharedBytes is a read-only view into a buffer that keeps
+// it alive, so slicing off a byte order mark never copies the text.
+//
+// A mapped file can change under us: another program may shorten or rewrite it. Pages
+// past a new, shorter end would raise SIGBUS; a handler installed with the first mapping
+// puts zero pages there instead and marks the buffer damaged. isIntact() tells whether
+// the bytes are still the ones the file held when it was mapped; writers refuse to copy
+// bytes from a source that is not.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <atomic>
 #include <memory>
+#include <sys/types.h>
 #include <string>
 #include <string_view>
 
@@ -29,11 +38,31 @@ public:
     // Gives back the unused tail after a short read; never grows.
     void shrink(size_t size);
 
+    // The file open as `fd` (size `size` as just seen by fstat) mapped read-only, or null
+    // when it cannot be mapped. The buffer keeps its own descriptor.
+    static std::shared_ptr<ByteBuffer> mapFile(int fd, size_t size);
+    // False once the mapped file was shortened, rewritten or touched past its end since
+    // mapping. Always true for memory that is not a file's.
+    [[nodiscard]] bool isIntact() const;
+    bool isFileMapping() const { return fd_ >= 0; }
+    // Before a file is written in place, every buffer mapping it takes a private copy of
+    // its bytes at the same address, so the readers see no change.
+    static void detachFromFile(dev_t device, ino_t inode);
+
 private:
+    ByteBuffer() = default;
+    friend struct MappingGuard;
     char* data_ = nullptr;
     size_t size_ = 0;
     size_t capacity_ = 0;
     bool mapped_ = false;
+    // For a file mapping: its descriptor, identity and the modification time it had.
+    int fd_ = -1;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+    int64_t modifiedSeconds_ = 0;
+    int64_t modifiedNanoseconds_ = 0;
+    std::atomic<bool> damaged_{false};
 };
 
 class SharedBytes {
@@ -59,14 +88,18 @@ public:
     [[nodiscard]] SharedBytes slice(size_t offset, size_t length) const;
     // Whether two views share one storage (used to check that no copy was made).
     bool sharesStorageWith(const SharedBytes& other) const { return owner_ && owner_ == other.owner_; }
+    // Whether the bytes are still those read (see ByteBuffer::isIntact).
+    [[nodiscard]] bool isIntact() const { return !buffer_ || buffer_->isIntact(); }
 
 private:
     std::shared_ptr<const void> owner_;
+    const ByteBuffer* buffer_ = nullptr;
     const char* data_ = "";
     size_t size_ = 0;
 };
 
-// Reads a regular file whole into one buffer. On failure returns false and sets
+// Reads a regular file whole into one buffer (large files are mapped, see ByteBuffer).
+// On failure returns false and sets
 // `error` to an errno value: ENOENT, EACCES, EISDIR for a directory,
 // notRegularFileError for any other item that is not a regular file (a FIFO is refused
 // without blocking), EFBIG when the file holds `sizeLimit` bytes or more.

@@ -39,6 +39,7 @@ struct CSVError : std::exception {
     struct NotText {
         bool operator==(const NotText&) const = default;
     };
+    // More than 4,294,967,295 fields, or a file that cannot be held in memory.
     struct FileTooLarge {
         bool operator==(const FileTooLarge&) const = default;
     };
@@ -46,7 +47,13 @@ struct CSVError : std::exception {
     struct Cancelled {
         bool operator==(const Cancelled&) const = default;
     };
-    using Case = std::variant<Undecodable, Unrepresentable, NotText, FileTooLarge, Cancelled>;
+    // Another program shortened or rewrote the file while it was open, so the bytes it
+    // held can no longer be read (a read that saw the change, or a write that would
+    // copy unedited rows from it).
+    struct SourceChanged {
+        bool operator==(const SourceChanged&) const = default;
+    };
+    using Case = std::variant<Undecodable, Unrepresentable, NotText, FileTooLarge, Cancelled, SourceChanged>;
 
     Case value;
 
@@ -59,6 +66,7 @@ struct CSVError : std::exception {
     static CSVError notText() { return CSVError(NotText{}); }
     static CSVError fileTooLarge() { return CSVError(FileTooLarge{}); }
     static CSVError cancelled() { return CSVError(Cancelled{}); }
+    static CSVError sourceChanged() { return CSVError(SourceChanged{}); }
 
     bool operator==(const CSVError& other) const { return value == other.value; }
     const char* what() const noexcept override { return "CSVError"; }

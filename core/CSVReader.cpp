@@ -20,11 +20,11 @@ void warnTextProblemRows(const FieldIndex& index, size_t contentStart, ReadWarni
     const auto& ends = index.rowContentEnds;
     size_t found = 0;
     for (size_t offset = next(contentStart); offset != std::string_view::npos && found < maxTextProblemRows;) {
-        const auto row = std::upper_bound(ends.begin(), ends.end(), offset) - ends.begin();
-        if (static_cast<size_t>(row) >= ends.size()) break;
-        out.push_back({kind, row});
+        const size_t row = ends.upperBound(offset);
+        if (row >= ends.size()) break;
+        out.push_back({kind, static_cast<int64_t>(row)});
         ++found;
-        offset = next(static_cast<size_t>(ends[static_cast<size_t>(row)]));
+        offset = next(static_cast<size_t>(ends[row]));
     }
 }
 
@@ -45,7 +45,6 @@ ReadResult read(const SharedBytes& data, const ReadOptions& options, ReadProgres
         if (progress && progress->isCancelled()) throw CSVError::cancelled();
     };
     checkCancelled();
-    if (data.size() >= sizeLimit) throw CSVError::fileTooLarge();
 
     EncodingGuess encoding;
     std::optional<UTF8::Inspection> inspection;
@@ -59,7 +58,6 @@ ReadResult read(const SharedBytes& data, const ReadOptions& options, ReadProgres
     }
 
     const SharedBytes text = decodeToUTF8(data, encoding.encoding, encoding.hasBOM);
-    if (text.size() >= sizeLimit) throw CSVError::fileTooLarge();
     if (progress) progress->bytesTotal.store(text.size(), std::memory_order_relaxed);
     checkCancelled();
     // Other encodings were decoded strictly, so only UTF-8 can hold ill-formed bytes.
@@ -143,6 +141,7 @@ ReadResult read(const SharedBytes& data, const ReadOptions& options, ReadProgres
     result.report.warnings = mergedWarnings(std::move(scanned.warnings), std::move(textProblems));
     result.report.raggedRowCount = ragged;
     result.report.confidence = result.table.rowCount() > 0 ? std::min(guess.confidence, 1.0) : 1.0;
+    if (!data.isIntact()) throw CSVError::sourceChanged();
     return result;
 }
 

@@ -4,8 +4,9 @@
 //   r.table.value(1, 0);  r.report.format.dialect;  r.report.warnings;
 //
 // Malformed content never fails a read: it becomes a ReadWarning or is read unchanged.
-// Throws CSVError fileTooLarge (4,294,967,295 bytes or more, before or after conversion
-// to UTF-8), notText (zero bytes in no UTF-16 pattern), undecodable(encoding) or cancelled.
+// Throws CSVError fileTooLarge (more than 4,294,967,295 fields), notText (zero bytes in
+// no UTF-16 pattern), undecodable(encoding), cancelled, or sourceChanged (the mapped
+// file was shortened or rewritten while it was read).
 // A UTF-8 file's bytes are not copied: the table's source shares `data`.
 #pragma once
 
@@ -24,8 +25,6 @@ struct ReadResult {
 };
 
 namespace CSVReader {
-
-inline constexpr uint64_t sizeLimit = 4'294'967'295ull; // refused at this size and above
 
 // With `progress`, the read reports how far it has come and throws CSVError cancelled soon
 // after progress->cancel() (from any thread).

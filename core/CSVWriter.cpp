@@ -151,8 +151,8 @@ private:
 
     // Whether source row r and r + 1 are separated by exactly the output line ending.
     bool joinedBySameEnding(uint32_t r) const {
-        const uint32_t gapStart = index_.rowContentEnds[r];
-        const uint32_t gapEnd = index_.fieldStarts[index_.rowFirstField[r + 1]];
+        const uint64_t gapStart = index_.rowContentEnds[r];
+        const uint64_t gapEnd = index_.fieldStarts[index_.rowFirstField[r + 1]];
         return source_.substr(gapStart, gapEnd - gapStart) == ending_;
     }
 
@@ -170,7 +170,7 @@ private:
 
     // Appends the bytes from the end of row `from` to the end of row `to`.
     void appendRawRun(size_t from, size_t to) {
-        const uint32_t begin = index_.rowContentEnds[rows_[from].number()];
+        const uint64_t begin = index_.rowContentEnds[rows_[from].number()];
         out_.append(source_.substr(begin, index_.rowContentEnds[rows_[to].number()] - begin));
     }
 
@@ -322,15 +322,26 @@ void appendField(std::string_view value, const CSVDialect& dialect, FileFormat::
     appendQuoted(value, dialect, out);
 }
 
+namespace {
+// Unedited rows are copied from the source: never from bytes another program changed.
+void checkSource(const CSVTable& table) {
+    if (!table.source().isIntact()) throw CSVError::sourceChanged();
+}
+} // namespace
+
 std::string write(const CSVTable& table, const FileFormat& format) {
     std::string out;
+    checkSource(table);
     RowEmitter(table, format, out).emitAll();
+    checkSource(table);
     return encodeFromUTF8(std::move(out), format.encoding, format.hasBOM);
 }
 
 void write(const CSVTable& table, const FileFormat& format, const ByteSink& sink, size_t blockSize) {
     std::string out;
+    checkSource(table);
     RowEmitter(table, format, out, &sink, std::max<size_t>(blockSize, 1)).emitAll();
+    checkSource(table);
 }
 
 } // namespace zarvel::CSVWriter

@@ -3,7 +3,12 @@
 #include "core/CSVError.h"
 #include "core/UTF8.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -39,16 +44,23 @@ inline size_t findFieldEnd(const uint8_t* bytes, size_t p, size_t count, uint8_t
 
 } // namespace
 
-Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect, int64_t rowLimit,
-            int64_t fieldCapacity, int64_t rowCapacity, ReadProgress* progress) {
-    Result result;
+namespace {
+
+// Where one reading of rows stopped.
+struct Stop {
+    size_t at = 0;         // the first row start at or after the target, or the end of the text
+    bool gaveUp = false;   // a row began past `giveUpAt`: the reading is abandoned
+};
+
+// Reads rows from `start`, a row start, until the next row would start at or after
+// `target`. Every look ahead (a quote's closing quote) may go to the end of the text, as
+// in one forward pass, so a reading from a true row start is exact. With `progress`,
+// cancelling is noticed every few thousand rows; `reports` also publishes how far it came.
+Stop readRows(const uint8_t* bytes, size_t count, size_t start, size_t target, size_t giveUpAt,
+              const CSVDialect& dialect, int64_t rowLimit, ReadProgress* progress, bool reports, Result& result) {
     FieldIndex& index = result.index;
-    if (fieldCapacity > 0) index.fieldStarts.reserve(static_cast<size_t>(fieldCapacity));
-    if (rowCapacity > 0) {
-        index.rowFirstField.reserve(static_cast<size_t>(rowCapacity) + 1);
-        index.rowContentEnds.reserve(static_cast<size_t>(rowCapacity));
-    }
-    if (start >= count) return result;
+    Stop stop{count, false};
+    if (start >= count) return stop;
 
     const uint8_t D = dialect.delimiter;
     const bool hasQuote = dialect.quote.has_value();
@@ -68,8 +80,9 @@ Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& 
             unclosed.push_back(static_cast<uint32_t>(rows));
     };
     auto endRow = [&](size_t e) {
-        rowContentEnds.push_back(static_cast<uint32_t>(e));
-        const uint32_t fieldsSoFar = static_cast<uint32_t>(fieldStarts.size());
+        rowContentEnds.push_back(e);
+        if (fieldStarts.size() > std::numeric_limits<uint32_t>::max()) throw CSVError::fileTooLarge();
+        const auto fieldsSoFar = static_cast<uint32_t>(fieldStarts.size());
         const int64_t fieldsInRow = fieldsSoFar - rowFirstField.back();
         rowFirstField.push_back(fieldsSoFar);
         if (fieldsInRow > maxFields) maxFields = fieldsInRow;
@@ -78,8 +91,11 @@ Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& 
 
     size_t p = start;
     for (;;) {
-        if (rows >= rowLimit) break;
-        fieldStarts.push_back(static_cast<uint32_t>(p));
+        if (rows >= rowLimit) {
+            stop.at = p;
+            break;
+        }
+        fieldStarts.push_back(p);
         if (!hasQuote || bytes[p] != Q) {
             p = findFieldEnd(bytes, p, count, D);
         } else {
@@ -130,7 +146,7 @@ Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& 
         if (b == D) {
             ++p;
             if (p == count) {
-                fieldStarts.push_back(static_cast<uint32_t>(p));
+                fieldStarts.push_back(p);
                 endRow(p);
                 break;
             }
@@ -138,8 +154,10 @@ Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& 
         }
         endRow(p);
         if (progress && (rows & 0x3FFF) == 0) {
-            progress->bytesDone.store(p, std::memory_order_relaxed);
-            progress->rowsDone.store(rows, std::memory_order_relaxed);
+            if (reports) {
+                progress->bytesDone.store(p, std::memory_order_relaxed);
+                progress->rowsDone.store(rows, std::memory_order_relaxed);
+            }
             if (progress->isCancelled()) throw CSVError::cancelled();
         }
         if (b == '\r' && p + 1 < count && bytes[p + 1] == '\n') {
@@ -153,10 +171,187 @@ Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& 
             result.endsWithNewline = true;
             break;
         }
+        if (p >= target) {
+            stop.at = p;
+            break;
+        }
+        if (p > giveUpAt) {
+            stop = {p, true};
+            break;
+        }
     }
     index.maxFieldCount = maxFields;
     result.lineEndingCounts = endings;
+    return stop;
+}
+
+// A likely row start at or after `from`: just past the next line break.
+size_t guessRowStart(const uint8_t* bytes, size_t count, size_t from) {
+    for (size_t p = from; p < count; ++p) {
+        if (bytes[p] == '\n') return p + 1;
+        if (bytes[p] == '\r') return p + 1 < count && bytes[p + 1] == '\n' ? p + 2 : p + 1;
+    }
+    return count;
+}
+
+// Appends a block's rows, read from where the rows so far end, to the whole result.
+void appendBlock(Result& whole, Result&& block) {
+    FieldIndex& to = whole.index;
+    FieldIndex& from = block.index;
+    const int64_t rowsBefore = to.rowCount();
+    const uint64_t fieldsBefore = to.fieldStarts.size();
+    if (fieldsBefore + from.fieldStarts.size() > std::numeric_limits<uint32_t>::max()) throw CSVError::fileTooLarge();
+    to.fieldStarts.append(from.fieldStarts);
+    to.rowContentEnds.append(from.rowContentEnds);
+    to.rowFirstField.reserve(to.rowFirstField.size() + from.rowFirstField.size() - 1);
+    for (size_t i = 1; i < from.rowFirstField.size(); ++i)
+        to.rowFirstField.push_back(static_cast<uint32_t>(fieldsBefore + from.rowFirstField[i]));
+    for (const uint32_t r : from.unclosedQuoteRows) to.unclosedQuoteRows.push_back(static_cast<uint32_t>(rowsBefore + r));
+    to.maxFieldCount = std::max(to.maxFieldCount, from.maxFieldCount);
+    for (const ReadWarning& w : block.warnings) {
+        if (whole.warnings.size() >= maxReadWarnings) break;
+        whole.warnings.push_back({w.kind, w.row + rowsBefore});
+    }
+    for (size_t e = 0; e < whole.lineEndingCounts.size(); ++e) whole.lineEndingCounts[e] += block.lineEndingCounts[e];
+    whole.endsWithNewline = block.endsWithNewline;
+}
+
+void reserve(FieldIndex& index, int64_t fieldCapacity, int64_t rowCapacity) {
+    if (fieldCapacity > 0) index.fieldStarts.reserve(static_cast<size_t>(fieldCapacity));
+    if (rowCapacity > 0) {
+        index.rowFirstField.reserve(static_cast<size_t>(rowCapacity) + 1);
+        index.rowContentEnds.reserve(static_cast<size_t>(rowCapacity));
+    }
+}
+
+// Below this much text one thread reads faster than two can start.
+constexpr size_t parallelThreshold = size_t{16} << 20;
+constexpr size_t defaultBlockSize = size_t{8} << 20;
+
+} // namespace
+
+Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect, int64_t rowLimit,
+            int64_t fieldCapacity, int64_t rowCapacity, ReadProgress* progress) {
+    const unsigned cores = std::max(std::thread::hardware_concurrency(), 1u);
+    if (rowLimit == noRowLimit && cores > 1 && start < count && count - start >= parallelThreshold)
+        return scanInBlocks(bytes, count, start, dialect, defaultBlockSize, cores, fieldCapacity, rowCapacity, progress);
+    Result result;
+    reserve(result.index, fieldCapacity, rowCapacity);
+    (void)readRows(bytes, count, start, count, count, dialect, rowLimit, progress, true, result);
     return result;
+}
+
+Result scanInBlocks(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect, size_t blockSize,
+                    unsigned threads, int64_t fieldCapacity, int64_t rowCapacity, ReadProgress* progress) {
+    Result whole;
+    reserve(whole.index, fieldCapacity, rowCapacity);
+    if (start >= count) return whole;
+    blockSize = std::max<size_t>(blockSize, 1);
+    threads = std::max(threads, 1u);
+
+    // Block k is read from begins[k] until a row would start at or after begins[k + 1].
+    std::vector<size_t> begins{start};
+    for (size_t b = start + blockSize; b < count; b += blockSize) {
+        const size_t guess = guessRowStart(bytes, count, b);
+        if (guess >= count) break;
+        if (guess > begins.back()) begins.push_back(guess);
+        b = std::max(b, guess - 1) ;
+    }
+    const size_t blocks = begins.size();
+    auto targetOf = [&](size_t k) { return k + 1 < blocks ? begins[k + 1] : count; };
+
+    struct Block {
+        Result result;
+        Stop stop;
+        std::exception_ptr error;
+        bool ready = false;
+    };
+    std::vector<Block> read(blocks);
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t nextToRead = 0;
+    size_t merged = 0;
+    bool quitting = false;
+    // Readers stay at most this many blocks ahead of the merge, which bounds the memory
+    // held in blocks not yet appended.
+    const size_t lead = 2 * static_cast<size_t>(threads);
+
+    auto reader = [&] {
+        for (;;) {
+            size_t k;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return quitting || nextToRead >= blocks || nextToRead < merged + lead; });
+                if (quitting || nextToRead >= blocks) return;
+                k = nextToRead++;
+            }
+            Block block;
+            try {
+                const size_t target = targetOf(k);
+                const size_t giveUpAt = k == 0 ? count : target + 4 * blockSize;
+                block.stop = readRows(bytes, count, begins[k], target, giveUpAt, dialect, noRowLimit, progress, false,
+                                      block.result);
+            } catch (...) {
+                block.error = std::current_exception();
+            }
+            {
+                std::lock_guard lock(mutex);
+                block.ready = true;
+                read[k] = std::move(block);
+            }
+            changed.notify_all();
+        }
+    };
+
+    std::vector<std::jthread> readers;
+    auto stopReaders = [&] {
+        {
+            std::lock_guard lock(mutex);
+            quitting = true;
+        }
+        changed.notify_all();
+        readers.clear(); // joins
+    };
+    try {
+        const unsigned helperCount = static_cast<unsigned>(std::min<size_t>(threads, blocks));
+        for (unsigned i = 0; i < helperCount; ++i) readers.emplace_back(reader);
+
+        size_t at = start; // where the rows appended so far end: always a true row start
+        for (size_t k = 0; k < blocks; ++k) {
+            Block block;
+            {
+                std::unique_lock lock(mutex);
+                while (!read[k].ready) {
+                    changed.wait_for(lock, std::chrono::milliseconds(20));
+                    if (progress && progress->isCancelled()) throw CSVError::cancelled();
+                }
+                block = std::move(read[k]);
+                read[k] = Block{};
+                merged = k + 1;
+            }
+            changed.notify_all();
+            if (block.error) std::rethrow_exception(block.error);
+            const size_t target = targetOf(k);
+            if (at >= count || at >= target) continue; // earlier rows already ran past this block
+            if (block.stop.gaveUp || begins[k] != at) {
+                // The guess was wrong (the boundary fell inside a quoted field) or the
+                // reading ran away: read this stretch again from the true row start.
+                block.result = Result{};
+                block.stop = readRows(bytes, count, at, target, count, dialect, noRowLimit, progress, false, block.result);
+            }
+            appendBlock(whole, std::move(block.result));
+            at = block.stop.at;
+            if (progress) {
+                progress->bytesDone.store(std::min(at, count), std::memory_order_relaxed);
+                progress->rowsDone.store(whole.index.rowCount(), std::memory_order_relaxed);
+            }
+        }
+    } catch (...) {
+        stopReaders();
+        throw;
+    }
+    stopReaders();
+    return whole;
 }
 
 void appendFieldValue(std::string& out, std::string_view field, const CSVDialect& dialect) {

@@ -5,9 +5,13 @@
 // starts and where every row's content ends; no field is copied or decoded. Cells are
 // decoded later, on demand, with fieldValue().
 //
-// Contract: offsets are unsigned 32-bit, so the buffer must be shorter than
-// 4,294,967,295 bytes (the reader refuses larger files before indexing). The buffer
-// needs no padding or terminator.
+// Offsets are 64-bit (stored in 32 bits each, see OffsetColumn); a buffer may hold fewer
+// than 2^32 fields. The buffer needs no padding or terminator.
+//
+// Large buffers are indexed in parallel: the text is cut into blocks, each block is read
+// from a guessed row start (just after a line break), and a block whose guess proves
+// wrong once the block before it is known is read again from the true start. The
+// result is the same as one forward pass in every case.
 #pragma once
 
 #include "core/CSVDialect.h"
@@ -25,14 +29,62 @@
 
 namespace zarvel {
 
+// Byte offsets in file order, which never decrease, at 4 bytes each whatever the file
+// size: the low 32 bits are stored, and the few places where the high part steps up are
+// listed apart (none at all below 4 GiB, so small files pay one empty check).
+class OffsetColumn {
+public:
+    size_t size() const { return low_.size(); }
+    bool empty() const { return low_.empty(); }
+    void reserve(size_t n) { low_.reserve(n); }
+    uint64_t operator[](size_t i) const {
+        if (steps_.empty()) [[likely]]
+            return low_[i];
+        uint64_t high = 0;
+        for (const size_t s : steps_) high += s <= i;
+        return high << 32 | low_[i];
+    }
+    uint64_t back() const { return (*this)[size() - 1]; }
+    void push_back(uint64_t offset) {
+        for (uint64_t high = offset >> 32; high_ < high; ++high_) steps_.push_back(low_.size());
+        low_.push_back(static_cast<uint32_t>(offset));
+    }
+    // Appends `other`, whose offsets continue this column's.
+    void append(const OffsetColumn& other) {
+        const size_t base = low_.size();
+        for (size_t k = static_cast<size_t>(high_); k < other.steps_.size(); ++k) steps_.push_back(base + other.steps_[k]);
+        high_ = std::max(high_, other.high_);
+        low_.insert(low_.end(), other.low_.begin(), other.low_.end());
+    }
+    // The first position whose offset is greater than `offset` (size() when none).
+    size_t upperBound(uint64_t offset) const {
+        size_t lo = 0, hi = size();
+        while (lo < hi) {
+            const size_t mid = lo + (hi - lo) / 2;
+            if ((*this)[mid] <= offset)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        return lo;
+    }
+    bool operator==(const OffsetColumn&) const = default;
+
+private:
+    std::vector<uint32_t> low_;
+    std::vector<size_t> steps_; // positions where the high part rises by one
+    uint64_t high_ = 0;
+};
+
 struct FieldIndex {
     // Offset of every field's first byte (the opening quote of a quoted field), file order.
-    std::vector<uint32_t> fieldStarts;
+    OffsetColumn fieldStarts;
     // Row r's fields are fieldStarts[rowFirstField[r]] ..< fieldStarts[rowFirstField[r+1]];
-    // always starts with 0 and has rowCount + 1 entries.
+    // always starts with 0 and has rowCount + 1 entries. (Fields number fewer than 2^32:
+    // the reader refuses more.)
     std::vector<uint32_t> rowFirstField{0};
     // Offset just past each row's last content byte (where its line ending starts).
-    std::vector<uint32_t> rowContentEnds;
+    OffsetColumn rowContentEnds;
     // Rows holding an unclosed quote, ascending, all of them (the report keeps only the
     // first warnings). Such a row reads as it does only because no quote follows it
     // anywhere in the file, so the writer copies it raw only where what follows stays
@@ -43,14 +95,14 @@ struct FieldIndex {
     int64_t rowCount() const { return static_cast<int64_t>(rowContentEnds.size()); }
     int64_t fieldCount(int64_t row) const { return rowFirstField[row + 1] - rowFirstField[row]; }
     // Byte range start ..< end of field `field` of row `row` (field < fieldCount(row)).
-    std::pair<uint32_t, uint32_t> fieldRange(int64_t row, int64_t field) const {
+    std::pair<uint64_t, uint64_t> fieldRange(int64_t row, int64_t field) const {
         const uint32_t first = rowFirstField[row];
-        const uint32_t start = fieldStarts[first + field];
-        const uint32_t end = field + 1 == fieldCount(row) ? rowContentEnds[row] : fieldStarts[first + field + 1] - 1;
+        const uint64_t start = fieldStarts[first + field];
+        const uint64_t end = field + 1 == fieldCount(row) ? rowContentEnds[row] : fieldStarts[first + field + 1] - 1;
         return {start, end};
     }
     // The row's raw bytes from its first field to its content end.
-    std::pair<uint32_t, uint32_t> rowRange(int64_t row) const {
+    std::pair<uint64_t, uint64_t> rowRange(int64_t row) const {
         return {fieldStarts[rowFirstField[row]], rowContentEnds[row]};
     }
     [[nodiscard]] bool hasUnclosedQuote(uint32_t row) const {
@@ -71,12 +123,18 @@ struct Result {
 
 inline constexpr int64_t noRowLimit = std::numeric_limits<int64_t>::max();
 
+// Reads from `start` to the end. Large inputs without a row limit are read in parallel.
 [[nodiscard]] Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect,
             int64_t rowLimit = noRowLimit, int64_t fieldCapacity = 0, int64_t rowCapacity = 0,
             ReadProgress* progress = nullptr);
 [[nodiscard]] inline Result scan(std::string_view text, size_t start, const CSVDialect& dialect, int64_t rowLimit = noRowLimit) {
     return scan(reinterpret_cast<const uint8_t*>(text.data()), text.size(), start, dialect, rowLimit);
 }
+// The parallel reading with its block size and thread count chosen (tests force small
+// blocks to put boundaries everywhere). Same result as scan().
+[[nodiscard]] Result scanInBlocks(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect,
+                                  size_t blockSize, unsigned threads, int64_t fieldCapacity = 0,
+                                  int64_t rowCapacity = 0, ReadProgress* progress = nullptr);
 
 // Whether a field's bytes are read as quoted: the dialect has a quote Q, the field is
 // at least two bytes long and starts and ends with Q.

@@ -409,6 +409,8 @@ std::optional<Error> saveInPlace(const std::string& path, Target& target, const 
         return e;
     };
 
+    // The producer may be reading this very file through a mapping: let it keep the old bytes.
+    ByteBuffer::detachFromFile(st.st_dev, st.st_ino);
     if (::ftruncate(file.get(), 0) != 0 || ::lseek(file.get(), 0, SEEK_SET) < 0) return putBack(errno);
     try {
         error = produceInto(file.get(), producer, options);

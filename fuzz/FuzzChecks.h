@@ -115,7 +115,7 @@ inline void checkIndex(const CSVTable& table, const FileFormat& format) {
         const int64_t fields = ix.fieldCount(r);
         expect(fields >= 1, "every row has a field");
         maxFields = std::max(maxFields, fields);
-        const uint32_t contentEnd = ix.rowContentEnds[static_cast<size_t>(r)];
+        const uint64_t contentEnd = ix.rowContentEnds[static_cast<size_t>(r)];
         expect(contentEnd <= text.size(), "row content ends inside the text");
         for (int64_t f = 0; f < fields; ++f) {
             const auto [start, end] = ix.fieldRange(r, f);
@@ -125,7 +125,7 @@ inline void checkIndex(const CSVTable& table, const FileFormat& format) {
             previousEnd = end;
         }
         // Between two rows lies exactly one line ending; after the last, one or none.
-        const uint32_t next = r + 1 < ix.rowCount() ? ix.rowRange(r + 1).first : static_cast<uint32_t>(text.size());
+        const uint64_t next = r + 1 < ix.rowCount() ? ix.rowRange(r + 1).first : text.size();
         expect(next >= contentEnd, "rows in file order");
         const std::string_view gap = text.substr(contentEnd, next - contentEnd);
         const bool isEnding = gap == "\n" || gap == "\r" || gap == "\r\n";

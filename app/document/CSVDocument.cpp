@@ -45,8 +45,12 @@ QString describe(const CSVError& error, const CSVTable* table) {
                 return QStringLiteral("The file does not hold text (it looks like binary data).");
             else if constexpr (std::is_same_v<T, CSVError::Cancelled>)
                 return QStringLiteral("Opening the file was cancelled.");
+            else if constexpr (std::is_same_v<T, CSVError::SourceChanged>)
+                return QStringLiteral("Another program changed the file while it was open, so the rows you did not "
+                                      "edit can no longer be read from it. Nothing was written. Reload the file to "
+                                      "see its new content.");
             else
-                return QStringLiteral("The file is too large: files must be smaller than 4 GB.");
+                return QStringLiteral("The file is too large: it has more than 4,294,967,295 fields.");
         },
         error.value);
 }
@@ -57,7 +61,7 @@ QString DocumentError::message() const {
     case Kind::permissionDenied: return QStringLiteral("You do not have permission to read the file.");
     case Kind::isDirectory: return QStringLiteral("The item is a folder, not a file.");
     case Kind::notRegularFile: return QStringLiteral("The item is not a regular file.");
-    case Kind::tooLarge: return QStringLiteral("The file is too large: files must be smaller than 4 GB.");
+    case Kind::tooLarge: return QStringLiteral("The file is too large to be held in memory.");
     case Kind::content: return csvError ? describe(*csvError) : QStringLiteral("The file cannot be read.");
     case Kind::io: break;
     }
@@ -88,7 +92,7 @@ namespace {
 
 bool readFile(const QString& path, SharedBytes& bytes, DocumentError& error) {
     int code = 0;
-    if (!readWholeFile(QFile::encodeName(path).toStdString(), bytes, code, CSVReader::sizeLimit)) {
+    if (!readWholeFile(QFile::encodeName(path).toStdString(), bytes, code)) {
         switch (code) {
         case ENOENT: error = {DocumentError::Kind::notFound, std::nullopt, {}}; break;
         case EACCES:

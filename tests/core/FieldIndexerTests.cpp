@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
+#include <sys/mman.h>
+
 using namespace zarvel;
 using LE = FileFormat::LineEnding;
 
@@ -162,4 +166,72 @@ TEST(FieldIndexer, FieldValues) {
     EXPECT_EQ(FieldIndexer::fieldValue("\"a\"b\"", d), "ab") << "a lone inner quote is dropped";
     EXPECT_EQ(FieldIndexer::fieldValue("a\xFF", d), "a\xEF\xBF\xBD");
     EXPECT_EQ(FieldIndexer::fieldValue("\"\xE2\x82\"", d), "\xEF\xBF\xBD") << "a cut sequence is one U+FFFD";
+}
+
+namespace {
+
+void expectSameResult(const FieldIndexer::Result& a, const FieldIndexer::Result& b, const std::string& context) {
+    EXPECT_TRUE(a.index == b.index) << context;
+    EXPECT_EQ(a.warnings, b.warnings) << context;
+    EXPECT_EQ(a.endsWithNewline, b.endsWithNewline) << context;
+    EXPECT_EQ(a.lineEndingCounts, b.lineEndingCounts) << context;
+}
+
+} // namespace
+
+// Reading in blocks guesses where rows start; wherever the guess falls (inside quoted
+// fields, escapes, CR LF pairs) the result must be the one forward pass's.
+TEST(FieldIndexer, BlockReadingEqualsOnePass) {
+    std::mt19937 random(20261207);
+    const std::string alphabet = "ab,\"\"\"\\\r\n\n;";
+    const CSVDialect dialects[] = {CSVDialect::comma(), backslashDialect(),
+                                   {Byte::comma, std::nullopt, CSVDialect::Escape::doubled}};
+    for (int round = 0; round < 3000; ++round) {
+        std::string text(random() % 200, ' ');
+        for (char& c : text) c = alphabet[random() % alphabet.size()];
+        if (round % 7 == 0) text += std::string(random() % 120, 'q'); // a long field past several blocks
+        const CSVDialect& dialect = dialects[round % 3];
+        const size_t start = text.empty() ? 0 : random() % std::min<size_t>(text.size(), 5);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+        const auto serial = FieldIndexer::scan(bytes, text.size(), start, dialect);
+        const size_t block = 1 + random() % 24;
+        const unsigned threads = 1 + random() % 4;
+        expectSameResult(FieldIndexer::scanInBlocks(bytes, text.size(), start, dialect, block, threads), serial,
+                         "round " + std::to_string(round) + " block " + std::to_string(block));
+        if (HasFailure()) return;
+    }
+}
+
+// Offsets past 4 GiB: the index stores 32 bits per offset and the steps of the rest.
+TEST(FieldIndexer, OffsetsPastFourGiB) {
+    OffsetColumn column;
+    const uint64_t G4 = uint64_t{1} << 32;
+    const std::vector<uint64_t> values{5, G4 - 1, G4, G4 + 7, 3 * G4 + 1};
+    for (uint64_t v : values) column.push_back(v);
+    OffsetColumn tail;
+    tail.push_back(3 * G4 + 2);
+    tail.push_back(4 * G4);
+    column.append(tail);
+    const std::vector<uint64_t> all{5, G4 - 1, G4, G4 + 7, 3 * G4 + 1, 3 * G4 + 2, 4 * G4};
+    ASSERT_EQ(column.size(), all.size());
+    for (size_t i = 0; i < all.size(); ++i) EXPECT_EQ(column[i], all[i]) << i;
+    EXPECT_EQ(column.upperBound(G4), 3u);
+    EXPECT_EQ(column.upperBound(0), 0u);
+
+    // A reading that starts just below 4 GiB of untouched (zero, unbacked) memory.
+    const size_t size = G4 + 4096;
+    void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (memory == MAP_FAILED) GTEST_SKIP() << "no address space for 4 GiB";
+    auto* bytes = static_cast<uint8_t*>(memory);
+    const std::string rows = "a,\"b\nc\",d\neeee,ffff,gggg\nh\n";
+    const size_t start = G4 - 9;
+    std::memcpy(bytes + start, rows.data(), rows.size());
+    const size_t count = start + rows.size();
+    const auto serial = FieldIndexer::scan(bytes, count, start, CSVDialect::comma());
+    const std::string_view text(reinterpret_cast<const char*>(bytes), count);
+    EXPECT_EQ(fields(text, serial.index), (Rows{{"a", "\"b\nc\"", "d"}, {"eeee", "ffff", "gggg"}, {"h"}}));
+    for (size_t block : {1, 3, 8})
+        expectSameResult(FieldIndexer::scanInBlocks(bytes, count, start, CSVDialect::comma(), block, 2), serial,
+                         "block " + std::to_string(block));
+    munmap(memory, size);
 }
