@@ -46,7 +46,8 @@ public:
     }
     uint64_t back() const { return (*this)[size() - 1]; }
     void push_back(uint64_t offset) {
-        for (uint64_t high = offset >> 32; high_ < high; ++high_) steps_.push_back(low_.size());
+        if ((offset >> 32) != high_) [[unlikely]]
+            stepTo(offset >> 32);
         low_.push_back(static_cast<uint32_t>(offset));
     }
     // Appends `other`, whose offsets continue this column's.
@@ -71,6 +72,9 @@ public:
     bool operator==(const OffsetColumn&) const = default;
 
 private:
+    void stepTo(uint64_t high) {
+        for (; high_ < high; ++high_) steps_.push_back(low_.size());
+    }
     std::vector<uint32_t> low_;
     std::vector<size_t> steps_; // positions where the high part rises by one
     uint64_t high_ = 0;

@@ -92,10 +92,13 @@ Inspection inspectSerial(std::string_view bytes) {
         // PERF: a block of ASCII without a zero byte, the common case, costs two compares.
         if (i + 16 <= n) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            if ((_mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) == 0) {
+            const int special = _mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()));
+            if (special == 0) {
                 i += 16;
                 continue;
             }
+            // Skip the plain bytes before the first one that needs a closer look.
+            i += static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(special)));
         }
 #endif
         if (p[i] < 0x80) {
