@@ -6,6 +6,7 @@
 #include "app/shell/DocumentController.h"
 #include "app/shell/EmptyStateView.h"
 #include "app/shell/HelpWindows.h"
+#include "app/shell/RecentFiles.h"
 #include "app/views/CommandRegistry.h"
 
 // Before the views: GridView.h names QPlainTextEdit without declaring it first.
@@ -84,6 +85,8 @@ DocumentWindow::DocumentWindow(std::unique_ptr<CSVDocument> document, DocumentCo
 
     setAcceptDrops(controller_ != nullptr);
     resize(defaultSize);
+    // A window of the program proper stands where the last one was closed.
+    if (controller_) RecentFiles::restoreWindowGeometry(this);
     updateTitle();
     updateEmptyState();
     updateFindBar();
@@ -305,6 +308,7 @@ void DocumentWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
+    if (controller_) RecentFiles::saveWindowGeometry(this);
     Q_EMIT closed(this);
 }
 
