@@ -14,6 +14,7 @@
 
 #include "app/views/FindBar.h"
 #include "app/views/FormatPopover.h"
+#include "app/views/GridAccessible.h"
 #include "app/views/GridView.h"
 #include "app/views/StatusBar.h"
 #include "app/views/Symbols.h"
@@ -90,6 +91,8 @@ DocumentWindow::DocumentWindow(std::unique_ptr<CSVDocument> document, DocumentCo
     updateTitle();
     updateEmptyState();
     updateFindBar();
+    toolBar_->setAccessibleName(QStringLiteral("Toolbar"));
+    GridAccessible::nameControls(this);
 }
 
 DocumentWindow::~DocumentWindow() {
