@@ -2,6 +2,7 @@
 
 #include "app/shell/DocumentController.h"
 #include "app/shell/DocumentWindow.h"
+#include "app/views/GridStyle.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -14,7 +15,10 @@
 namespace zarvel {
 
 AppDelegate::AppDelegate(DocumentController* controller, QObject* parent)
-    : QObject(parent), terminate([] { QCoreApplication::quit(); }), controller_(controller) {}
+    : QObject(parent), terminate([] { QCoreApplication::quit(); }), controller_(controller) {
+    // Before the first window, so that it opens in the desktop's light or dark colours.
+    GridStyle::followColorScheme();
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
     if (!observers_.empty()) return;

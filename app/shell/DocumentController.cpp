@@ -3,6 +3,7 @@
 #include "app/document/CSVDocument.h"
 #include "app/session/EditorSession.h"
 #include "app/shell/DocumentWindow.h"
+#include "app/shell/RecentFiles.h"
 #include "app/views/CommandRegistry.h"
 #include "app/views/Counted.h"
 #include "core/CSVWriter.h"
@@ -157,7 +158,7 @@ RecoveryChoice DialogPrompts::askToRestore(QWidget* parent, const QList<Recovery
 
 DocumentController::DocumentController(std::unique_ptr<DocumentPrompts> prompts, QObject* parent)
     : QObject(parent), prompts_(prompts ? std::move(prompts) : std::make_unique<DialogPrompts>()),
-      lastDirectory_(QDir::homePath()) {}
+      lastDirectory_(RecentFiles::lastFolder()) {}
 
 DocumentController::~DocumentController() {
     for (const QPointer<QWidget>& window : windows_) delete window.data();
@@ -200,6 +201,7 @@ DocumentWindow* DocumentController::openFile(const QString& path, QWidget* error
     for (DocumentWindow* window : windows()) {
         const QString open = window->document()->filePath();
         if (!canonical.isEmpty() && !open.isEmpty() && QFileInfo(open).canonicalFilePath() == canonical) {
+            RecentFiles::noteOpened(info.absoluteFilePath());
             window->raise();
             window->activateWindow();
             return window;
@@ -213,6 +215,8 @@ DocumentWindow* DocumentController::openFile(const QString& path, QWidget* error
         return nullptr;
     }
     lastDirectory_ = info.absolutePath();
+    RecentFiles::setLastFolder(lastDirectory_);
+    RecentFiles::noteOpened(info.absoluteFilePath());
     return adopt(std::move(document), documentTypeForFileName(path));
 }
 
@@ -332,6 +336,8 @@ bool DocumentController::saveTo(DocumentWindow* window, const QString& path, Doc
     window->setFileType(type);
     window->undoStack()->setClean();
     lastDirectory_ = info.absolutePath();
+    RecentFiles::setLastFolder(lastDirectory_);
+    RecentFiles::noteOpened(info.absoluteFilePath());
     return true;
 }
 
@@ -425,6 +431,11 @@ void DocumentController::populateFileMenu(QMenu* menu, DocumentWindow* window) {
             [this] { newDocument(); });
     connect(add(QStringLiteral("Open…"), QKeySequence(Qt::CTRL | Qt::Key_O)), &QAction::triggered, this,
             [this, window = QPointer<DocumentWindow>(window)] { open(window); });
+    QMenu* recent = menu->addMenu(QStringLiteral("Open Recent"));
+    recent->setObjectName(QStringLiteral("openRecentMenu"));
+    // Filled as it opens, so every window shows what any of them opened last.
+    connect(recent, &QMenu::aboutToShow, this, [this, recent, window] { fillRecentMenu(recent, window); });
+    fillRecentMenu(recent, window);
     menu->addSeparator();
     connect(add(QStringLiteral("Save"), QKeySequence(Qt::CTRL | Qt::Key_S)), &QAction::triggered, window,
             [this, window] { save(window); });
@@ -443,6 +454,35 @@ void DocumentController::populateFileMenu(QMenu* menu, DocumentWindow* window) {
             [window] { window->close(); });
     menu->addSeparator();
     connect(add(QStringLiteral("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered, this, [this] { quit(); });
+}
+
+void DocumentController::openRecent(const QString& path, QWidget* parent) {
+    if (!QFileInfo::exists(path)) {
+        RecentFiles::remove(path);
+        prompts_->showError(parent, QStringLiteral("The file %1 no longer exists.").arg(quoted(QFileInfo(path).fileName())),
+                            QStringLiteral("It was moved, renamed or deleted, and is no longer listed under Open Recent."));
+        return;
+    }
+    openFile(path, parent);
+}
+
+void DocumentController::fillRecentMenu(QMenu* menu, DocumentWindow* window) {
+    menu->clear();
+    const QStringList paths = RecentFiles::paths();
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        // The folder tells apart two files of the same name; "&" would mark a mnemonic.
+        QString title = info.fileName() + QStringLiteral(" — ") + QDir::toNativeSeparators(info.absolutePath());
+        title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QAction* item = menu->addAction(title);
+        item->setToolTip(QDir::toNativeSeparators(path));
+        connect(item, &QAction::triggered, this,
+                [this, path, window = QPointer<DocumentWindow>(window)] { openRecent(path, window); });
+    }
+    menu->addSeparator();
+    QAction* clear = menu->addAction(QStringLiteral("Clear Menu"));
+    clear->setEnabled(!paths.isEmpty());
+    connect(clear, &QAction::triggered, this, [] { RecentFiles::clear(); });
 }
 
 } // namespace zarvel

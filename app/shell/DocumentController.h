@@ -122,6 +122,11 @@ public:
 
     // Fills a window's File menu.
     void populateFileMenu(QMenu* menu, DocumentWindow* window);
+    // File ▸ Open Recent ▸ a file: opens it, or, when it is gone, says so and drops it
+    // from the list.
+    void openRecent(const QString& path, QWidget* parent = nullptr);
+    // Lists the recent files in a menu, "Clear Menu" last.
+    void fillRecentMenu(QMenu* menu, DocumentWindow* window);
 
     // The type Save As suggests: the one named after the table's delimiter (comma,
     // tab, pipe); for any other, the file's own when it keeps it, else plain text.

@@ -6,6 +6,7 @@
 #include "app/shell/DocumentController.h"
 #include "app/shell/EmptyStateView.h"
 #include "app/shell/HelpWindows.h"
+#include "app/shell/RecentFiles.h"
 #include "app/views/CommandRegistry.h"
 
 // Before the views: GridView.h names QPlainTextEdit without declaring it first.
@@ -13,6 +14,7 @@
 
 #include "app/views/FindBar.h"
 #include "app/views/FormatPopover.h"
+#include "app/views/GridAccessible.h"
 #include "app/views/GridView.h"
 #include "app/views/StatusBar.h"
 #include "app/views/Symbols.h"
@@ -84,9 +86,13 @@ DocumentWindow::DocumentWindow(std::unique_ptr<CSVDocument> document, DocumentCo
 
     setAcceptDrops(controller_ != nullptr);
     resize(defaultSize);
+    // A window of the program proper stands where the last one was closed.
+    if (controller_) RecentFiles::restoreWindowGeometry(this);
     updateTitle();
     updateEmptyState();
     updateFindBar();
+    toolBar_->setAccessibleName(QStringLiteral("Toolbar"));
+    GridAccessible::nameControls(this);
 }
 
 DocumentWindow::~DocumentWindow() {
@@ -305,6 +311,7 @@ void DocumentWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
+    if (controller_) RecentFiles::saveWindowGeometry(this);
     Q_EMIT closed(this);
 }
 

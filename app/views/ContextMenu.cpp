@@ -22,7 +22,7 @@ bool ContextMenu::isDestructive(const QAction* action) { return action && action
 void ContextMenu::initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const {
     QMenu::initStyleOption(option, action);
     if (!isDestructive(action) || !action->isEnabled()) return;
-    const QColor red = GridStyle::destructive();
+    const QColor red = GridStyle::destructive(option->palette);
     option->palette.setColor(QPalette::Text, red);
     option->palette.setColor(QPalette::ButtonText, red);
     option->palette.setColor(QPalette::WindowText, red);

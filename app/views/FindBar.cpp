@@ -107,9 +107,7 @@ void FindBar::buildControls() {
     counter_->setFont(callout);
     counter_->setMinimumWidth(counterMinWidth);
     counter_->setAlignment(Qt::AlignCenter);
-    QPalette counterPalette = counter_->palette();
-    counterPalette.setColor(QPalette::WindowText, GridStyle::secondary(palette()));
-    counter_->setPalette(counterPalette);
+    GridStyle::followColor(counter_, QPalette::WindowText, GridStyle::secondary);
 
     auto* stepGroup = new QWidget(this);
     auto* stepLayout = new QHBoxLayout(stepGroup);

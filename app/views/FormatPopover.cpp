@@ -260,9 +260,7 @@ void FormatPopover::buildForm() {
     errorLabel_->setTextFormat(Qt::PlainText); // names an encoding
     errorLabel_->setWordWrap(true);
     errorLabel_->setFont(GridStyle::captionFont(font()));
-    QPalette red = errorLabel_->palette();
-    red.setColor(QPalette::WindowText, GridStyle::destructive());
-    errorLabel_->setPalette(red);
+    GridStyle::followColor(errorLabel_, QPalette::WindowText, GridStyle::destructive);
     errorLabel_->hide();
     read->addWide(errorLabel_);
     reinterpretButton_ = new QPushButton(QStringLiteral("Reinterpret"), read);

@@ -1,5 +1,7 @@
 #include "app/views/GridView.h"
 
+#include "app/views/GridAccessible.h"
+
 #include "app/session/EditorSession.h"
 #include "app/views/CellEditor.h"
 #include "app/views/ColumnHeaderView.h"
@@ -97,6 +99,10 @@ GridView::GridView(EditorSession* session, QWidget* parent, CommandRegistry* com
 
     layoutChanged();
     editingChanged();
+    // To assistive technology the grid is a table of its cells.
+    corner_->setAccessibleName(QStringLiteral("Select All"));
+    if (auto* field = editor_->findChild<QPlainTextEdit*>()) field->setAccessibleName(QStringLiteral("Cell"));
+    GridAccessible::attach(this);
 }
 
 GridView::~GridView() = default;

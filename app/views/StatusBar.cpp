@@ -23,8 +23,6 @@ constexpr int chipSpacing = 6;
 constexpr int chevronSize = 12;
 const QString partSeparator = QStringLiteral("·");
 
-QColor orange() { return QColor(0xe0, 0x78, 0x00); }
-
 QFont calloutFont(const QFont& base) {
     QFont f = base;
     f.setPointSizeF(std::max(base.pointSizeF() - 1.0, 7.0));
@@ -75,7 +73,7 @@ void FormatSummaryButton::paintEvent(QPaintEvent*) {
     p.setBrush(GridStyle::withOpacity(GridStyle::primary(palette()), quaternary));
     p.drawRoundedRect(chip, 5, 5);
 
-    const QColor ink = warning_ ? orange() : GridStyle::primary(palette());
+    const QColor ink = warning_ ? GridStyle::warning(palette()) : GridStyle::primary(palette());
     const QFontMetrics fm(font());
     int x = chipPaddingX;
     auto draw = [&](const QString& s, const QColor& color) {
@@ -145,9 +143,7 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
 
     size_ = new QLabel(this);
     filter_ = new QLabel(this);
-    QPalette orangeText = filter_->palette();
-    orangeText.setColor(QPalette::WindowText, orange());
-    filter_->setPalette(orangeText);
+    GridStyle::followColor(filter_, QPalette::WindowText, GridStyle::warning);
     selection_ = new QLabel(this);
     busy_ = new BusyIndicator(this);
     format_ = new FormatSummaryButton(this);

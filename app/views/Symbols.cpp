@@ -305,8 +305,11 @@ public:
         QPixmap pixmap(size * scale);
         pixmap.fill(Qt::transparent);
         {
+            // Drawn at the device's resolution in logical units, so the strokes are as
+            // heavy at 1.25×, 1.5× or 2× as at 1×, only finer.
             QPainter p(&pixmap);
-            Symbols::paint(p, QRectF(QPointF(0, 0), QSizeF(size) * scale), name_, colorFor(mode));
+            p.scale(scale, scale);
+            Symbols::paint(p, QRectF(QPointF(0, 0), QSizeF(size)), name_, colorFor(mode));
         }
         pixmap.setDevicePixelRatio(scale);
         return pixmap;

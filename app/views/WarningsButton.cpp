@@ -10,33 +10,23 @@
 
 namespace zarvel {
 
-namespace {
-
-QColor warningYellow() { return QColor(0xc9, 0x9a, 0x00); }
-
-// The symbol drawn in one colour, whatever colours the icon set uses.
-QIcon tinted(const QIcon& icon, const QColor& color, const QSize& size) {
-    QPixmap pixmap = icon.pixmap(size, 2.0);
-    QPainter p(&pixmap);
-    p.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    p.fillRect(pixmap.rect(), color);
-    p.end();
-    return QIcon(pixmap);
-}
-
-} // namespace
-
 WarningsButton::WarningsButton(EditorSession* session, QWidget* parent) : QToolButton(parent), session_(session) {
     setAutoRaise(true);
     setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     setFocusPolicy(Qt::TabFocus);
     setToolTip(QStringLiteral("The file had formatting problems. It was opened anyway."));
     setIconSize(QSize(13, 13));
-    setIcon(tinted(Symbols::icon(QStringLiteral("exclamationmark.triangle.fill")), warningYellow(), iconSize()));
-    QPalette p = palette();
-    p.setColor(QPalette::ButtonText, warningYellow());
-    p.setColor(QPalette::WindowText, warningYellow());
-    setPalette(p);
+    GridStyle::follow(this, [](QWidget* widget, const QPalette& base) {
+        auto* button = static_cast<WarningsButton*>(widget);
+        const QColor yellow = GridStyle::caution(base);
+        if (button->palette().color(QPalette::ButtonText) == yellow && !button->icon().isNull()) return;
+        // Drawn for each screen's pixel ratio, so it stays sharp at any scale.
+        button->setIcon(Symbols::icon(QStringLiteral("exclamationmark.triangle.fill"), yellow));
+        QPalette p = button->palette();
+        p.setColor(QPalette::ButtonText, yellow);
+        p.setColor(QPalette::WindowText, yellow);
+        button->setPalette(p);
+    });
 
     popover_ = new WarningsPopover(session, this);
     connect(this, &QToolButton::clicked, this, [this] { setPresented(!isPresented()); });

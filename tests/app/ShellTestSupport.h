@@ -37,8 +37,9 @@ public:
         QString detail;
     };
 
-    QStringList chooseFilesToOpen(QWidget*, const QString&) override {
+    QStringList chooseFilesToOpen(QWidget*, const QString& directory) override {
         ++openPanels;
+        openPanelFolder = directory;
         return take(filesToOpen, QStringList());
     }
     std::optional<SaveTarget> chooseSaveTarget(QWidget*, const QString& suggestedPath, DocumentType suggestedType) override {
@@ -68,6 +69,7 @@ public:
     std::deque<RecoveryChoice> recoveryChoices;
 
     int openPanels = 0;
+    QString openPanelFolder;
     std::vector<SaveTarget> suggestions;
     QStringList askedAbout;
     QStringList askedToOverwrite;

@@ -1,5 +1,6 @@
 // The app tests need a QApplication (widgets, clipboard, event loop) for their whole run.
 #include <QApplication>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -17,6 +18,11 @@ int main(int argc, char** argv) {
     // Recovery records of the tests never mix with the user's own.
     QTemporaryDir state;
     qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+    // Nor do the recent files, folders and window places the tests leave behind.
+    QTemporaryDir settings;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings.path()));
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, settings.path());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
