@@ -361,7 +361,7 @@ void appendFieldValue(std::string& out, std::string_view field, const CSVDialect
     }
     std::string raw;
     raw.reserve(field.size() - 2);
-    unquote(field.substr(1, field.size() - 2), dialect, [&raw](char c) { raw.push_back(c); });
+    unquoteRuns(field.substr(1, field.size() - 2), dialect, [&raw](std::string_view run) { raw.append(run); });
     UTF8::appendRepaired(out, raw);
 }
 
