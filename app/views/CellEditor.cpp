@@ -79,6 +79,8 @@ void CellTextField::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Enter:
         if (event->modifiers().testFlag(Qt::AltModifier))
             insertPlainText(QStringLiteral("\n"));
+        else if (event->modifiers().testFlag(Qt::ControlModifier))
+            Q_EMIT fillRequested();
         else
             Q_EMIT commitRequested(CommitMove::down);
         event->accept();
@@ -120,6 +122,9 @@ CellEditor::CellEditor(EditorSession* session, QWidget* parent)
 
     connect(field_, &QPlainTextEdit::textChanged, this, [this] { fieldTextChanged(); });
     connect(field_, &CellTextField::commitRequested, this, [this](CommitMove move) { commit(move); });
+    connect(field_, &CellTextField::fillRequested, this, [this] {
+        if (isFullEdit()) session_->commitEditingIntoSelection();
+    });
     connect(field_, &CellTextField::cancelRequested, this, [this] {
         if (isFullEdit()) session_->cancelEditing();
     });

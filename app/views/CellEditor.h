@@ -5,8 +5,8 @@
 // keeps keyboard focus and the session collects the keys; the editor only shows the
 // draft with an accent caret after it. Otherwise (Return, a double click, "Rename
 // Column…", or a click on the entering text) it is a full edit: a multi-line text field
-// with focus, bound to the draft. Return commits and moves down, Alt+Return adds a line
-// break, Tab and Shift+Tab commit and move along the row, Escape cancels, and losing
+// with focus, bound to the draft. Return commits and moves down, Ctrl+Return writes the
+// text into every cell of the selection the edit began on, Alt+Return adds a line break, Tab and Shift+Tab commit and move along the row, Escape cancels, and losing
 // focus any other way commits where it stands.
 //
 // The draft belongs to the session; this view shows it and feeds changes back.
@@ -32,6 +32,8 @@ public:
 
 Q_SIGNALS:
     void commitRequested(zarvel::CommitMove move);
+    // Ctrl+Return: the text goes into every selected cell.
+    void fillRequested();
     void cancelRequested();
     void focusEntered();
     // Focus left for a reason other than a popup of our own (a menu, the text's

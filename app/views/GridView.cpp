@@ -4,6 +4,7 @@
 #include "app/views/CellEditor.h"
 #include "app/views/ColumnHeaderView.h"
 #include "app/views/CommandRegistry.h"
+#include "app/views/GoToRowPopover.h"
 #include "app/views/GridKeyConversion.h"
 #include "app/views/GridStyle.h"
 #include "app/views/RowGutterView.h"
@@ -16,6 +17,7 @@
 #include <QFontMetricsF>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -142,6 +144,7 @@ void GridView::placeChildren() {
     corner_->setGeometry(v.x() - gutter, v.y() - header, gutter, header);
     header_->setContentOffset(scroll_.x() + layout.gutterWidth());
     gutter_->setContentOffset(scroll_.y() + layout.headerHeight());
+    placeNotice();
 }
 
 void GridView::updateScrollBars() {
@@ -514,6 +517,48 @@ void GridView::placeEditor() {
 
 QPlainTextEdit* GridView::focusedTextField() const {
     return editor_->isFullEdit() && editor_->textField()->hasFocus() ? editor_->textField() : nullptr;
+}
+
+// MARK: go to row, notices
+
+void GridView::showGoToRow() {
+    if (!goToRow_) {
+        goToRow_ = new GoToRowPopover(session_, header_);
+        connect(goToRow_, &GoToRowPopover::jumped, this, [this] { setGridFocus(GridFocus::grid); });
+    }
+    session_->commitEditing(CommitMove::none);
+    goToRow_->present();
+}
+
+void GridView::showNotice(const QString& text) {
+    if (!notice_) {
+        notice_ = new QLabel(this);
+        notice_->setTextFormat(Qt::PlainText);
+        notice_->setAttribute(Qt::WA_TransparentForMouseEvents);
+        notice_->setMargin(6);
+        notice_->setAutoFillBackground(true);
+        QPalette p = notice_->palette();
+        p.setColor(QPalette::Window, p.color(QPalette::ToolTipBase));
+        p.setColor(QPalette::WindowText, p.color(QPalette::ToolTipText));
+        notice_->setPalette(p);
+        notice_->setFrameShape(QFrame::Box);
+        noticeTimer_.setSingleShot(true);
+        noticeTimer_.setInterval(4000);
+        connect(&noticeTimer_, &QTimer::timeout, notice_, &QWidget::hide);
+    }
+    notice_->setText(text);
+    notice_->adjustSize();
+    placeNotice();
+    notice_->show();
+    notice_->raise();
+    noticeTimer_.start();
+}
+
+void GridView::placeNotice() {
+    if (!notice_) return;
+    // Centred near the bottom of the cells, clear of the scroll bar.
+    const QRect v = viewport()->geometry();
+    notice_->move(v.x() + (v.width() - notice_->width()) / 2, v.bottom() - notice_->height() - 12);
 }
 
 // MARK: clipboard

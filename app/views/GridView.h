@@ -23,6 +23,7 @@
 
 #include <optional>
 
+class QLabel;
 class QPlainTextEdit;
 
 namespace zarvel {
@@ -31,6 +32,7 @@ class CellEditor;
 class ColumnHeaderView;
 class CommandRegistry;
 class EditorSession;
+class GoToRowPopover;
 class RowGutterView;
 
 class GridView : public QAbstractScrollArea {
@@ -66,6 +68,13 @@ public:
     RowGutterView* rowGutter() const { return gutter_; }
     QWidget* corner() const { return corner_; }
     CellEditor* cellEditor() const { return editor_; }
+
+    // Go to Row…: the row number field under the header strip.
+    void showGoToRow();
+    GoToRowPopover* goToRowPopover() const { return goToRow_; }
+    // A short note over the bottom of the grid ("3 cells changed"), gone after a while.
+    void showNotice(const QString& text);
+    QLabel* noticeLabel() const { return notice_; }
 
 public Q_SLOTS:
     // The Edit menu's commands. While a full cell edit has focus they act on its text.
@@ -122,6 +131,10 @@ private:
     RowGutterView* gutter_;
     QWidget* corner_;
     CellEditor* editor_;
+    GoToRowPopover* goToRow_ = nullptr;
+    QLabel* notice_ = nullptr;
+    QTimer noticeTimer_;
+    void placeNotice();
 
     // Content points per vertical scroll bar step: 1 unless the content is taller than
     // a scroll bar's integer range can count.
