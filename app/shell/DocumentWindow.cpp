@@ -238,6 +238,9 @@ void DocumentWindow::buildMenus() {
     table->addSeparator();
     table->addActions(commands_->repairActions());
 
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    view->addActions(commands_->viewMenuActions());
+
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     QAction* shortcuts = commands_->define(QStringLiteral("Keyboard Shortcuts"));
     connect(shortcuts, &QAction::triggered, this, [this] {

@@ -138,6 +138,13 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
          [report](EditorSession& s) { report(QStringLiteral("Pad Short Rows"), s.padShortRows()); });
     make(Command::trimSpaces, QStringLiteral("Trim Spaces"), none, {},
          [report](EditorSession& s) { report(QStringLiteral("Trim Spaces"), s.trimSpaces()); });
+    // A view setting of this window's grid: the check mark shows the grid's state.
+    QAction* freeze = make(Command::freezeFirstColumn, QStringLiteral("Freeze First Column"), none, {},
+                           [this](EditorSession&) {
+                               if (grid_) grid_->setFirstColumnFrozen(!grid_->isFirstColumnFrozen());
+                               action(Command::freezeFirstColumn)->setChecked(grid_ && grid_->isFirstColumnFrozen());
+                           });
+    freeze->setCheckable(true);
 
     if (session_) {
         connect(session_, &EditorSession::selectionChanged, this, &CommandRegistry::refresh);
@@ -262,6 +269,8 @@ QList<QAction*> CommandRegistry::repairActions() const {
     return {action(Command::padShortRows), action(Command::trimSpaces)};
 }
 
+QList<QAction*> CommandRegistry::viewMenuActions() const { return {action(Command::freezeFirstColumn)}; }
+
 void CommandRegistry::refresh() {
     if (!session_ || !session_->document()) return;
     const CSVTable table = session_->document()->table();
@@ -285,6 +294,7 @@ void CommandRegistry::refresh() {
     action(Command::sortDescending)->setEnabled(size.columns > 0);
     action(Command::fitColumnWidth)->setEnabled(!columns.empty());
     action(Command::goToRow)->setEnabled(size.rows > 0);
+    action(Command::freezeFirstColumn)->setChecked(grid_ && grid_->isFirstColumnFrozen());
     action(Command::fillDown)->setEnabled(rows.count() >= 2 && !columns.empty());
     action(Command::trimSpaces)->setEnabled(!rows.empty() && !columns.empty());
     const bool hasHeaderRow = table.format().hasHeader && table.rowCount() > 0;

@@ -59,6 +59,7 @@ enum class Command {
     fillDown,
     padShortRows,
     trimSpaces,
+    freezeFirstColumn,
 };
 
 class CommandRegistry : public QObject {
@@ -91,6 +92,8 @@ public:
     QList<QAction*> navigationAndFillActions() const;
     // Pad Short Rows and Trim Spaces, for the Table menu.
     QList<QAction*> repairActions() const;
+    // The View menu.
+    QList<QAction*> viewMenuActions() const;
 
     // Brings titles and enabled states up to date with the session (done on every
     // change the session announces).

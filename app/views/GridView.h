@@ -22,8 +22,10 @@
 #include <QTimer>
 
 #include <optional>
+#include <string>
 
 class QLabel;
+class QPainter;
 class QPlainTextEdit;
 
 namespace zarvel {
@@ -68,6 +70,15 @@ public:
     RowGutterView* rowGutter() const { return gutter_; }
     QWidget* corner() const { return corner_; }
     CellEditor* cellEditor() const { return editor_; }
+
+    // Freeze First Column: the first column stays at the left edge while the rest
+    // scrolls, drawn as a pinned strip over the cells (and its title over the header),
+    // answering clicks as the column itself does.
+    bool isFirstColumnFrozen() const { return firstColumnFrozen_; }
+    void setFirstColumnFrozen(bool frozen);
+    // The pinned strip in viewport coordinates; empty when not frozen or nothing scrolled.
+    QRectF frozenStrip() const;
+    QWidget* frozenHeader() const { return frozenHeader_; }
 
     // Go to Row…: the row number field under the header strip.
     void showGoToRow();
@@ -132,6 +143,14 @@ private:
     QWidget* corner_;
     CellEditor* editor_;
     GoToRowPopover* goToRow_ = nullptr;
+    bool firstColumnFrozen_ = false;
+    QWidget* frozenHeader_ = nullptr;
+    // The content point under a viewport point, the pinned strip counted as column 0.
+    QPointF hitPoint(QPointF viewportPoint) const;
+    void paintFrozenStrip(QPainter& painter, const QRect& dirty);
+    // One cell's text in its box (padding already taken off), cut with "…" when too wide.
+    void drawCellText(QPainter& painter, const std::string& value, const QRectF& box, bool numeric) const;
+    void placeFrozenHeader();
     QLabel* notice_ = nullptr;
     QTimer noticeTimer_;
     void placeNotice();

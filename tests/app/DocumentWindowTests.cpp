@@ -86,7 +86,7 @@ TEST(DocumentWindow, TheTableAndEditMenusListTheirCommandsInOrderWithTheirShortc
     ASSERT_TRUE(showAndActivate(&window));
     QStringList titles;
     for (QAction* action : window.menuBar()->actions()) titles << action->text().remove(QLatin1Char('&'));
-    ASSERT_EQ(titles, (QStringList{"File", "Edit", "Table", "Help"}));
+    ASSERT_EQ(titles, (QStringList{"File", "Edit", "Table", "View", "Help"}));
     const QStringList edit = describe(window.menuBar()->actions()[1]->menu()->actions());
     const QStringList table = describe(window.menuBar()->actions()[2]->menu()->actions());
     EXPECT_EQ(table, (QStringList{"Insert Row Above\tAlt+Up", "Insert Row Below\tAlt+Down",
