@@ -86,6 +86,8 @@ private:
     QSizeF fittingSize(const QString& text, const QSizeF& target, double maxWidth) const;
     void fieldTextChanged();
     void commit(CommitMove move);
+    // Puts a value's editor text into the field, in pieces when it is long (see the source).
+    void setFieldText(const QString& text);
 
     EditorSession* session_;
     CellTextField* field_;
@@ -96,6 +98,12 @@ private:
     std::string original_;
     QString lineBreak_ = QStringLiteral("\n");
     bool settingText_ = false;
+    // The field text of `original_`, made once per edit.
+    QString originalText_;
+    // The field holds a long value split into several blocks (see the source).
+    bool chunked_ = false;
+    // The draft is being updated from the field's own text.
+    bool pushing_ = false;
 };
 
 } // namespace zarvel
