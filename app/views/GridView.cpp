@@ -507,6 +507,11 @@ void GridView::selectionChanged() {
 
 void GridView::editingChanged() {
     const auto& draft = session_->editing();
+    // A block drawn around an edited cell comes and goes with the edit.
+    if (session_->editingBlock() || !draft) {
+        viewport()->update();
+        drawnSelection_ = selectionBounds();
+    }
     if (!draft) {
         QWidget* focused = QApplication::focusWidget();
         const bool editorHadFocus = focused && editor_->isAncestorOf(focused);

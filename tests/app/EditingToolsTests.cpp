@@ -5,6 +5,7 @@
 #include "app/views/CellEditor.h"
 #include "app/views/CommandRegistry.h"
 #include "app/views/GoToRowPopover.h"
+#include "app/views/SelectionOverlay.h"
 #include "core/CSVReader.h"
 
 #include <QAction>
@@ -73,6 +74,10 @@ TEST_F(EditingToolsTest, CtrlReturnInTheCellEditorFillsTheSelectionAndFillDownFi
     QTest::keyClick(window->gridView(), Qt::Key_Return);
     CellTextField* field = window->gridView()->cellEditor()->textField();
     ASSERT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }));
+    // The block stays drawn around the edited cell.
+    const auto shape = SelectionOverlay(session).shape(window->gridView()->gridWindow());
+    ASSERT_TRUE(shape.has_value());
+    EXPECT_EQ(shape->block, session->layout().rect({0, 2}, {0, 2}));
     field->selectAll();
     QTest::keyClicks(field, QStringLiteral("new"));
     QTest::keyClick(field, Qt::Key_Return, Qt::ControlModifier);
