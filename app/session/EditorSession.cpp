@@ -258,10 +258,8 @@ void EditorSession::cancelEditing() { setEditing(std::nullopt); }
 
 void EditorSession::updateDraft(const std::string& text, bool isEntering) {
     if (!editing_) return;
-    CellDraft draft = *editing_;
-    draft.text = text;
-    draft.isEntering = isEntering;
-    setEditing(draft);
+    // Not a copy of the old text too: a draft may be megabytes long.
+    setEditing(CellDraft{editing_->target, text, isEntering});
 }
 
 void EditorSession::commitEditing(CommitMove move) {

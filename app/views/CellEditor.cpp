@@ -182,11 +182,16 @@ QRectF CellEditor::frame() const { return frame_; }
 std::string CellEditor::fieldValue() const {
     QString text;
     if (chunked_) {
-        text.reserve(field_->document()->characterCount());
+        // Straight to UTF-8, piece by piece: a long value is not built twice.
+        std::string value;
+        value.reserve(original_.size() + 64);
+        const std::string lineBreak = lineBreak_.toStdString();
         for (QTextBlock b = field_->document()->begin(); b.isValid(); b = b.next()) {
-            if (b != field_->document()->begin() && !isContinuation(b)) text += QChar('\n');
-            text += b.text();
+            if (b != field_->document()->begin() && !isContinuation(b)) value += lineBreak;
+            value += b.text().toStdString();
         }
+        // Unchanged, the value keeps the line breaks it had, mixed ones included.
+        return value.size() == originalRewritten_.size() && value == originalRewritten_ ? original_ : value;
     } else {
         text = field_->document()->toRawText();
         text.replace(QChar::ParagraphSeparator, QChar('\n'));
@@ -290,6 +295,12 @@ void CellEditor::present(const CellDraft& draft, const QRectF& target, double ma
         original_ = draft.text;
         lineBreak_ = lineBreakOf(draft.text);
         originalText_ = editorText(original_);
+        originalRewritten_.clear();
+        if (original_.size() >= static_cast<size_t>(chunkedFrom)) {
+            QString rewritten = originalText_;
+            if (lineBreak_ != QStringLiteral("\n")) rewritten.replace(QChar('\n'), lineBreak_);
+            originalRewritten_ = rewritten.toStdString();
+        }
     }
     draft_ = draft;
 

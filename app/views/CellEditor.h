@@ -100,6 +100,8 @@ private:
     bool settingText_ = false;
     // The field text of `original_`, made once per edit.
     QString originalText_;
+    // `original_` with its line breaks written as the edit writes them (long values only).
+    std::string originalRewritten_;
     // The field holds a long value split into several blocks (see the source).
     bool chunked_ = false;
     // The draft is being updated from the field's own text.

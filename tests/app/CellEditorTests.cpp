@@ -5,6 +5,7 @@
 #include "app/views/GridStyle.h"
 
 #include <QClipboard>
+#include <QTextBlock>
 
 #include <functional>
 #include <iostream>
@@ -208,6 +209,30 @@ TEST_F(CellEditorTest, AHugeCellOpensEditsAndCommitsExactly) {
     EXPECT_EQ(undoText(), QStringLiteral("Edit Cell"));
     session->undo();
     EXPECT_TRUE(cell(1, 1) == big);
+}
+
+// A long value is shown in pieces; the cuts between them are no part of the value.
+TEST_F(CellEditorTest, ALongValueReadsBackExactlyAcrossItsPieces) {
+    const std::string as(3000, 'a'), bs(40000, 'b');
+    open("h\n\"" + as + "\r\n" + bs + "\"\nx\n");
+    const int64_t steps = undo.count();
+    fullEdit(0, 0);
+    QPlainTextEdit* field = editor()->textField();
+    ASSERT_GT(field->document()->blockCount(), 20) << "shown in pieces";
+    key(Qt::Key_Tab);
+    EXPECT_EQ(undo.count(), steps) << "unchanged, line breaks and all";
+    EXPECT_TRUE(cell(1, 0) == as + "\r\n" + bs);
+
+    fullEdit(0, 0);
+    // Backspace at the cut inside the first line takes the character before it.
+    QTextCursor c(field->document()->findBlockByNumber(1));
+    field->setTextCursor(c);
+    key(Qt::Key_Backspace);
+    // Alt+Return at a cut inside the second line breaks the line there.
+    field->setTextCursor(QTextCursor(field->document()->findBlockByNumber(3)));
+    key(Qt::Key_Return, Qt::AltModifier);
+    key(Qt::Key_Return);
+    EXPECT_TRUE(cell(1, 0) == std::string(2999, 'a') + "\r\n" + std::string(2000, 'b') + "\r\n" + std::string(38000, 'b'));
 }
 
 } // namespace
