@@ -46,6 +46,7 @@ void EditorSession::setLayout(const GridGeometry& layout) {
 }
 
 void EditorSession::setEditing(const std::optional<CellDraft>& draft) {
+    if (!draft) editingBlock_.reset();
     if (draft == editing_) return;
     editing_ = draft;
     Q_EMIT editingChanged();
@@ -228,8 +229,12 @@ void EditorSession::beginEditing(std::optional<std::string> replacement) {
     if (size.isEmpty()) return;
     GridSelection s = selection_;
     s.clamp(size);
+    // The block stays known while its active cell is edited, for Ctrl+Return.
+    std::optional<GridSelection> block;
+    if (!s.isSingleCell()) block = s;
     s.anchor = s.active;
     setSelection(s);
+    editingBlock_ = block;
     CellDraft draft;
     draft.target = CellDraft::Target::cell(s.active);
     if (replacement) {
@@ -253,10 +258,8 @@ void EditorSession::cancelEditing() { setEditing(std::nullopt); }
 
 void EditorSession::updateDraft(const std::string& text, bool isEntering) {
     if (!editing_) return;
-    CellDraft draft = *editing_;
-    draft.text = text;
-    draft.isEntering = isEntering;
-    setEditing(draft);
+    // Not a copy of the old text too: a draft may be megabytes long.
+    setEditing(CellDraft{editing_->target, text, isEntering});
 }
 
 void EditorSession::commitEditing(CommitMove move) {
@@ -378,7 +381,9 @@ bool EditorSession::handleTypingOver(const GridKey& key) {
     }
     case K::tab: commitEditing(key.shift ? CommitMove::previous : CommitMove::next); return true;
     case K::enter:
-        if (key.option) {
+        if (key.command && !key.option) {
+            commitEditingIntoSelection();
+        } else if (key.option) {
             draft.text.push_back('\n');
             setEditing(draft);
         } else {

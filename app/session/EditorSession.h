@@ -139,6 +139,29 @@ public:
     void toggleHeader();
     static QString toggleHeaderTitle(bool tableHasHeader);
 
+    // Go to Row: `number` is a row number as the gutter shows it (the data row counted
+    // from 1). Selects that row, or the nearest displayed one, and scrolls to it.
+    struct RowJump {
+        enum class Outcome { exact, first, last, nearest, noRows };
+        Outcome outcome = Outcome::noRows;
+        int64_t number = 0; // the number of the row selected
+    };
+    RowJump goToRow(int64_t number);
+
+    // Fill and repairs; each returns the number of cells it changed (one undo step when
+    // any changed, none otherwise).
+    // Writes the selection's first row into its other rows, column by column.
+    int64_t fillDown();
+    // Commits the draft into every cell of the block that was selected when the edit
+    // began; with a single cell selected, commits and moves down as Return does.
+    int64_t commitEditingIntoSelection();
+    // The block the edit began on, while a cell edit of a larger selection is open.
+    const std::optional<GridSelection>& editingBlock() const { return editingBlock_; }
+    // Adds empty cells to rows that have fewer fields than the table has columns.
+    int64_t padShortRows();
+    // Removes leading and trailing spaces and tabs in the selected cells.
+    int64_t trimSpaces();
+
     // Clipboard.
     std::string copyText() const;
     std::string cut();
@@ -214,6 +237,7 @@ private:
     GridSelection selection_;
     GridGeometry layout_;
     std::optional<CellDraft> editing_;
+    std::optional<GridSelection> editingBlock_;
     FindState find_;
     bool isFormatPresented_ = false;
     std::vector<ColumnKind> columnKinds_;

@@ -163,3 +163,144 @@ void EditorSession::toggleHeader() {
 }
 
 } // namespace zarvel
+
+namespace zarvel {
+
+EditorSession::RowJump EditorSession::goToRow(int64_t number) {
+    commitPendingDraft();
+    const GridSize size = displayedSize();
+    RowJump jump;
+    if (size.isEmpty()) return jump;
+    // The gutter shows data rows counted from 1, the filtered view included.
+    const int64_t first = shape_.firstDataRow;
+    const auto numberOf = [&](int64_t displayRow) { return tableRow(displayRow) - first + 1; };
+    int64_t row = 0;
+    if (number < numberOf(0)) {
+        jump.outcome = RowJump::Outcome::first;
+    } else if (number > numberOf(size.rows - 1)) {
+        row = size.rows - 1;
+        jump.outcome = RowJump::Outcome::last;
+    } else if (rowFilter_) {
+        const auto it = std::lower_bound(rowFilter_->begin(), rowFilter_->end(), number - 1 + first);
+        row = it - rowFilter_->begin();
+        jump.outcome = numberOf(row) == number ? RowJump::Outcome::exact : RowJump::Outcome::nearest;
+    } else {
+        row = number - 1;
+        jump.outcome = RowJump::Outcome::exact;
+    }
+    jump.number = numberOf(row);
+    // The whole row, with its first cell active so the view shows where it starts.
+    setSelection({{row, size.columns - 1}, {row, 0}});
+    requestScroll();
+    return jump;
+}
+
+int64_t EditorSession::fillDown() {
+    commitPendingDraft();
+    const CSVTable t = currentTable();
+    const IndexRange rows = selection_.rows().clamped(0, displayedRowCount());
+    const IndexRange columns = selection_.columns().clamped(0, t.columnCount());
+    if (rows.count() < 2 || columns.empty()) return 0;
+    std::vector<CellChange> changes;
+    const int64_t source = tableRow(rows.lower);
+    std::vector<std::string> values;
+    for (int64_t c = columns.lower; c < columns.upper; ++c) values.push_back(t.value(source, c));
+    for (int64_t r = rows.lower + 1; r < rows.upper; ++r) {
+        const int64_t row = tableRow(r);
+        for (int64_t c = columns.lower; c < columns.upper; ++c) {
+            const std::string& value = values[static_cast<size_t>(c - columns.lower)];
+            if (t.value(row, c) != value) changes.push_back({row, c, value});
+        }
+    }
+    const auto count = static_cast<int64_t>(changes.size());
+    if (count > 0) applyEdit(TableEdit::setCells(std::move(changes)), QStringLiteral("Fill Down"));
+    return count;
+}
+
+int64_t EditorSession::commitEditingIntoSelection() {
+    if (!editing_) return 0;
+    if (editing_->target.isHeader() || !editingBlock_) {
+        commitEditing(CommitMove::down);
+        return 0;
+    }
+    const std::string text = editing_->text;
+    GridSelection block = *editingBlock_;
+    setEditing(std::nullopt);
+    const CSVTable t = currentTable();
+    const IndexRange rows = block.rows().clamped(0, displayedRowCount());
+    const IndexRange columns = block.columns().clamped(0, t.columnCount());
+    std::vector<CellChange> changes;
+    for (int64_t r = rows.lower; r < rows.upper; ++r) {
+        const int64_t row = tableRow(r);
+        for (int64_t c = columns.lower; c < columns.upper; ++c)
+            if (t.value(row, c) != text) changes.push_back({row, c, text});
+    }
+    const auto count = static_cast<int64_t>(changes.size());
+    if (count > 0) applyEdit(TableEdit::setCells(std::move(changes)), QStringLiteral("Fill Cells"));
+    // The block stays selected, so the next step can act on it again.
+    setSelection(block);
+    clampSelection();
+    return count;
+}
+
+int64_t EditorSession::padShortRows() {
+    commitPendingDraft();
+    const CSVTable t = currentTable();
+    const int64_t columns = t.columnCount();
+    const std::vector<int32_t>& map = t.columnMap();
+    std::vector<CellChange> changes;
+    int64_t added = 0;
+    for (int64_t row = 0; row < t.rowCount(); ++row) {
+        const RowRef& ref = t.rowRef(row);
+        // A written row has a value in every column; only rows still read from the file
+        // can lack fields.
+        if (!ref.isOriginal()) continue;
+        const int64_t fields = t.index().fieldCount(ref.number());
+        int64_t missing = 0, firstMissing = -1;
+        for (int64_t c = 0; c < columns; ++c) {
+            // A column of our own (no source field) is written with every row already.
+            const int32_t field = map[static_cast<size_t>(c)];
+            if (field < fields) continue;
+            if (firstMissing < 0) firstMissing = c;
+            ++missing;
+        }
+        if (missing == 0) continue;
+        // Writing one of its cells gives the row all of them.
+        changes.push_back({row, firstMissing, {}});
+        added += missing;
+    }
+    if (!changes.empty()) applyEdit(TableEdit::setCells(std::move(changes)), QStringLiteral("Pad Short Rows"));
+    return added;
+}
+
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+} // namespace
+
+int64_t EditorSession::trimSpaces() {
+    commitPendingDraft();
+    const CSVTable t = currentTable();
+    const IndexRange rows = selection_.rows().clamped(0, displayedRowCount());
+    const IndexRange columns = selection_.columns().clamped(0, t.columnCount());
+    std::vector<CellChange> changes;
+    for (int64_t r = rows.lower; r < rows.upper; ++r) {
+        const int64_t row = tableRow(r);
+        for (int64_t c = columns.lower; c < columns.upper; ++c) {
+            const std::string value = t.value(row, c);
+            const std::string_view kept = trimmed(value);
+            if (kept.size() != value.size()) changes.push_back({row, c, std::string(kept)});
+        }
+    }
+    const auto count = static_cast<int64_t>(changes.size());
+    if (count > 0) applyEdit(TableEdit::setCells(std::move(changes)), QStringLiteral("Trim Spaces"));
+    return count;
+}
+
+} // namespace zarvel

@@ -236,9 +236,16 @@ void DocumentWindow::buildMenus() {
     edit->addActions(commands_->editMenuActions());
     edit->addSeparator();
     edit->addActions(commands_->findActions());
+    edit->addSeparator();
+    edit->addActions(commands_->navigationAndFillActions());
 
     QMenu* table = menuBar()->addMenu(QStringLiteral("&Table"));
     table->addActions(commands_->tableMenuActions());
+    table->addSeparator();
+    table->addActions(commands_->repairActions());
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    view->addActions(commands_->viewMenuActions());
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     QAction* shortcuts = commands_->define(QStringLiteral("Keyboard Shortcuts"));

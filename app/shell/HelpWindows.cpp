@@ -113,6 +113,11 @@ QList<ShortcutEntry> shortcutEntries(const CommandRegistry& commands) {
     }
     if (const auto typing = gridAction(Qt::Key_X, Qt::NoModifier, QStringLiteral("x")))
         entries.append({QStringLiteral("Grid"), describe(*typing), QStringLiteral("Any character")});
+    // Keys of a cell being edited, which the grid's own key map does not see.
+    entries.append({QStringLiteral("Cell editing"), QStringLiteral("Write the text into every selected cell"),
+                    native(QKeySequence(Qt::CTRL | Qt::Key_Return))});
+    entries.append({QStringLiteral("Cell editing"), QStringLiteral("Start a new line in the cell"),
+                    native(QKeySequence(Qt::ALT | Qt::Key_Return))});
     return entries;
 }
 

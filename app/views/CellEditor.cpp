@@ -36,6 +36,18 @@ QString lineBreakOf(const std::string& value) {
 // Beyond this many characters the editor takes its largest size without measuring.
 constexpr qsizetype measuredLength = 20000;
 
+// A text block is laid out whole, and again at every keystroke in it: a line of
+// megabytes would take minutes. So a long value is shown with each of its lines cut
+// into pieces of about this many characters, one block each; the blocks after such a
+// cut carry this user state and join their predecessor without a line break when the
+// value is read back. Undo inside the field is off then: it could bring a cut back as a
+// plain block, which would read as a line break.
+constexpr qsizetype chunkedFrom = 32 * 1024;
+constexpr qsizetype chunkLength = 2000;
+constexpr int continuationState = 1;
+
+bool isContinuation(const QTextBlock& block) { return block.isValid() && block.userState() == continuationState; }
+
 } // namespace
 
 // MARK: text field
@@ -79,6 +91,8 @@ void CellTextField::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Enter:
         if (event->modifiers().testFlag(Qt::AltModifier))
             insertPlainText(QStringLiteral("\n"));
+        else if (event->modifiers().testFlag(Qt::ControlModifier))
+            Q_EMIT fillRequested();
         else
             Q_EMIT commitRequested(CommitMove::down);
         event->accept();
@@ -95,6 +109,27 @@ void CellTextField::keyPressEvent(QKeyEvent* event) {
         Q_EMIT commitRequested(CommitMove::previous);
         event->accept();
         return;
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete: {
+        // Across a cut between the pieces of a long value the keys delete the character
+        // beyond it, as the cut is not there.
+        QTextCursor c = textCursor();
+        const bool back = event->key() == Qt::Key_Backspace;
+        if (event->modifiers() == Qt::NoModifier && !c.hasSelection() &&
+            (back ? c.atBlockStart() && isContinuation(c.block())
+                  : c.atBlockEnd() && isContinuation(c.block().next()))) {
+            c.movePosition(back ? QTextCursor::PreviousCharacter : QTextCursor::NextCharacter);
+            if (back)
+                c.deletePreviousChar();
+            else
+                c.deleteChar();
+            setTextCursor(c);
+            event->accept();
+            return;
+        }
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
     default: QPlainTextEdit::keyPressEvent(event);
     }
 }
@@ -120,6 +155,9 @@ CellEditor::CellEditor(EditorSession* session, QWidget* parent)
 
     connect(field_, &QPlainTextEdit::textChanged, this, [this] { fieldTextChanged(); });
     connect(field_, &CellTextField::commitRequested, this, [this](CommitMove move) { commit(move); });
+    connect(field_, &CellTextField::fillRequested, this, [this] {
+        if (isFullEdit()) session_->commitEditingIntoSelection();
+    });
     connect(field_, &CellTextField::cancelRequested, this, [this] {
         if (isFullEdit()) session_->cancelEditing();
     });
@@ -142,9 +180,23 @@ QFont CellEditor::editorFont() const {
 QRectF CellEditor::frame() const { return frame_; }
 
 std::string CellEditor::fieldValue() const {
-    QString text = field_->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QChar('\n'));
-    if (text == editorText(original_)) return original_;
+    QString text;
+    if (chunked_) {
+        // Straight to UTF-8, piece by piece: a long value is not built twice.
+        std::string value;
+        value.reserve(original_.size() + 64);
+        const std::string lineBreak = lineBreak_.toStdString();
+        for (QTextBlock b = field_->document()->begin(); b.isValid(); b = b.next()) {
+            if (b != field_->document()->begin() && !isContinuation(b)) value += lineBreak;
+            value += b.text().toStdString();
+        }
+        // Unchanged, the value keeps the line breaks it had, mixed ones included.
+        return value.size() == originalRewritten_.size() && value == originalRewritten_ ? original_ : value;
+    } else {
+        text = field_->document()->toRawText();
+        text.replace(QChar::ParagraphSeparator, QChar('\n'));
+    }
+    if (text == originalText_) return original_;
     if (lineBreak_ != QStringLiteral("\n")) text.replace(QChar('\n'), lineBreak_);
     return text.toStdString();
 }
@@ -184,19 +236,87 @@ QSizeF CellEditor::fittingSize(const QString& text, const QSizeF& target, double
     return {width, std::max(target.height(), std::ceil(lines * lineHeight + topInset_ + verticalPadding + 1))};
 }
 
+void CellEditor::setFieldText(const QString& text) {
+    settingText_ = true;
+    chunked_ = text.size() >= chunkedFrom;
+    field_->document()->setUndoRedoEnabled(!chunked_);
+    if (!chunked_) {
+        field_->setPlainText(text);
+        settingText_ = false;
+        return;
+    }
+    // Cut each line into pieces, after a space near the end of a piece where there is
+    // one, never between the halves of a surrogate pair.
+    QString shown;
+    shown.reserve(text.size() + text.size() / chunkLength + 1);
+    std::vector<int> continuations; // block numbers
+    int block = 0;
+    qsizetype lineStart = 0;
+    while (true) {
+        qsizetype lineEnd = text.indexOf(QChar('\n'), lineStart);
+        if (lineEnd < 0) lineEnd = text.size();
+        qsizetype p = lineStart;
+        while (lineEnd - p > chunkLength) {
+            qsizetype end = p + chunkLength;
+            qsizetype space = end;
+            while (space > p + chunkLength * 3 / 4 && text[space - 1] != QChar(' ')) --space;
+            if (space > p + chunkLength * 3 / 4) end = space;
+            else if (text[end - 1].isHighSurrogate()) --end;
+            shown += QStringView(text).mid(p, end - p);
+            shown += QChar('\n');
+            continuations.push_back(++block);
+            p = end;
+        }
+        shown += QStringView(text).mid(p, lineEnd - p);
+        if (lineEnd == text.size()) break;
+        shown += QChar('\n');
+        ++block;
+        lineStart = lineEnd + 1;
+    }
+    field_->setPlainText(shown);
+    QTextBlock b = field_->document()->begin();
+    int number = 0;
+    for (int c : continuations) {
+        while (number < c && b.isValid()) {
+            b = b.next();
+            ++number;
+        }
+        if (b.isValid()) b.setUserState(continuationState);
+    }
+    settingText_ = false;
+}
+
 void CellEditor::present(const CellDraft& draft, const QRectF& target, double maxWidth) {
     const bool fresh = !draft_ || draft_->target != draft.target;
     const bool wasFullEdit = isFullEdit() && !fresh;
+    // The field shows the previous draft's text already: it wrote it, or was given it.
+    const bool sameText = wasFullEdit && (pushing_ || draft_->text == draft.text);
     if (fresh) {
         original_ = draft.text;
         lineBreak_ = lineBreakOf(draft.text);
+        originalText_ = editorText(original_);
+        originalRewritten_.clear();
+        if (original_.size() >= static_cast<size_t>(chunkedFrom)) {
+            QString rewritten = originalText_;
+            if (lineBreak_ != QStringLiteral("\n")) rewritten.replace(QChar('\n'), lineBreak_);
+            originalRewritten_ = rewritten.toStdString();
+        }
     }
     draft_ = draft;
 
     // One line of text sits where the cell or title showed it: centred in the target.
     topInset_ = std::max(verticalPadding, std::floor((target.height() - QFontMetricsF(editorFont()).height()) / 2));
-    const QString text = editorText(draft.text);
-    const QSizeF size = fittingSize(draft.isEntering ? text + QChar('|') : text, target.size(), maxWidth);
+    // A long text is converted only when the field must show it anew: the draft follows
+    // the field at every keystroke, and passes over megabytes each time would be felt.
+    const bool setsField = !draft.isEntering && !sameText && (!wasFullEdit || fieldValue() != draft.text);
+    std::optional<QString> text;
+    if (fresh && !draft.isEntering)
+        text = originalText_;
+    else if (draft.isEntering || setsField || draft.text.size() <= 4 * static_cast<size_t>(measuredLength))
+        text = editorText(draft.text);
+    // Without the text at hand it is a long one, which takes the largest size anyway.
+    const QSizeF size = text ? fittingSize(draft.isEntering ? *text + QChar('|') : *text, target.size(), maxWidth)
+                             : fittingSize(QString(measuredLength + 1, QChar(' ')), target.size(), maxWidth);
     frame_ = QRectF(target.topLeft(), size);
     const int m = shadowMargin;
     setGeometry(static_cast<int>(std::lround(frame_.x())) - m, static_cast<int>(std::lround(frame_.y())) - m,
@@ -209,10 +329,8 @@ void CellEditor::present(const CellDraft& draft, const QRectF& target, double ma
         field_->setGeometry(QRectF(m + horizontalPadding, m + topInset_, size.width() - 2 * horizontalPadding,
                                    size.height() - topInset_ - verticalPadding)
                                 .toRect());
-        if (!wasFullEdit || fieldValue() != draft.text) {
-            settingText_ = true;
-            field_->setPlainText(text);
-            settingText_ = false;
+        if (setsField) {
+            setFieldText(*text);
             field_->moveCursor(QTextCursor::End);
         }
         field_->show();
@@ -234,7 +352,9 @@ void CellEditor::focusTextField() {
 
 void CellEditor::fieldTextChanged() {
     if (settingText_ || !isFullEdit()) return;
+    pushing_ = true;
     session_->updateDraft(fieldValue(), false);
+    pushing_ = false;
 }
 
 void CellEditor::commit(CommitMove move) {

@@ -5,8 +5,8 @@
 // keeps keyboard focus and the session collects the keys; the editor only shows the
 // draft with an accent caret after it. Otherwise (Return, a double click, "Rename
 // Column…", or a click on the entering text) it is a full edit: a multi-line text field
-// with focus, bound to the draft. Return commits and moves down, Alt+Return adds a line
-// break, Tab and Shift+Tab commit and move along the row, Escape cancels, and losing
+// with focus, bound to the draft. Return commits and moves down, Ctrl+Return writes the
+// text into every cell of the selection the edit began on, Alt+Return adds a line break, Tab and Shift+Tab commit and move along the row, Escape cancels, and losing
 // focus any other way commits where it stands.
 //
 // The draft belongs to the session; this view shows it and feeds changes back.
@@ -32,6 +32,8 @@ public:
 
 Q_SIGNALS:
     void commitRequested(zarvel::CommitMove move);
+    // Ctrl+Return: the text goes into every selected cell.
+    void fillRequested();
     void cancelRequested();
     void focusEntered();
     // Focus left for a reason other than a popup of our own (a menu, the text's
@@ -84,6 +86,8 @@ private:
     QSizeF fittingSize(const QString& text, const QSizeF& target, double maxWidth) const;
     void fieldTextChanged();
     void commit(CommitMove move);
+    // Puts a value's editor text into the field, in pieces when it is long (see the source).
+    void setFieldText(const QString& text);
 
     EditorSession* session_;
     CellTextField* field_;
@@ -94,6 +98,14 @@ private:
     std::string original_;
     QString lineBreak_ = QStringLiteral("\n");
     bool settingText_ = false;
+    // The field text of `original_`, made once per edit.
+    QString originalText_;
+    // `original_` with its line breaks written as the edit writes them (long values only).
+    std::string originalRewritten_;
+    // The field holds a long value split into several blocks (see the source).
+    bool chunked_ = false;
+    // The draft is being updated from the field's own text.
+    bool pushing_ = false;
 };
 
 } // namespace zarvel

@@ -2,6 +2,7 @@
 
 #include "app/session/EditorSession.h"
 #include "app/views/ContextMenu.h"
+#include "app/views/Counted.h"
 #include "app/views/Symbols.h"
 #include "app/views/TextFieldKeys.h"
 
@@ -122,6 +123,29 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
                  s.fitColumnWidth(c);
          });
 
+    // Ctrl+G is Find Next; Ctrl+L as in other programs that go to a line.
+    make(Command::goToRow, QStringLiteral("Go to Row…"), QKeySequence(Qt::CTRL | Qt::Key_L), {},
+         [this](EditorSession&) {
+             if (grid_) grid_->showGoToRow();
+         });
+    make(Command::fillDown, QStringLiteral("Fill Down"), QKeySequence(Qt::CTRL | Qt::Key_D), {},
+         [](EditorSession& s) { s.fillDown(); });
+    // The repairs say what they did: an unchanged table leaves no undo step to tell.
+    const auto report = [this](const QString& name, int64_t cells) {
+        if (grid_) grid_->showNotice(name + QStringLiteral(": ") + counted(cells, u"cell", u"cells") + QStringLiteral(" changed"));
+    };
+    make(Command::padShortRows, QStringLiteral("Pad Short Rows"), none, {},
+         [report](EditorSession& s) { report(QStringLiteral("Pad Short Rows"), s.padShortRows()); });
+    make(Command::trimSpaces, QStringLiteral("Trim Spaces"), none, {},
+         [report](EditorSession& s) { report(QStringLiteral("Trim Spaces"), s.trimSpaces()); });
+    // A view setting of this window's grid: the check mark shows the grid's state.
+    QAction* freeze = make(Command::freezeFirstColumn, QStringLiteral("Freeze First Column"), none, {},
+                           [this](EditorSession&) {
+                               if (grid_) grid_->setFirstColumnFrozen(!grid_->isFirstColumnFrozen());
+                               action(Command::freezeFirstColumn)->setChecked(grid_ && grid_->isFirstColumnFrozen());
+                           });
+    freeze->setCheckable(true);
+
     if (session_) {
         connect(session_, &EditorSession::selectionChanged, this, &CommandRegistry::refresh);
         connect(session_, &EditorSession::layoutChanged, this, &CommandRegistry::refresh);
@@ -237,6 +261,16 @@ QList<QAction*> CommandRegistry::rowMenuActions() {
             action(Command::deleteRows)};
 }
 
+QList<QAction*> CommandRegistry::navigationAndFillActions() const {
+    return {action(Command::goToRow), action(Command::fillDown)};
+}
+
+QList<QAction*> CommandRegistry::repairActions() const {
+    return {action(Command::padShortRows), action(Command::trimSpaces)};
+}
+
+QList<QAction*> CommandRegistry::viewMenuActions() const { return {action(Command::freezeFirstColumn)}; }
+
 void CommandRegistry::refresh() {
     if (!session_ || !session_->document()) return;
     const CSVTable table = session_->document()->table();
@@ -259,6 +293,10 @@ void CommandRegistry::refresh() {
     action(Command::sortAscending)->setEnabled(size.columns > 0);
     action(Command::sortDescending)->setEnabled(size.columns > 0);
     action(Command::fitColumnWidth)->setEnabled(!columns.empty());
+    action(Command::goToRow)->setEnabled(size.rows > 0);
+    action(Command::freezeFirstColumn)->setChecked(grid_ && grid_->isFirstColumnFrozen());
+    action(Command::fillDown)->setEnabled(rows.count() >= 2 && !columns.empty());
+    action(Command::trimSpaces)->setEnabled(!rows.empty() && !columns.empty());
     const bool hasHeaderRow = table.format().hasHeader && table.rowCount() > 0;
     action(Command::renameColumn)->setVisible(hasHeaderRow);
     action(Command::renameColumn)

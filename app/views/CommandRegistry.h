@@ -55,6 +55,11 @@ enum class Command {
     fileFormat,
     renameColumn,
     fitColumnWidth,
+    goToRow,
+    fillDown,
+    padShortRows,
+    trimSpaces,
+    freezeFirstColumn,
 };
 
 class CommandRegistry : public QObject {
@@ -83,6 +88,12 @@ public:
     QList<QAction*> tableMenuActions();
     QList<QAction*> columnMenuActions();
     QList<QAction*> rowMenuActions();
+    // Go to Row… and Fill Down, for the Edit menu.
+    QList<QAction*> navigationAndFillActions() const;
+    // Pad Short Rows and Trim Spaces, for the Table menu.
+    QList<QAction*> repairActions() const;
+    // The View menu.
+    QList<QAction*> viewMenuActions() const;
 
     // Brings titles and enabled states up to date with the session (done on every
     // change the session announces).

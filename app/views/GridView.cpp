@@ -6,8 +6,10 @@
 #include "app/views/CellEditor.h"
 #include "app/views/ColumnHeaderView.h"
 #include "app/views/CommandRegistry.h"
+#include "app/views/GoToRowPopover.h"
 #include "app/views/GridKeyConversion.h"
 #include "app/views/GridStyle.h"
+#include "app/views/HeaderCell.h"
 #include "app/views/RowGutterView.h"
 #include "app/views/SelectionOverlay.h"
 #include "app/views/Symbols.h"
@@ -18,6 +20,7 @@
 #include <QFontMetricsF>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -57,6 +60,34 @@ protected:
     }
     void mousePressEvent(QMouseEvent* event) override {
         if (event->button() == Qt::LeftButton) session_->selectAll();
+    }
+
+private:
+    EditorSession* session_;
+};
+
+// The first column's title, pinned over the header strip while the column is frozen.
+class FrozenHeader : public QWidget {
+public:
+    FrozenHeader(EditorSession* session, QWidget* parent) : QWidget(parent), session_(session) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), GridStyle::bar(palette()));
+        if (session_->document() && session_->layout().columnCount() > 0)
+            HeaderCell::make(session_, session_->document()->table(), 0)
+                .paint(p, QRectF(0, 0, width() - 1, height()), palette(), GridStyle::headerFont(font()));
+        const QColor divider = GridStyle::divider(palette());
+        p.fillRect(QRectF(0, height() - 1, width(), 1), divider);
+        p.fillRect(QRectF(width() - 1, 0, 1, height()), divider);
+    }
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton)
+            session_->selectWholeColumns(0, 0, event->modifiers().testFlag(Qt::ShiftModifier));
     }
 
 private:
@@ -148,6 +179,8 @@ void GridView::placeChildren() {
     corner_->setGeometry(v.x() - gutter, v.y() - header, gutter, header);
     header_->setContentOffset(scroll_.x() + layout.gutterWidth());
     gutter_->setContentOffset(scroll_.y() + layout.headerHeight());
+    placeNotice();
+    placeFrozenHeader();
 }
 
 void GridView::updateScrollBars() {
@@ -218,8 +251,14 @@ void GridView::scrolled(QPointF previous) {
         viewport()->scroll(static_cast<int>(dx), static_cast<int>(dy));
     else
         viewport()->update();
+    if (firstColumnFrozen_ && layout.columnCount() > 0) {
+        // The strip stays put: drawn again, with what the blit carried out from under it.
+        const double w = layout.columnWidths()[0];
+        viewport()->update(QRectF(0, 0, w + std::abs(static_cast<double>(dx)) + 8, viewport()->height()).toAlignedRect());
+    }
     header_->setContentOffset(scroll_.x() + layout.gutterWidth());
     gutter_->setContentOffset(scroll_.y() + layout.headerHeight());
+    placeFrozenHeader();
     recomputeWindow();
     placeEditor();
 }
@@ -239,6 +278,7 @@ void GridView::recomputeWindow() {
 
 void GridView::contentChanged() {
     viewport()->update();
+    if (frozenHeader_) frozenHeader_->update();
     header_->update();
     gutter_->update();
     drawnSelection_ = selectionBounds();
@@ -258,8 +298,13 @@ void GridView::handleScrollRequest() {
     else if (v.maxY() < r.maxY())
         y = r.maxY() - v.height;
     double x = v.minX();
-    if (r.minX() - layout.gutterWidth() < v.minX())
-        x = r.minX() - layout.gutterWidth();
+    // The pinned first column is always in view, and covers the left of the others.
+    const double pinned = firstColumnFrozen_ ? layout.columnWidths()[0] : 0;
+    const bool alwaysInView = firstColumnFrozen_ && cell.column == 0;
+    if (alwaysInView)
+        x = v.minX();
+    else if (r.minX() - layout.gutterWidth() - pinned < v.minX())
+        x = r.minX() - layout.gutterWidth() - pinned;
     else if (v.maxX() < r.maxX())
         // A cell wider than the view shows its left edge.
         x = std::min(r.minX() - layout.gutterWidth(), r.maxX() - v.width);
@@ -396,7 +441,7 @@ void GridView::setGridFocus(GridFocus focus) {
 void GridView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(event);
     setGridFocus(GridFocus::grid);
-    const QPointF point = contentPoint(event->position());
+    const QPointF point = hitPoint(event->position());
     session_->selectCellAtPoint(point.x(), point.y(), event->modifiers().testFlag(Qt::ShiftModifier));
     dragging_ = true;
     dragPosition_ = event->position();
@@ -405,7 +450,7 @@ void GridView::mousePressEvent(QMouseEvent* event) {
 void GridView::mouseMoveEvent(QMouseEvent* event) {
     if (!dragging_ || !event->buttons().testFlag(Qt::LeftButton)) return;
     dragPosition_ = event->position();
-    const QPointF point = contentPoint(dragPosition_);
+    const QPointF point = hitPoint(dragPosition_);
     session_->extendSelectionToPoint(point.x(), point.y());
     if (viewport()->rect().contains(dragPosition_.toPoint()))
         autoScrollTimer_.stop();
@@ -424,7 +469,7 @@ void GridView::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     dragging_ = false;
     autoScrollTimer_.stop();
-    const QPointF point = contentPoint(event->position());
+    const QPointF point = hitPoint(event->position());
     session_->editCellAtPoint(point.x(), point.y());
 }
 
@@ -460,10 +505,19 @@ void GridView::selectionChanged() {
     drawnSelection_ = now;
     header_->update();
     gutter_->update();
+    if (firstColumnFrozen_) {
+        viewport()->update(frozenStrip().toAlignedRect().adjusted(0, 0, 8, 0));
+        if (frozenHeader_) frozenHeader_->update();
+    }
 }
 
 void GridView::editingChanged() {
     const auto& draft = session_->editing();
+    // A block drawn around an edited cell comes and goes with the edit.
+    if (session_->editingBlock() || !draft) {
+        viewport()->update();
+        drawnSelection_ = selectionBounds();
+    }
     if (!draft) {
         QWidget* focused = QApplication::focusWidget();
         const bool editorHadFocus = focused && editor_->isAncestorOf(focused);
@@ -512,14 +566,59 @@ void GridView::placeEditor() {
         maxWidth = v.right() + 1 - target.x();
     } else {
         target = toViewport(frame);
+        // A frozen first column's cell is edited where the strip shows it, above the others.
+        if (firstColumnFrozen_ && std::get<CellDraft::Target::Cell>(draft->target.value).cell.column == 0)
+            target.moveLeft(frame.x - layout.gutterWidth());
         maxWidth = v.width() - target.x();
     }
     editor_->present(*draft, target, maxWidth);
-    if (header) editor_->raise();
+    if (header || firstColumnFrozen_) editor_->raise();
 }
 
 QPlainTextEdit* GridView::focusedTextField() const {
     return editor_->isFullEdit() && editor_->textField()->hasFocus() ? editor_->textField() : nullptr;
+}
+
+// MARK: go to row, notices
+
+void GridView::showGoToRow() {
+    if (!goToRow_) {
+        goToRow_ = new GoToRowPopover(session_, header_);
+        connect(goToRow_, &GoToRowPopover::jumped, this, [this] { setGridFocus(GridFocus::grid); });
+    }
+    session_->commitEditing(CommitMove::none);
+    goToRow_->present();
+}
+
+void GridView::showNotice(const QString& text) {
+    if (!notice_) {
+        notice_ = new QLabel(this);
+        notice_->setTextFormat(Qt::PlainText);
+        notice_->setAttribute(Qt::WA_TransparentForMouseEvents);
+        notice_->setMargin(6);
+        notice_->setAutoFillBackground(true);
+        QPalette p = notice_->palette();
+        p.setColor(QPalette::Window, p.color(QPalette::ToolTipBase));
+        p.setColor(QPalette::WindowText, p.color(QPalette::ToolTipText));
+        notice_->setPalette(p);
+        notice_->setFrameShape(QFrame::Box);
+        noticeTimer_.setSingleShot(true);
+        noticeTimer_.setInterval(4000);
+        connect(&noticeTimer_, &QTimer::timeout, notice_, &QWidget::hide);
+    }
+    notice_->setText(text);
+    notice_->adjustSize();
+    placeNotice();
+    notice_->show();
+    notice_->raise();
+    noticeTimer_.start();
+}
+
+void GridView::placeNotice() {
+    if (!notice_) return;
+    // Centred near the bottom of the cells, clear of the scroll bar.
+    const QRect v = viewport()->geometry();
+    notice_->move(v.x() + (v.width() - notice_->width()) / 2, v.bottom() - notice_->height() - 12);
 }
 
 // MARK: clipboard
@@ -541,6 +640,29 @@ void GridView::paste() {
 }
 
 // MARK: drawing
+
+void GridView::drawCellText(QPainter& p, const std::string& value, const QRectF& box, bool numeric) const {
+    // Shaping is most of the cost of a paint: a text is laid out once, measured and
+    // drawn from that one layout; only a text too wide is shaped again, cut.
+    const QFont font = viewport()->font();
+    QTextOption singleLine;
+    singleLine.setWrapMode(QTextOption::NoWrap);
+    QTextLayout text(QString::fromStdString(value), font, viewport());
+    text.setTextOption(singleLine);
+    text.beginLayout();
+    QTextLine line = text.createLine();
+    text.endLayout();
+    if (!line.isValid()) return;
+    const double natural = line.naturalTextWidth();
+    if (natural > box.width()) {
+        const QString cut = QFontMetricsF(font).elidedText(text.text(), Qt::ElideRight, box.width());
+        const Qt::Alignment align = (numeric ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
+        p.drawText(box, static_cast<int>(align | Qt::TextSingleLine), cut);
+        return;
+    }
+    const double x = numeric ? box.right() - natural : box.left();
+    line.draw(&p, QPointF(x, std::round(box.top() + (box.height() - line.height()) / 2)));
+}
 
 void GridView::paintEvent(QPaintEvent* event) {
     QPainter p(viewport());
@@ -595,11 +717,7 @@ void GridView::paintEvent(QPaintEvent* event) {
     }
 
     const auto& kinds = session_->columnKinds();
-    const QFont font = viewport()->font();
-    const QFontMetricsF metrics(font);
-    QTextOption singleLine;
-    singleLine.setWrapMode(QTextOption::NoWrap);
-    p.setFont(font);
+    p.setFont(viewport()->font());
     p.setPen(GridStyle::primary(pal));
     for (int64_t row = firstRow; row < endRow; ++row) {
         const size_t i = static_cast<size_t>(row - firstRow);
@@ -615,27 +733,94 @@ void GridView::paintEvent(QPaintEvent* event) {
             if (box.width() <= 0) continue;
             const bool numeric = static_cast<size_t>(column) < kinds.size() &&
                                  kinds[static_cast<size_t>(column)] == ColumnKind::number;
-            // Shaping is most of the cost of a paint: a text is laid out once, measured
-            // and drawn from that one layout; only a text too wide is shaped again, cut.
-            QTextLayout text(QString::fromStdString(texts[j]), font, viewport());
-            text.setTextOption(singleLine);
-            text.beginLayout();
-            QTextLine line = text.createLine();
-            text.endLayout();
-            if (!line.isValid()) continue;
-            const double natural = line.naturalTextWidth();
-            if (natural > box.width()) {
-                const QString cut = metrics.elidedText(text.text(), Qt::ElideRight, box.width());
-                const Qt::Alignment align = (numeric ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
-                p.drawText(box, static_cast<int>(align | Qt::TextSingleLine), cut);
-                continue;
-            }
-            const double x = numeric ? box.right() - natural : box.left();
-            line.draw(&p, QPointF(x, std::round(y + (rowHeight - line.height()) / 2)));
+            drawCellText(p, texts[j], box, numeric);
         }
     }
 
     SelectionOverlay(session_).paint(p, window_, origin, pal);
+    if (firstColumnFrozen_) paintFrozenStrip(p, dirty);
+}
+
+// MARK: frozen first column
+
+void GridView::setFirstColumnFrozen(bool frozen) {
+    if (frozen == firstColumnFrozen_) return;
+    firstColumnFrozen_ = frozen;
+    if (frozen && !frozenHeader_) frozenHeader_ = new FrozenHeader(session_, this);
+    placeFrozenHeader();
+    viewport()->update();
+    placeEditor();
+}
+
+QRectF GridView::frozenStrip() const {
+    const GridGeometry& layout = session_->layout();
+    if (!firstColumnFrozen_ || layout.columnCount() == 0 || scroll_.x() <= 0) return {};
+    return QRectF(0, 0, layout.columnWidths()[0], viewport()->height());
+}
+
+QPointF GridView::hitPoint(QPointF p) const {
+    QPointF point = contentPoint(p);
+    if (frozenStrip().contains(p)) point.setX(session_->layout().xOfColumn(0) + p.x());
+    return point;
+}
+
+void GridView::placeFrozenHeader() {
+    if (!frozenHeader_) return;
+    const QRectF strip = frozenStrip();
+    if (strip.isEmpty()) {
+        frozenHeader_->hide();
+        return;
+    }
+    const QRect v = viewport()->geometry();
+    const int header = static_cast<int>(std::ceil(session_->layout().headerHeight()));
+    frozenHeader_->setGeometry(v.x(), v.y() - header, static_cast<int>(std::ceil(strip.width())), header);
+    frozenHeader_->show();
+    frozenHeader_->raise();
+    frozenHeader_->update();
+}
+
+void GridView::paintFrozenStrip(QPainter& p, const QRect& dirty) {
+    const QRectF strip = frozenStrip();
+    if (strip.isEmpty() || !dirty.intersects(strip.toAlignedRect().adjusted(0, 0, 8, 0))) return;
+    const GridGeometry& layout = session_->layout();
+    const int64_t rowCount = std::min(layout.rowCount(), session_->displayedRowCount());
+    const QPalette& pal = palette();
+    // The strip is column 0 drawn as if nothing had scrolled sideways.
+    const QPointF origin(layout.xOfColumn(0), contentPoint(QPointF(0, 0)).y());
+    p.save();
+    p.setClipRect(strip);
+    p.fillRect(strip, pal.color(QPalette::Base));
+    const int64_t firstRow = std::max<int64_t>(window_.rows.lower, 0);
+    const int64_t endRow = std::min(window_.rows.upper, rowCount);
+    const double w = strip.width();
+    const double rowHeight = layout.rowHeight();
+    const QColor zebra = GridStyle::zebra(pal), line = GridStyle::gridLine(pal);
+    for (int64_t row = firstRow; row < endRow; ++row) {
+        const double y = layout.yOfRow(row) - origin.y();
+        if (row % 2 == 1) p.fillRect(QRectF(0, y, w, rowHeight), zebra);
+        p.fillRect(QRectF(0, y + rowHeight - 1, w, 1), line);
+    }
+    if (firstRow < endRow) {
+        const CSVTable table = session_->document()->table();
+        const auto& kinds = session_->columnKinds();
+        const bool numeric = !kinds.empty() && kinds[0] == ColumnKind::number;
+        p.setFont(viewport()->font());
+        p.setPen(GridStyle::primary(pal));
+        for (int64_t row = firstRow; row < endRow; ++row) {
+            const int64_t stored = session_->tableRow(row);
+            const StringRows one = table.displayValues({stored, stored + 1}, {0, 1}, GridStyle::displayLimit);
+            if (one.empty() || one.front().empty() || one.front().front().empty()) continue;
+            const QRectF box(GridStyle::cellPadding, layout.yOfRow(row) - origin.y(), w - 2 * GridStyle::cellPadding, rowHeight);
+            if (box.width() > 0) drawCellText(p, one.front().front(), box, numeric);
+        }
+        GridGeometry::Window window = window_;
+        window.columns = {0, 1};
+        SelectionOverlay(session_).paint(p, window, origin, pal);
+    }
+    p.restore();
+    // Its edge, like the header strip's: a divider with a soft shadow on the cells.
+    p.fillRect(QRectF(w - 1, 0, 1, strip.height()), GridStyle::divider(pal));
+    for (int i = 0; i < 4; ++i) p.fillRect(QRectF(w + i, 0, 1, strip.height()), QColor(0, 0, 0, 18 - 4 * i));
 }
 
 } // namespace zarvel

@@ -22,7 +22,10 @@
 #include <QTimer>
 
 #include <optional>
+#include <string>
 
+class QLabel;
+class QPainter;
 class QPlainTextEdit;
 
 namespace zarvel {
@@ -31,6 +34,7 @@ class CellEditor;
 class ColumnHeaderView;
 class CommandRegistry;
 class EditorSession;
+class GoToRowPopover;
 class RowGutterView;
 
 class GridView : public QAbstractScrollArea {
@@ -66,6 +70,22 @@ public:
     RowGutterView* rowGutter() const { return gutter_; }
     QWidget* corner() const { return corner_; }
     CellEditor* cellEditor() const { return editor_; }
+
+    // Freeze First Column: the first column stays at the left edge while the rest
+    // scrolls, drawn as a pinned strip over the cells (and its title over the header),
+    // answering clicks as the column itself does.
+    bool isFirstColumnFrozen() const { return firstColumnFrozen_; }
+    void setFirstColumnFrozen(bool frozen);
+    // The pinned strip in viewport coordinates; empty when not frozen or nothing scrolled.
+    QRectF frozenStrip() const;
+    QWidget* frozenHeader() const { return frozenHeader_; }
+
+    // Go to Row…: the row number field under the header strip.
+    void showGoToRow();
+    GoToRowPopover* goToRowPopover() const { return goToRow_; }
+    // A short note over the bottom of the grid ("3 cells changed"), gone after a while.
+    void showNotice(const QString& text);
+    QLabel* noticeLabel() const { return notice_; }
 
 public Q_SLOTS:
     // The Edit menu's commands. While a full cell edit has focus they act on its text.
@@ -122,6 +142,18 @@ private:
     RowGutterView* gutter_;
     QWidget* corner_;
     CellEditor* editor_;
+    GoToRowPopover* goToRow_ = nullptr;
+    bool firstColumnFrozen_ = false;
+    QWidget* frozenHeader_ = nullptr;
+    // The content point under a viewport point, the pinned strip counted as column 0.
+    QPointF hitPoint(QPointF viewportPoint) const;
+    void paintFrozenStrip(QPainter& painter, const QRect& dirty);
+    // One cell's text in its box (padding already taken off), cut with "…" when too wide.
+    void drawCellText(QPainter& painter, const std::string& value, const QRectF& box, bool numeric) const;
+    void placeFrozenHeader();
+    QLabel* notice_ = nullptr;
+    QTimer noticeTimer_;
+    void placeNotice();
 
     // Content points per vertical scroll bar step: 1 unless the content is taller than
     // a scroll bar's integer range can count.

@@ -28,7 +28,9 @@ std::optional<SelectionOverlay::Shape> SelectionOverlay::shape(const GridGeometr
     const int64_t rowCount = std::min(session_->displayedRowCount(), layout.rowCount());
     const int64_t columnCount = layout.columnCount();
     if (rowCount <= 0 || columnCount <= 0 || window == GridGeometry::Window::empty()) return std::nullopt;
-    const GridSelection& selection = session_->selection();
+    // While the active cell of a larger block is edited, the block stays drawn: it is
+    // where Ctrl+Return writes the text.
+    const GridSelection& selection = session_->editingBlock() ? *session_->editingBlock() : session_->selection();
     const IndexRange rows = intersect(intersect(selection.rows(), window.rows), {0, rowCount});
     const IndexRange columns = intersect(intersect(selection.columns(), window.columns), {0, columnCount});
     if (rows.empty() || columns.empty()) return std::nullopt;

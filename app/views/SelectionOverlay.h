@@ -3,7 +3,8 @@
 // The selection is first cut to the rendered window (and to the table), so a selection
 // of ten million rows costs no more to draw than one cell. The block gets a light accent
 // fill and a thin accent border; the active cell inside a larger block is left unfilled
-// with its own border, so the user sees where typing and Return will act.
+// with its own border, so the user sees where typing and Return will act. While that
+// cell is being edited the block it was part of stays drawn.
 #pragma once
 
 #include "grid/GridGeometry.h"

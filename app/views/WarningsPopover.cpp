@@ -5,11 +5,14 @@
 #include "app/session/EditorSession.h"
 #include "app/views/GridStyle.h"
 
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace zarvel {
 
@@ -57,6 +60,29 @@ QString WarningsPopover::raggedRowsText(int64_t raggedRowCount) {
     return counted(raggedRowCount, u"row has", u"rows have") + QStringLiteral(" fewer or more fields than the widest row; missing cells are shown empty.");
 }
 
+QString WarningsPopover::rawText(std::string_view bytes) {
+    // A few bytes per character at most; an unclosed quote's row may run to the end of
+    // the file, and only its start is wanted.
+    const size_t taken = std::min<size_t>(bytes.size(), rawTextLength * 4 + 4);
+    const QString decoded = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(taken));
+    QString out;
+    int characters = 0;
+    for (qsizetype i = 0; i < decoded.size(); ++i) {
+        if (characters == rawTextLength) return out + QChar(0x2026);
+        const QChar c = decoded[i];
+        if (c.unicode() < 0x20)
+            out += QChar(0x2400 + c.unicode());
+        else if (c.unicode() == 0x7F)
+            out += QChar(0x2421);
+        else
+            out += c;
+        // A surrogate pair is one character.
+        if (c.isHighSurrogate() && i + 1 < decoded.size() && decoded[i + 1].isLowSurrogate()) out += decoded[++i];
+        ++characters;
+    }
+    return taken < bytes.size() ? out + QChar(0x2026) : out;
+}
+
 void WarningsPopover::rebuild() {
     for (QWidget* row : rows_) {
         // Later: a "Show" button of this list may be the one being clicked right now.
@@ -67,6 +93,7 @@ void WarningsPopover::rebuild() {
     rows_.clear();
     lines_.clear();
     showButtons_.clear();
+    rawTexts_.clear();
 
     const CSVDocument* document = session_ ? session_->document() : nullptr;
     const std::optional<ReadReport> report = document ? document->report() : std::nullopt;
@@ -86,10 +113,28 @@ void WarningsPopover::rebuild() {
         auto* rowLayout = new QHBoxLayout(row);
         rowLayout->setContentsMargins(0, 0, 0, 0);
         rowLayout->setSpacing(8);
+        auto* texts = new QVBoxLayout;
+        texts->setSpacing(1);
         auto* label = new QLabel(lineText(warning), row);
         label->setTextFormat(Qt::PlainText);
         label->setWordWrap(true);
-        rowLayout->addWidget(label, 1);
+        texts->addWidget(label);
+        QLabel* raw = nullptr;
+        const CSVTable table = document->table();
+        if (warning.row >= 0 && warning.row < table.index().rowCount()) {
+            raw = new QLabel(rawText(table.sourceRowBytes(static_cast<uint32_t>(warning.row))), row);
+            raw->setTextFormat(Qt::PlainText);
+            raw->setWordWrap(true);
+            raw->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+            mono.setPointSizeF(std::max(7.0, font().pointSizeF() - 1));
+            raw->setFont(mono);
+            QPalette p = raw->palette();
+            p.setColor(QPalette::WindowText, GridStyle::secondary(p));
+            raw->setPalette(p);
+            texts->addWidget(raw);
+        }
+        rowLayout->addLayout(texts, 1);
         QPushButton* show = nullptr;
         if (session_->displayRow(warning.row)) {
             show = new QPushButton(QStringLiteral("Show"), row);
@@ -105,6 +150,7 @@ void WarningsPopover::rebuild() {
         list_->addWidget(row);
         rows_.append(row);
         lines_.append(label);
+        rawTexts_.append(raw);
         showButtons_.append(show);
     }
     adjustSize();

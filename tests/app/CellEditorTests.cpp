@@ -5,8 +5,10 @@
 #include "app/views/GridStyle.h"
 
 #include <QClipboard>
+#include <QTextBlock>
 
 #include <functional>
+#include <iostream>
 
 namespace zarvel::test {
 namespace {
@@ -167,6 +169,70 @@ TEST_F(CellEditorTest, ClipboardCommandsActOnTheTextWhileAFullEditHasFocus) {
     grid->paste();
     EXPECT_EQ(fieldText(), QStringLiteral("r0c0r0c0"));
     EXPECT_EQ(cell(1, 0), "r0c0") << "the table is untouched until the edit commits";
+}
+
+} // namespace
+} // namespace zarvel::test
+
+namespace zarvel::test {
+namespace {
+
+// A cell of megabytes opens, takes a keystroke and commits exactly; the times are
+// printed for reading, never judged here.
+TEST_F(CellEditorTest, AHugeCellOpensEditsAndCommitsExactly) {
+    const size_t size = qEnvironmentVariableIntValue("ZARVEL_BIG_CELL_BYTES") > 0
+                            ? static_cast<size_t>(qEnvironmentVariableIntValue("ZARVEL_BIG_CELL_BYTES"))
+                            : 1 << 20;
+    std::string big;
+    big.reserve(size);
+    for (size_t i = 0; big.size() < size; ++i) big += (i % 13 == 12) ? "w\xC3\xA9rd " : "word ";
+    big.resize(size);
+    while (static_cast<unsigned char>(big.back()) >= 0x80) big.pop_back(); // no half character
+    open("a,b\n1,\"" + big + "\"\n2,x\n");
+    ASSERT_TRUE(cell(1, 1) == big);
+    QElapsedTimer timer;
+    timer.start();
+    click(0, 1);
+    key(Qt::Key_Return);
+    ASSERT_TRUE(editor()->isFullEdit());
+    ASSERT_TRUE(waitForEditorFocus());
+    QApplication::processEvents();
+    const qint64 opened = timer.restart();
+    typeText(QStringLiteral("!"));
+    QApplication::processEvents();
+    const qint64 typed = timer.restart();
+    key(Qt::Key_Return);
+    const qint64 committed = timer.elapsed();
+    std::cout << "[ timing ] " << size << "-byte cell: open " << opened << " ms, keystroke " << typed
+              << " ms, commit " << committed << " ms\n";
+    EXPECT_TRUE(cell(1, 1) == big + "!");
+    EXPECT_EQ(undoText(), QStringLiteral("Edit Cell"));
+    session->undo();
+    EXPECT_TRUE(cell(1, 1) == big);
+}
+
+// A long value is shown in pieces; the cuts between them are no part of the value.
+TEST_F(CellEditorTest, ALongValueReadsBackExactlyAcrossItsPieces) {
+    const std::string as(3000, 'a'), bs(40000, 'b');
+    open("h\n\"" + as + "\r\n" + bs + "\"\nx\n");
+    const int64_t steps = undo.count();
+    fullEdit(0, 0);
+    QPlainTextEdit* field = editor()->textField();
+    ASSERT_GT(field->document()->blockCount(), 20) << "shown in pieces";
+    key(Qt::Key_Tab);
+    EXPECT_EQ(undo.count(), steps) << "unchanged, line breaks and all";
+    EXPECT_TRUE(cell(1, 0) == as + "\r\n" + bs);
+
+    fullEdit(0, 0);
+    // Backspace at the cut inside the first line takes the character before it.
+    QTextCursor c(field->document()->findBlockByNumber(1));
+    field->setTextCursor(c);
+    key(Qt::Key_Backspace);
+    // Alt+Return at a cut inside the second line breaks the line there.
+    field->setTextCursor(QTextCursor(field->document()->findBlockByNumber(3)));
+    key(Qt::Key_Return, Qt::AltModifier);
+    key(Qt::Key_Return);
+    EXPECT_TRUE(cell(1, 0) == std::string(2999, 'a') + "\r\n" + std::string(2000, 'b') + "\r\n" + std::string(38000, 'b'));
 }
 
 } // namespace

@@ -86,7 +86,7 @@ TEST(DocumentWindow, TheTableAndEditMenusListTheirCommandsInOrderWithTheirShortc
     ASSERT_TRUE(showAndActivate(&window));
     QStringList titles;
     for (QAction* action : window.menuBar()->actions()) titles << action->text().remove(QLatin1Char('&'));
-    ASSERT_EQ(titles, (QStringList{"File", "Edit", "Table", "Help"}));
+    ASSERT_EQ(titles, (QStringList{"File", "Edit", "Table", "View", "Help"}));
     const QStringList edit = describe(window.menuBar()->actions()[1]->menu()->actions());
     const QStringList table = describe(window.menuBar()->actions()[2]->menu()->actions());
     EXPECT_EQ(table, (QStringList{"Insert Row Above\tAlt+Up", "Insert Row Below\tAlt+Down",
@@ -94,11 +94,11 @@ TEST(DocumentWindow, TheTableAndEditMenusListTheirCommandsInOrderWithTheirShortc
                                   "Delete Row\tCtrl+Backspace", "Delete Column\tCtrl+-", "--",
                                   "Move Column Left\t", "Move Column Right\t", "Sort Ascending by Column\t",
                                   "Sort Descending by Column\t", "--", "Use First Row as Header\t",
-                                  "File Format…\t"}));
+                                  "File Format…\t", "--", "Pad Short Rows\t", "Trim Spaces\t"}));
     EXPECT_EQ(edit.mid(0, 7), (QStringList{"Undo\tCtrl+Z", "Redo\tCtrl+Shift+Z", "--", "Cut\tCtrl+X", "Copy\tCtrl+C",
                                            "Paste\tCtrl+V", "Select All\tCtrl+A"}));
-    EXPECT_EQ(edit.mid(edit.size() - 5), (QStringList{"--", "Find…\tCtrl+F", "Find and Replace…\tCtrl+Alt+F",
-                                                      "Find Next\tCtrl+G", "Find Previous\tCtrl+Shift+G"}));
+    EXPECT_EQ(edit.mid(7), (QStringList{"--", "Find…\tCtrl+F", "Find and Replace…\tCtrl+Alt+F", "Find Next\tCtrl+G",
+                                        "Find Previous\tCtrl+Shift+G", "--", "Go to Row…\tCtrl+L", "Fill Down\tCtrl+D"}));
 
     // The header command's title follows the table's format.
     QAction* header = window.commands()->action(Command::toggleHeader);

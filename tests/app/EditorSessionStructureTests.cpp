@@ -1,5 +1,8 @@
 #include "SessionTestSupport.h"
 
+#include "core/CSVReader.h"
+#include "core/CSVWriter.h"
+
 using namespace zarvel;
 using K = GridKey::Key;
 
@@ -153,4 +156,89 @@ TEST_F(StructureTest, InsertRowWithAFilterLandsNextToTheRowTheUserSaw) {
     EXPECT_FALSE(session->find().showsOnlyMatches);
     EXPECT_EQ(rows(), (StringRows{{"h"}, {"a"}, {"match"}, {"b"}, {""}, {"match too"}}));
     EXPECT_EQ(active(), (GridCell{3, 0}));
+}
+
+TEST_F(StructureTest, GoToRowSelectsTheRowAndClampsToTheFirstOrLast) {
+    open("h\n1\n2\n3\n4\n5\n");
+    using O = EditorSession::RowJump::Outcome;
+    struct Case {
+        int64_t asked;
+        O outcome;
+        int64_t number;
+    };
+    for (const Case& c : {Case{3, O::exact, 3}, Case{0, O::first, 1}, Case{-7, O::first, 1}, Case{99, O::last, 5}}) {
+        session->beginEditing("x");
+        const auto jump = session->goToRow(c.asked);
+        EXPECT_EQ(jump.outcome, c.outcome) << c.asked;
+        EXPECT_EQ(jump.number, c.number) << c.asked;
+        EXPECT_EQ(session->selection().rows(), (IndexRange{c.number - 1, c.number})) << c.asked;
+        EXPECT_EQ(session->scrollRequest()->cell, (GridCell{c.number - 1, 0}));
+    }
+    EXPECT_EQ(cell(1, 0), "x") << "a pending draft lands first";
+    // Filtered, the numbers are the rows' own; a hidden row goes to the next shown one.
+    open("h\na\nb\nka\nd\nkb\n");
+    session->setQuery("k");
+    session->search();
+    ASSERT_TRUE(zarvel::test::waitUntil([this] { return session->find().matches.size() == 2; }));
+    session->setShowsOnlyMatches(true);
+    EXPECT_EQ(session->goToRow(5).outcome, O::exact);
+    EXPECT_EQ(session->selection().active, (GridCell{1, 0}));
+    const auto nearest = session->goToRow(4);
+    EXPECT_EQ(nearest.outcome, O::nearest);
+    EXPECT_EQ(nearest.number, 5);
+    EXPECT_EQ(session->goToRow(1).outcome, O::first);
+}
+
+TEST_F(StructureTest, FillDownAndCtrlReturnWriteOneUndoStepEach) {
+    open("h,i,j\na,b,c\n1,2,3\n4,5,6\n");
+    const StringRows before = rows();
+    select({0, 0}, {2, 1});
+    EXPECT_EQ(session->fillDown(), 4);
+    EXPECT_EQ(undoText(), QStringLiteral("Fill Down"));
+    EXPECT_EQ(rows(), (StringRows{{"h", "i", "j"}, {"a", "b", "c"}, {"a", "b", "3"}, {"a", "b", "6"}}));
+    EXPECT_EQ(session->fillDown(), 0) << "nothing left to change";
+    select(1, 2);
+    EXPECT_EQ(session->fillDown(), 0) << "one row fills nothing";
+    expectUndoRedoRestores(before, rows());
+
+    // Typing over the active cell of a block, Ctrl+Return writes every cell of it.
+    open("h,i\n1,2\n3,4\n5,6\n");
+    const StringRows start = rows();
+    select({2, 1}, {0, 0});
+    type("z");
+    EXPECT_EQ(session->editingBlock(), (GridSelection{{2, 1}, {0, 0}}));
+    key(K::enter, {.command = true});
+    EXPECT_EQ(rows(), (StringRows{{"h", "i"}, {"z", "z"}, {"z", "z"}, {"z", "z"}}));
+    EXPECT_EQ(undoText(), QStringLiteral("Fill Cells"));
+    EXPECT_EQ(session->selection(), (GridSelection{{2, 1}, {0, 0}})) << "the block stays selected";
+    EXPECT_FALSE(session->editingBlock().has_value());
+    expectUndoRedoRestores(start, rows());
+    // A single cell: Ctrl+Return commits and moves down like Return.
+    select(0, 0);
+    type("q");
+    key(K::enter, {.command = true});
+    EXPECT_EQ(cell(1, 0), "q");
+    EXPECT_EQ(active(), (GridCell{1, 0}));
+    EXPECT_EQ(undoText(), QStringLiteral("Edit Cell"));
+}
+
+TEST_F(StructureTest, RepairsPadShortRowsAndTrimSpacesAndSaveWhatTheyShow) {
+    open("a,b,c\n1\n2,3\n 4 ,\t5,6 \n");
+    const StringRows before = rows();
+    EXPECT_EQ(session->padShortRows(), 3);
+    EXPECT_EQ(undoText(), QStringLiteral("Pad Short Rows"));
+    EXPECT_EQ(session->padShortRows(), 0);
+    select({0, 0}, {2, 2});
+    EXPECT_EQ(session->trimSpaces(), 3);
+    EXPECT_EQ(undoText(), QStringLiteral("Trim Spaces"));
+    const StringRows after = rows();
+    EXPECT_EQ(after, (StringRows{{"a", "b", "c"}, {"1", "", ""}, {"2", "3", ""}, {"4", "5", "6"}}));
+    // The saved bytes read back cell for cell, every row complete.
+    const std::string saved = CSVWriter::write(table(), table().format());
+    EXPECT_EQ(saved, "a,b,c\n1,,\n2,3,\n4,5,6\n");
+    EXPECT_EQ(CSVReader::read(SharedBytes::copyOf(saved), {}).table.allRows(), after);
+    expectUndoRedoRestores(before, after);
+    EXPECT_EQ(CSVWriter::write(table(), table().format()), saved);
+    while (undo.canUndo()) session->undo();
+    EXPECT_EQ(CSVWriter::write(table(), table().format()), "a,b,c\n1\n2,3\n 4 ,\t5,6 \n") << "undone, short again";
 }

@@ -285,3 +285,45 @@ TEST(GridKeyConversion, MapsQtKeysAndModifiersToGridKeys) {
 
 } // namespace
 } // namespace zarvel::test
+
+namespace zarvel::test {
+namespace {
+
+TEST_F(GridViewTest, AFrozenFirstColumnStaysAtTheLeftAndAnswersAsTheColumnItself) {
+    open(sampleCSV(30, 20), {640, 360});
+    const QImage unscrolled = grid->viewport()->grab().toImage();
+    grid->setFirstColumnFrozen(true);
+    EXPECT_TRUE(grid->frozenStrip().isEmpty()) << "nothing to pin before scrolling";
+    grid->horizontalScrollBar()->setValue(grid->horizontalScrollBar()->maximum());
+    ASSERT_GT(grid->scrollPosition().x(), 0);
+    const QRectF strip = grid->frozenStrip();
+    ASSERT_FALSE(strip.isEmpty());
+    EXPECT_TRUE(grid->frozenHeader()->isVisible());
+    const QImage scrolled = grid->viewport()->grab().toImage();
+    if (const QString dir = qEnvironmentVariable("ZARVEL_SHOTS"); !dir.isEmpty())
+        window->grab().save(dir + QStringLiteral("/frozen-first-column.png"));
+    // The strip is the first column as it was drawn before scrolling (its edge aside).
+    const QRect column(0, 0, static_cast<int>(strip.width()) - 1, scrolled.height());
+    EXPECT_EQ(scrolled.copy(column), unscrolled.copy(column));
+
+    // A click on the strip selects the first column's cell; a double click edits it there.
+    const int y = cellPoint(3, 0).y();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPoint(10, y));
+    EXPECT_EQ(selection(), (GridSelection{{3, 0}, {3, 0}}));
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, QPoint(10, y));
+    ASSERT_TRUE(editor()->isFullEdit());
+    ASSERT_TRUE(waitForEditorFocus());
+    EXPECT_EQ(editor()->frame().x(), 0);
+    typeText(QStringLiteral("!"));
+    key(Qt::Key_Return);
+    EXPECT_EQ(cell(4, 0), "r3c0!");
+    EXPECT_GT(grid->scrollPosition().x(), 0) << "the first column needs no scrolling to";
+    EXPECT_EQ(selection(), (GridSelection{{4, 0}, {4, 0}}));
+
+    grid->setFirstColumnFrozen(false);
+    EXPECT_TRUE(grid->frozenStrip().isEmpty());
+    EXPECT_FALSE(grid->frozenHeader()->isVisible());
+}
+
+} // namespace
+} // namespace zarvel::test

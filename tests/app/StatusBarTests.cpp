@@ -152,6 +152,15 @@ TEST_F(StatusBarTest, WarningsListRaggedRowsAndLinesAndShowCommitsAPendingDraftF
     ASSERT_EQ(list->lineLabels().size(), 2);
     EXPECT_EQ(list->lineLabels()[0]->text(), QStringLiteral("Line 2: text after a closing quote, kept as is"));
     EXPECT_EQ(list->lineLabels()[1]->text(), QStringLiteral("Line 5: quote never closed, read as text"));
+    // Each with its row as the file has it.
+    ASSERT_EQ(list->rawTextLabels().size(), 2);
+    EXPECT_EQ(list->rawTextLabels()[0]->text(), QStringLiteral("\"x\"y,2,3"));
+    EXPECT_EQ(list->rawTextLabels()[1]->text(), QStringLiteral("\"open,5"));
+    EXPECT_EQ(WarningsPopover::rawText("a\tb\x01\x7f\r"), QString::fromUtf8("a\u2409b\u2401\u2421\u240D"));
+    const QString cut = WarningsPopover::rawText(std::string(500, 'z') + "\xF0\x9F\x98\x80");
+    EXPECT_EQ(cut, QString(WarningsPopover::rawTextLength, QLatin1Char('z')) + QChar(0x2026));
+    EXPECT_EQ(WarningsPopover::rawText(std::string(119, 'z') + "\xF0\x9F\x98\x80"),
+              QString(119, QLatin1Char('z')) + QString::fromUtf8("\xF0\x9F\x98\x80")) << "a pair is one character";
 
     select(1, 1);
     session->beginEditing("typed");
