@@ -607,8 +607,9 @@ void GridView::paintEvent(QPaintEvent* event) {
             const QRectF box(layout.xOfColumn(column) - origin.x() + GridStyle::cellPadding, y,
                              width - 2 * GridStyle::cellPadding, rowHeight);
             if (box.width() <= 0) continue;
+            // Dates align as numbers do.
             const bool numeric = static_cast<size_t>(column) < kinds.size() &&
-                                 kinds[static_cast<size_t>(column)] == ColumnKind::number;
+                                 kinds[static_cast<size_t>(column)] != ColumnKind::text;
             // Shaping is most of the cost of a paint: a text is laid out once, measured
             // and drawn from that one layout; only a text too wide is shaped again, cut.
             QTextLayout text(QString::fromStdString(texts[j]), font, viewport());
