@@ -152,9 +152,8 @@ void appendTextKey(std::string& out, std::string_view text) {
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // A run of digits becomes '0' (so that it compares with other characters as any digit
-// does), the byte count and big-endian bytes of the run's length without leading zeros,
-// then those digits: runs compare by length, then digit by digit, with no overflow
-// however long they are.
+// does), the length of the run without its leading zeros, then those digits: runs compare
+// by length, then digit by digit, with no overflow however long they are.
 void appendNaturalKey(std::string& out, std::string_view text) {
     for (size_t i = 0; i < text.size();) {
         const size_t start = i;
@@ -167,14 +166,19 @@ void appendNaturalKey(std::string& out, std::string_view text) {
         const size_t significant = i;
         while (i < text.size() && isDigit(text[i]))
             ++i;
+        // The length in one byte below 255, else 255 and eight big-endian bytes.
+        const uint64_t length = i - significant;
         char head[10] = {'0'};
-        int count = 0;
-        for (uint64_t length = i - significant; length > 0; length >>= 8)
-            ++count;
-        head[1] = static_cast<char>(count);
-        for (int b = 0; b < count; ++b)
-            head[2 + b] = static_cast<char>((i - significant) >> (8 * (count - 1 - b)) & 0xFF);
-        out.append(head, static_cast<size_t>(2 + count));
+        size_t headSize = 2;
+        if (length < 0xFF) {
+            head[1] = static_cast<char>(length);
+        } else {
+            head[1] = static_cast<char>(0xFF);
+            for (int b = 0; b < 8; ++b)
+                head[2 + b] = static_cast<char>(length >> (8 * (7 - b)) & 0xFF);
+            headSize = 10;
+        }
+        out.append(head, headSize);
         out.append(text.substr(significant, i - significant));
     }
 }
@@ -382,12 +386,6 @@ Sorted sortTexts(const CSVTable& table, int64_t column, bool ascending, bool nat
 }
 
 } // namespace
-
-std::string naturalKey(std::string_view lowerCasedText) {
-    std::string out;
-    appendNaturalKey(out, lowerCasedText);
-    return out;
-}
 
 Permutation permutation(const CSVTable& table, int64_t column, bool ascending, ColumnKind kind) {
     return permutation(table, column, ascending, kind == ColumnKind::number ? SortKind::number : SortKind::text);

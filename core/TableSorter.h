@@ -35,10 +35,5 @@ namespace TableSorter {
 [[nodiscard]] Permutation permutation(const CSVTable& table, int64_t column, bool ascending, ColumnKind kind);
 [[nodiscard]] Permutation permutation(const CSVTable& table, int64_t column, bool ascending, SortKind kind);
 
-// The key bytes of the natural order: compared with a plain byte comparison they give
-// the natural order of the texts (without the tie on the lower-cased text). Exposed for
-// the tests.
-[[nodiscard]] std::string naturalKey(std::string_view lowerCasedText);
-
 } // namespace TableSorter
 } // namespace zarvel
