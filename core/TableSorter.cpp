@@ -261,7 +261,11 @@ void gather(const CSVTable& table, int64_t column, unsigned workers, std::vector
         Slice<Item>& slice = slices[w];
         slice.keyed.reserve(e - b);
         CellReader read(table, column);
+        constexpr size_t probe = 256;
         for (size_t k = b; k < e; ++k) {
+            // The first cells tell how many key bytes the slice will need: growing the
+            // buffer by doubling would copy it several times over.
+            if (k == b + probe) slice.bytes.reserve(slice.bytes.size() / probe * (e - b) * 9 / 8);
             const auto position = static_cast<int64_t>(k);
             if (!key(read(first + position), position, slice)) slice.unkeyed.push_back(position);
         }
