@@ -4,7 +4,9 @@
 
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <cmath>
@@ -138,11 +140,39 @@ void appendTextKey(std::string& out, std::string_view text) {
         }
         return;
     }
-    icu::UnicodeString s = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-    s.toLower(icu::Locale::getRoot());
+    // Code point by code point, the simple lower-case mapping is the full one except for
+    // U+0130 (two code points) and U+03A3 (final sigma, by context); a result already in
+    // NFC is the key. Anything else takes the whole string route.
+    const size_t start = out.size();
+    bool simple = true;
+    const auto length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
+    for (int32_t i = 0; i < length;) {
+        UChar32 c = 0;
+        U8_NEXT(text.data(), i, length, c);
+        if (c < 0 || c == 0x130 || c == 0x3A3) {
+            simple = false;
+            break;
+        }
+        c = u_tolower(c);
+        char bytes[4];
+        int32_t n = 0;
+        U8_APPEND_UNSAFE(bytes, n, c);
+        out.append(bytes, static_cast<size_t>(n));
+    }
+    UErrorCode nfcStatus = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(nfcStatus);
     UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-    if (U_SUCCESS(status)) {
+    if (simple && text.size() == static_cast<size_t>(length) && U_SUCCESS(nfcStatus)) {
+        const std::string_view key = std::string_view(out).substr(start);
+        if (nfc->isNormalizedUTF8(icu::StringPiece(key.data(), static_cast<int32_t>(key.size())), status) &&
+            U_SUCCESS(status))
+            return;
+    }
+    out.resize(start);
+    status = U_ZERO_ERROR;
+    icu::UnicodeString s = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), length));
+    s.toLower(icu::Locale::getRoot());
+    if (U_SUCCESS(nfcStatus)) {
         icu::UnicodeString normalized = nfc->normalize(s, status);
         if (U_SUCCESS(status)) s = std::move(normalized);
     }

@@ -210,7 +210,7 @@ Order referenceOrder(const CSVTable& t, int64_t column, bool ascending, SortKind
 }
 
 std::string randomCell(std::mt19937& rng) {
-    static const Strings pieces{"a", "A", "b", "Zb", "file", "É", "e\u0301", "é", "ß", "Σ", "ς", "-", " ", ".", "x y",
+    static const Strings pieces{"a", "A", "b", "Zb", "file", "É", "e\u0301", "é", "ß", "Σ", "ς", "İ", "Ǆ", "\u212B", "-", " ", ".", "x y",
                                 "\"q\"", "1,5", "nan", "-inf", "0", "007", "12", "9", "123456789012345678901234567890"};
     static const Strings dates{"2020-12-25", "2020-12-25T08:00:30.5Z", "2021-02-29", "1999-01-02 23:59",
                                "25/12/2020", "12/25/2020", "03.04.2021", "1-2-2022", "2020-13-01"};
