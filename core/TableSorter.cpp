@@ -213,19 +213,21 @@ void appendNaturalKey(std::string& out, std::string_view text) {
     }
 }
 
-// The key's first 8 bytes, big-endian, zero-padded: most comparisons end here.
-uint64_t prefixOf(std::string_view key) {
+// Eight of the key's bytes from `from`, big-endian, zero-padded.
+uint64_t prefixOf(std::string_view key, size_t from = 0) {
     uint64_t prefix = 0;
-    for (size_t i = 0; i < 8; ++i)
+    for (size_t i = from; i < from + 8; ++i)
         prefix = prefix << 8 | (i < key.size() ? static_cast<uint8_t>(key[i]) : 0);
     return prefix;
 }
 
 // A text or natural key: `size` bytes at `key`, followed in a natural sort by `tieSize`
 // bytes of the lower-cased text, which decides between equal keys. While a slice is
-// gathered, `key` is an offset into its bytes (which still grow).
+// gathered, `key` is an offset into its bytes (which still grow). The first 16 bytes
+// sit in the item: most comparisons end there, and so do those of equal short keys,
+// which columns of repeated values are full of.
 struct TextItem {
-    uint64_t prefix = 0;
+    uint64_t prefix = 0, prefix2 = 0;
     uintptr_t key = 0;
     uint64_t size = 0;
     uint64_t tieSize = 0;
@@ -383,7 +385,7 @@ Sorted sortTexts(const CSVTable& table, int64_t column, bool ascending, bool nat
                              appendTextKey(bytes, cell);
                              const std::string_view key = std::string_view(bytes).substr(start);
                              if (key.empty()) return false;
-                             slice.keyed.push_back({prefixOf(key), start, key.size(), 0, position});
+                             slice.keyed.push_back({prefixOf(key), prefixOf(key, 8), start, key.size(), 0, position});
                              return true;
                          }
                          // The natural key goes first, the lower-cased text behind it.
@@ -394,8 +396,9 @@ Sorted sortTexts(const CSVTable& table, int64_t column, bool ascending, bool nat
                          appendNaturalKey(bytes, lower);
                          const size_t naturalSize = bytes.size() - start;
                          bytes += lower;
-                         slice.keyed.push_back({prefixOf(std::string_view(bytes).substr(start, naturalSize)), start,
-                                                naturalSize, lower.size(), position});
+                         const std::string_view key = std::string_view(bytes).substr(start, naturalSize);
+                         slice.keyed.push_back(
+                             {prefixOf(key), prefixOf(key, 8), start, naturalSize, lower.size(), position});
                          return true;
                      });
     std::vector<TextItem> items;
@@ -405,10 +408,17 @@ Sorted sortTexts(const CSVTable& table, int64_t column, bool ascending, bool nat
         int c = 0;
         if (a.prefix != b.prefix) {
             c = a.prefix < b.prefix ? -1 : 1;
+        } else if (a.prefix2 != b.prefix2) {
+            c = a.prefix2 < b.prefix2 ? -1 : 1;
         } else {
             const auto* ka = reinterpret_cast<const char*>(a.key);
             const auto* kb = reinterpret_cast<const char*>(b.key);
-            c = std::string_view(ka, a.size).compare(std::string_view(kb, b.size));
+            // Keys of at most 16 bytes are all in the prefixes; zero padding makes the
+            // shorter of two such keys with equal prefixes the smaller.
+            if (a.size <= 16 && b.size <= 16)
+                c = a.size < b.size ? -1 : (a.size > b.size ? 1 : 0);
+            else
+                c = std::string_view(ka, a.size).compare(std::string_view(kb, b.size));
             if (c == 0 && (a.tieSize | b.tieSize))
                 c = std::string_view(ka + a.size, a.tieSize).compare(std::string_view(kb + b.size, b.tieSize));
         }
