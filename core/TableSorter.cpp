@@ -58,44 +58,6 @@ void forEachSlice(size_t count, unsigned workers, const F& f) {
     f(0u, bound(0), bound(1));
 } // the threads join here
 
-// Sorts slices in parallel, then merges them pairwise. The order is strict and total, so
-// the result is the one any sorting algorithm gives.
-template <class Item, class Less>
-void parallelSort(std::vector<Item>& items, unsigned workers, const Less& less) {
-    workers = std::min(workers, workerCount(items.size()));
-    if (workers <= 1) {
-        std::sort(items.begin(), items.end(), less);
-        return;
-    }
-    std::vector<size_t> bounds;
-    for (unsigned w = 0; w <= workers; ++w)
-        bounds.push_back(items.size() * w / workers);
-    forEachSlice(workers, workers, [&](unsigned, size_t b, size_t e) {
-        for (size_t s = b; s < e; ++s)
-            std::sort(items.begin() + static_cast<ptrdiff_t>(bounds[s]),
-                      items.begin() + static_cast<ptrdiff_t>(bounds[s + 1]), less);
-    });
-    std::vector<Item> merged(items.size());
-    while (bounds.size() > 2) {
-        const size_t slices = bounds.size() - 1, pairs = (slices + 1) / 2;
-        forEachSlice(pairs, std::min<unsigned>(workers, static_cast<unsigned>(pairs)),
-                     [&](unsigned, size_t b, size_t e) {
-                         for (size_t p = b; p < e; ++p) {
-                             auto at = [&](size_t i) { return items.begin() + static_cast<ptrdiff_t>(bounds[i]); };
-                             const size_t left = 2 * p, right = std::min(2 * p + 1, slices);
-                             std::merge(at(left), at(right), at(right), at(std::min(2 * p + 2, slices)),
-                                        merged.begin() + static_cast<ptrdiff_t>(bounds[left]), less);
-                         }
-                     });
-        std::vector<size_t> next;
-        for (size_t i = 0; i < bounds.size(); i += 2)
-            next.push_back(bounds[i]);
-        if (next.back() != bounds.back()) next.push_back(bounds.back());
-        bounds = std::move(next);
-        items.swap(merged);
-    }
-}
-
 // Reads a column's cells without a new string per cell: an edited row's cell is used in
 // place, a source field is decoded into one reused buffer.
 class CellReader {
@@ -252,26 +214,35 @@ struct Sorted {
     std::vector<int64_t> keyed, unkeyed;
 };
 
-// The slices' items in order; text keys' bytes stay in their slices.
-template <class Item>
-void joinSlices(std::vector<Slice<Item>>& slices, std::vector<Item>& keyed, std::vector<int64_t>& unkeyed) {
-    size_t keyedCount = 0, unkeyedCount = 0;
-    for (const auto& s : slices) {
-        keyedCount += s.keyed.size();
-        unkeyedCount += s.unkeyed.size();
-    }
-    keyed.reserve(keyedCount);
-    unkeyed.reserve(unkeyedCount);
+// Merges the slices' sorted items pairwise, on as many threads as there are pairs. The
+// order is strict and total, so the result is the one any sorting algorithm gives. Text
+// keys' bytes stay in their slices.
+template <class Item, class Less>
+std::vector<Item> mergeSlices(std::vector<Slice<Item>>& slices, std::vector<int64_t>& unkeyed, const Less& less) {
+    std::vector<std::vector<Item>> parts;
     for (auto& s : slices) {
-        const auto base = reinterpret_cast<uintptr_t>(s.bytes.data());
-        for (Item& item : s.keyed) {
-            if constexpr (std::is_same_v<Item, TextItem>) item.key += base;
-            keyed.push_back(item);
-        }
+        parts.push_back(std::move(s.keyed));
         unkeyed.insert(unkeyed.end(), s.unkeyed.begin(), s.unkeyed.end());
-        s.keyed = {};
         s.unkeyed = {};
     }
+    while (parts.size() > 1) {
+        std::vector<std::vector<Item>> next((parts.size() + 1) / 2);
+        forEachSlice(next.size(), static_cast<unsigned>(next.size()), [&](unsigned, size_t b, size_t e) {
+            for (size_t p = b; p < e; ++p) {
+                if (2 * p + 1 == parts.size()) {
+                    next[p] = std::move(parts[2 * p]);
+                    continue;
+                }
+                const auto &left = parts[2 * p], &right = parts[2 * p + 1];
+                next[p].resize(left.size() + right.size());
+                std::merge(left.begin(), left.end(), right.begin(), right.end(), next[p].begin(), less);
+                parts[2 * p] = {};
+                parts[2 * p + 1] = {};
+            }
+        });
+        parts = std::move(next);
+    }
+    return parts.empty() ? std::vector<Item>{} : std::move(parts.front());
 }
 
 template <class Item>
@@ -283,10 +254,11 @@ std::vector<int64_t> positions(const std::vector<Item>& items) {
     return out;
 }
 
-// `key(cell, slice)` adds the cell's key to the slice and tells whether it had one.
-template <class Item, class Key>
+// `key(cell, slice)` adds the cell's key to the slice and tells whether it had one; each
+// thread then sorts its own slice.
+template <class Item, class Key, class Less>
 void gather(const CSVTable& table, int64_t column, unsigned workers, std::vector<Slice<Item>>& slices,
-            const Key& key) {
+            const Key& key, const Less& less) {
     const int64_t first = table.firstDataRow();
     slices.resize(workers);
     forEachSlice(static_cast<size_t>(table.dataRowCount()), workers, [&](unsigned w, size_t b, size_t e) {
@@ -301,28 +273,35 @@ void gather(const CSVTable& table, int64_t column, unsigned workers, std::vector
             const auto position = static_cast<int64_t>(k);
             if (!key(read(first + position), position, slice)) slice.unkeyed.push_back(position);
         }
+        if constexpr (std::is_same_v<Item, TextItem>) {
+            const auto base = reinterpret_cast<uintptr_t>(slice.bytes.data()); // no longer grows
+            for (Item& item : slice.keyed)
+                item.key += base;
+        }
+        std::sort(slice.keyed.begin(), slice.keyed.end(), less);
     });
 }
 
 Sorted sortNumbers(const CSVTable& table, int64_t column, bool ascending, unsigned workers) {
     using Item = ValueItem<double>;
-    std::vector<Slice<Item>> slices;
-    gather<Item>(table, column, workers, slices, [](std::string_view cell, int64_t position, Slice<Item>& slice) {
-        // Not-a-number has no place in an order: such rows go with the unkeyed.
-        const std::optional<double> v = numericValue(cell);
-        if (!v || std::isnan(*v)) return false;
-        slice.keyed.push_back({*v, position});
-        return true;
-    });
-    std::vector<Item> items;
-    Sorted sorted;
-    joinSlices(slices, items, sorted.unkeyed);
-    parallelSort(items, workers, [ascending](const Item& a, const Item& b) {
+    const auto less = [ascending](const Item& a, const Item& b) {
         if (a.key < b.key) return ascending;
         if (b.key < a.key) return !ascending;
         return a.position < b.position;
-    });
-    sorted.keyed = positions(items);
+    };
+    std::vector<Slice<Item>> slices;
+    gather<Item>(
+        table, column, workers, slices,
+        [](std::string_view cell, int64_t position, Slice<Item>& slice) {
+            // Not-a-number has no place in an order: such rows go with the unkeyed.
+            const std::optional<double> v = numericValue(cell);
+            if (!v || std::isnan(*v)) return false;
+            slice.keyed.push_back({*v, position});
+            return true;
+        },
+        less);
+    Sorted sorted;
+    sorted.keyed = positions(mergeSlices(slices, sorted.unkeyed, less));
     return sorted;
 }
 
@@ -353,58 +332,34 @@ Sorted sortDates(const CSVTable& table, int64_t column, bool ascending, unsigned
     // (an ISO date, 05/05/2020) keeps it.
     const std::optional<ColumnKindDetector::DateOrder> order = total.order();
     using Item = ValueItem<int64_t>;
-    std::vector<Item> items;
-    items.reserve(count);
-    Sorted sorted;
-    for (size_t k = 0; k < count; ++k) {
-        int64_t key = none;
-        if (!order)
-            key = dayFirst[k] == monthFirst[k] ? dayFirst[k] : none;
-        else
-            key = *order == ColumnKindDetector::DateOrder::dayFirst ? dayFirst[k] : monthFirst[k];
-        if (key == none)
-            sorted.unkeyed.push_back(static_cast<int64_t>(k));
-        else
-            items.push_back({key, static_cast<int64_t>(k)});
-    }
-    parallelSort(items, workers, [ascending](const Item& a, const Item& b) {
+    const auto less = [ascending](const Item& a, const Item& b) {
         if (a.key != b.key) return ascending ? a.key < b.key : b.key < a.key;
         return a.position < b.position;
+    };
+    std::vector<Slice<Item>> slices(workers);
+    forEachSlice(count, workers, [&](unsigned w, size_t b, size_t e) {
+        Slice<Item>& slice = slices[w];
+        slice.keyed.reserve(e - b);
+        for (size_t k = b; k < e; ++k) {
+            int64_t key = none;
+            if (!order)
+                key = dayFirst[k] == monthFirst[k] ? dayFirst[k] : none;
+            else
+                key = *order == ColumnKindDetector::DateOrder::dayFirst ? dayFirst[k] : monthFirst[k];
+            if (key == none)
+                slice.unkeyed.push_back(static_cast<int64_t>(k));
+            else
+                slice.keyed.push_back({key, static_cast<int64_t>(k)});
+        }
+        std::sort(slice.keyed.begin(), slice.keyed.end(), less);
     });
-    sorted.keyed = positions(items);
+    Sorted sorted;
+    sorted.keyed = positions(mergeSlices(slices, sorted.unkeyed, less));
     return sorted;
 }
 
 Sorted sortTexts(const CSVTable& table, int64_t column, bool ascending, bool natural, unsigned workers) {
-    std::vector<Slice<TextItem>> slices;
-    gather<TextItem>(table, column, workers, slices,
-                     [natural](std::string_view cell, int64_t position, Slice<TextItem>& slice) {
-                         std::string& bytes = slice.bytes;
-                         const size_t start = bytes.size();
-                         if (!natural) {
-                             appendTextKey(bytes, cell);
-                             const std::string_view key = std::string_view(bytes).substr(start);
-                             if (key.empty()) return false;
-                             slice.keyed.push_back({prefixOf(key), prefixOf(key, 8), start, key.size(), 0, position});
-                             return true;
-                         }
-                         // The natural key goes first, the lower-cased text behind it.
-                         thread_local std::string lower;
-                         lower.clear();
-                         appendTextKey(lower, cell);
-                         if (lower.empty()) return false;
-                         appendNaturalKey(bytes, lower);
-                         const size_t naturalSize = bytes.size() - start;
-                         bytes += lower;
-                         const std::string_view key = std::string_view(bytes).substr(start, naturalSize);
-                         slice.keyed.push_back(
-                             {prefixOf(key), prefixOf(key, 8), start, naturalSize, lower.size(), position});
-                         return true;
-                     });
-    std::vector<TextItem> items;
-    Sorted sorted;
-    joinSlices(slices, items, sorted.unkeyed);
-    parallelSort(items, workers, [ascending](const TextItem& a, const TextItem& b) {
+    const auto less = [ascending](const TextItem& a, const TextItem& b) {
         int c = 0;
         if (a.prefix != b.prefix) {
             c = a.prefix < b.prefix ? -1 : 1;
@@ -424,8 +379,35 @@ Sorted sortTexts(const CSVTable& table, int64_t column, bool ascending, bool nat
         }
         if (c != 0) return ascending ? c < 0 : c > 0;
         return a.position < b.position;
-    });
-    sorted.keyed = positions(items);
+    };
+    std::vector<Slice<TextItem>> slices;
+    gather<TextItem>(
+        table, column, workers, slices,
+        [natural](std::string_view cell, int64_t position, Slice<TextItem>& slice) {
+            std::string& bytes = slice.bytes;
+            const size_t start = bytes.size();
+            if (!natural) {
+                appendTextKey(bytes, cell);
+                const std::string_view key = std::string_view(bytes).substr(start);
+                if (key.empty()) return false;
+                slice.keyed.push_back({prefixOf(key), prefixOf(key, 8), start, key.size(), 0, position});
+                return true;
+            }
+            // The natural key goes first, the lower-cased text behind it.
+            thread_local std::string lower;
+            lower.clear();
+            appendTextKey(lower, cell);
+            if (lower.empty()) return false;
+            appendNaturalKey(bytes, lower);
+            const size_t naturalSize = bytes.size() - start;
+            bytes += lower;
+            const std::string_view key = std::string_view(bytes).substr(start, naturalSize);
+            slice.keyed.push_back({prefixOf(key), prefixOf(key, 8), start, naturalSize, lower.size(), position});
+            return true;
+        },
+        less);
+    Sorted sorted;
+    sorted.keyed = positions(mergeSlices(slices, sorted.unkeyed, less));
     return sorted;
 }
 
