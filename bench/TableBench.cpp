@@ -98,7 +98,8 @@ BENCHMARK(BM_FindNonASCII_CaseSensitive)->Unit(benchmark::kMillisecond)->UseReal
 
 // --- Sort ---------------------------------------------------------------------------
 
-void runSort(benchmark::State& state, int64_t column, ColumnKind kind) {
+template <class Kind>
+void runSort(benchmark::State& state, int64_t column, Kind kind) {
     const CSVTable& table = millionRowTable();
     for (auto _ : state) {
         Permutation p = TableSorter::permutation(table, column, true, kind);
@@ -114,8 +115,17 @@ void BM_SortTextColumn(benchmark::State& state) {
     runSort(state, 1, ColumnKind::text);
 } // name
 
+void BM_SortNaturalColumn(benchmark::State& state) {
+    runSort(state, 7, SortKind::natural);
+} // code: two letters, a dash, five digits
+void BM_SortDateColumn(benchmark::State& state) {
+    runSort(state, 5, SortKind::date);
+} // date
+
 BENCHMARK(BM_SortNumberColumn)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_SortTextColumn)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_SortNaturalColumn)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_SortDateColumn)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 // --- Edits on the large table -------------------------------------------------------
 

@@ -28,7 +28,12 @@ std::string characterString(uint8_t byte) {
 }
 
 std::string_view kindName(ColumnKind kind) {
-    return kind == ColumnKind::number ? "number" : "text";
+    switch (kind) {
+    case ColumnKind::number: return "number";
+    case ColumnKind::date: return "date";
+    case ColumnKind::text: break;
+    }
+    return "text";
 }
 
 std::string_view warningKindName(ReadWarning::Kind kind) {
@@ -82,7 +87,7 @@ void jsonInfo(const ReadResult& result, const std::vector<ColumnKind>& kinds) {
     out.raw(",\"columnKinds\":[");
     for (size_t c = 0; c < kinds.size(); ++c) {
         if (c > 0) out.raw(',');
-        out.raw(kinds[c] == ColumnKind::number ? "\"number\"" : "\"text\"");
+        out.string(kindName(kinds[c]));
     }
     out.raw("],\"warnings\":[");
     const std::vector<ReadWarning>& warnings = result.report.warnings;
@@ -211,14 +216,12 @@ void find(const ReadArguments& read, const std::string& query, bool caseSensitiv
 
 void sort(const ReadArguments& read, const WriteArguments& write, const SortArguments& sort) {
     // Options are checked before the file is read, so a typo costs no reading time.
-    std::optional<ColumnKind> kind;
+    std::optional<SortKind> kind;
     if (sort.kind) {
-        if (*sort.kind == "number")
-            kind = ColumnKind::number;
-        else if (*sort.kind == "text")
-            kind = ColumnKind::text;
-        else
-            throw CliError::usage("--kind: give \"number\" or \"text\", not \"" + *sort.kind + "\"");
+        kind = sortKindFromRawValue(*sort.kind);
+        if (!kind)
+            throw CliError::usage("--kind: give \"number\", \"text\", \"natural\" or \"date\", not \"" + *sort.kind +
+                                  "\"");
     }
     OptionValues::checkWriteArguments(write);
     ReadResult result = readTable(read);
@@ -231,7 +234,12 @@ void sort(const ReadArguments& read, const WriteArguments& write, const SortArgu
                               std::to_string(table.columnCount()) +
                               (table.columnCount() == 1 ? " column" : " columns") + ", numbered from 0");
     if (table.rowCount() > 0) {
-        if (!kind) kind = ColumnKindDetector::kinds(table, kindSampleRows)[static_cast<size_t>(sort.column)];
+        // Without --kind a column sorts as the editor's plain sort does: numbers as numbers,
+        // anything else (dates included) as text.
+        if (!kind)
+            kind = ColumnKindDetector::kinds(table, kindSampleRows)[static_cast<size_t>(sort.column)] == ColumnKind::number
+                       ? SortKind::number
+                       : SortKind::text;
         table.apply(TableEdit::reorderRows(TableSorter::permutation(table, sort.column, !sort.descending, *kind)));
     }
     FileAccess::writeTable(write.output, table, format);

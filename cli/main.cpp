@@ -125,8 +125,9 @@ int run(int argc, char** argv) {
     sort->add_flag("--descending", sortArguments.descending, "Largest first");
     sort->add_option_function<std::string>(
             "--kind", [&sortArguments](const std::string& value) { sortArguments.kind = value; },
-            "Compare as numbers or as text (default: detected from the column)")
-        ->type_name("number|text");
+            "Compare as numbers, as text, as text with digit runs as numbers (natural) or as dates "
+            "(default: numbers in a number column, else text)")
+        ->type_name("number|text|natural|date");
 
     try {
         app.parse(argc, argv);

@@ -17,6 +17,7 @@
 #include "app/session/FindState.h"
 #include "core/ColumnKindDetector.h"
 #include "core/ReadReport.h"
+#include "core/TableSorter.h"
 #include "grid/GridAction.h"
 #include "grid/GridGeometry.h"
 #include "grid/GridKey.h"
@@ -135,7 +136,9 @@ public:
     void deleteColumns();
     void clearContents();
     void moveColumn(bool right);
+    // By the column's kind: numbers as numbers, any other column as text.
     void sort(int64_t column, bool ascending);
+    void sort(int64_t column, bool ascending, SortKind kind);
     void toggleHeader();
     static QString toggleHeaderTitle(bool tableHasHeader);
 

@@ -129,12 +129,16 @@ void EditorSession::moveColumn(bool right) {
 }
 
 void EditorSession::sort(int64_t column, bool ascending) {
+    const bool number = column >= 0 && column < static_cast<int64_t>(columnKinds_.size()) &&
+                        columnKinds_[static_cast<size_t>(column)] == ColumnKind::number;
+    sort(column, ascending, number ? SortKind::number : SortKind::text);
+}
+
+void EditorSession::sort(int64_t column, bool ascending, SortKind kind) {
     commitPendingDraft();
     const CSVTable t = currentTable();
     if (column < 0 || column >= t.columnCount()) return;
     removeRowFilter();
-    const ColumnKind kind =
-        column < static_cast<int64_t>(columnKinds_.size()) ? columnKinds_[static_cast<size_t>(column)] : ColumnKind::text;
     beginTask();
     const CSVTable copy = currentTable();
     const int64_t revision = document_->revision();

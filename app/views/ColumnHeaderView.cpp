@@ -85,7 +85,11 @@ std::unique_ptr<ContextMenu> ColumnHeaderView::makeContextMenu(int64_t column) {
             session_->setSelection({{0, column}, {0, column}});
     }
     auto menu = std::make_unique<ContextMenu>();
-    menu->addActions(commands_->columnMenuActions());
+    const QList<QAction*> actions = commands_->columnMenuActions();
+    menu->addActions(actions);
+    // Natural or date order, where it applies, right after the plain sorts.
+    const qsizetype plain = actions.indexOf(commands_->action(Command::sortDescending));
+    menu->addSortActions(session_, column, false, plain >= 0 && plain + 1 < actions.size() ? actions[plain + 1] : nullptr);
     return menu;
 }
 

@@ -731,8 +731,9 @@ void GridView::paintEvent(QPaintEvent* event) {
             const QRectF box(layout.xOfColumn(column) - origin.x() + GridStyle::cellPadding, y,
                              width - 2 * GridStyle::cellPadding, rowHeight);
             if (box.width() <= 0) continue;
+            // Dates align as numbers do.
             const bool numeric = static_cast<size_t>(column) < kinds.size() &&
-                                 kinds[static_cast<size_t>(column)] == ColumnKind::number;
+                                 kinds[static_cast<size_t>(column)] != ColumnKind::text;
             drawCellText(p, texts[j], box, numeric);
         }
     }
@@ -803,7 +804,7 @@ void GridView::paintFrozenStrip(QPainter& p, const QRect& dirty) {
     if (firstRow < endRow) {
         const CSVTable table = session_->document()->table();
         const auto& kinds = session_->columnKinds();
-        const bool numeric = !kinds.empty() && kinds[0] == ColumnKind::number;
+        const bool numeric = !kinds.empty() && kinds[0] != ColumnKind::text;
         p.setFont(viewport()->font());
         p.setPen(GridStyle::primary(pal));
         for (int64_t row = firstRow; row < endRow; ++row) {

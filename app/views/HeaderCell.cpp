@@ -31,7 +31,7 @@ HeaderCell HeaderCell::make(EditorSession* session, const CSVTable& table, int64
     cell.height = layout.headerHeight();
     const auto& kinds = session->columnKinds();
     cell.isNumeric = column >= 0 && column < static_cast<int64_t>(kinds.size()) &&
-                     kinds[static_cast<size_t>(column)] == ColumnKind::number;
+                     kinds[static_cast<size_t>(column)] != ColumnKind::text; // numbers and dates
     const GridSelection& selection = session->selection();
     cell.isSelected = selection.coversWholeColumns(session->displayedSize()) && selection.columns().contains(column);
     return cell;

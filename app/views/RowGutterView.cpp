@@ -50,10 +50,19 @@ int64_t RowGutterView::rowNumber(int64_t row) const {
 
 std::unique_ptr<ContextMenu> RowGutterView::makeContextMenu(int64_t row) {
     const GridSelection& s = session_->selection();
+    // The rows sort by the column the cursor was in; selecting whole rows moves it.
+    const int64_t column = s.active.column;
     if (!(s.coversWholeRows(session_->displayedSize()) && s.rows().contains(row)))
         session_->selectWholeRows(row, row, false);
     auto menu = std::make_unique<ContextMenu>();
     menu->addActions(commands_->rowMenuActions());
+    const CSVTable table = session_->document()->table();
+    if (column >= 0 && column < table.columnCount()) {
+        menu->addSeparator();
+        const QString title = QString::fromStdString(table.columnTitle(column));
+        menu->addSortActions(session_, column, true, nullptr,
+                             QStringLiteral(" by \u201C%1\u201D").arg(title.isEmpty() ? QString::fromStdString(CSVTable::columnLetters(column)) : title));
+    }
     return menu;
 }
 

@@ -114,7 +114,8 @@ TEST_F(HeaderTest, TheMenusListTheirItemsInOrderWithTheirStates) {
     open(sampleCSV(3, 3));
     auto first = header()->makeContextMenu(0);
     EXPECT_EQ(describe(*first),
-              (QStringList{"Sort Ascending by Column", "Sort Descending by Column", "-", "Rename Column…",
+              (QStringList{"Sort Ascending by Column", "Sort Descending by Column", "Sort Naturally Ascending",
+                           "Sort Naturally Descending", "-", "Rename Column…",
                            "Insert Column Left", "Insert Column Right", "Move Column Left (disabled)",
                            "Move Column Right", "Fit Width", "-", "Delete Column (destructive)"}));
     for (QAction* a : first->actions()) EXPECT_TRUE(a->isSeparator() || !a->icon().isNull()) << a->text().toStdString();
@@ -123,7 +124,10 @@ TEST_F(HeaderTest, TheMenusListTheirItemsInOrderWithTheirStates) {
     EXPECT_FALSE(item(*last, "Move Column Right")->isEnabled());
     auto rowMenu = gutter()->makeContextMenu(0);
     EXPECT_EQ(describe(*rowMenu),
-              (QStringList{"Insert Row Above", "Insert Row Below", "-", "Delete Row (destructive)"}));
+              (QStringList{"Insert Row Above", "Insert Row Below", "-", "Delete Row (destructive)", "-",
+                           "Sort Ascending by “h2”", "Sort Descending by “h2”", "Sort Naturally Ascending by “h2”",
+                           "Sort Naturally Descending by “h2”"}))
+        << "the rows sort by the column the cursor was in";
 
     // One column and no header row: nothing to delete, nothing to rename.
     open("1\n2\n");
@@ -169,6 +173,27 @@ TEST_F(HeaderTest, ChoosingMenuItemsChangesTheTable) {
     chooseFromContextMenu(header(), titlePoint(1), QStringLiteral("Rename Column…"));
     ASSERT_TRUE(session->editing());
     EXPECT_EQ(session->editing()->target, CellDraft::Target::header(1));
+}
+
+TEST_F(HeaderTest, NaturalAndDateOrdersWhereTheyApply) {
+    open("name,day,n\nfile10,25/12/2020,1\nfile2,2020-12-24,2\nfile1,03.04.2021,3\n");
+    auto sorts = [](QMenu& menu) {
+        QStringList list = describe(menu).filter(QStringLiteral("Sort"));
+        return list;
+    };
+    EXPECT_EQ(sorts(*header()->makeContextMenu(2)),
+              (QStringList{"Sort Ascending by Column", "Sort Descending by Column"}));
+    EXPECT_EQ(sorts(*header()->makeContextMenu(1)), (QStringList{"Sort Ascending by Column", "Sort Descending by Column",
+                                                                 "Sort by Date Ascending", "Sort by Date Descending"}));
+    chooseFromContextMenu(header(), titlePoint(0), QStringLiteral("Sort Naturally Ascending"));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(rows(), (StringRows{{"name", "day", "n"}, {"file1", "03.04.2021", "3"}, {"file2", "2020-12-24", "2"},
+                                  {"file10", "25/12/2020", "1"}}));
+    session->setSelection({{0, 1}, {0, 1}});
+    chooseFromContextMenu(gutter(), numberPoint(2), QStringLiteral("Sort by Date Ascending by “day”"));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(rows(), (StringRows{{"name", "day", "n"}, {"file2", "2020-12-24", "2"}, {"file10", "25/12/2020", "1"},
+                                  {"file1", "03.04.2021", "3"}}));
 }
 
 TEST_F(HeaderTest, AFilteredGutterShowsTheMatchingRowsOwnNumbers) {

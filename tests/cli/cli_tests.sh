@@ -266,8 +266,18 @@ check_same expected by-item.tsv "sort with a write option"
 run sort stock.csv -o never.csv --column 2
 check_failure 2 "sort column out of range" "--column"
 if [ ! -e never.csv ]; then ok; else bad "sort out of range wrote a file"; fi
-run sort stock.csv -o never.csv --column 0 --kind date
-check_failure 2 "sort bad kind"
+run sort stock.csv -o never.csv --column 0 --kind month
+check_failure 2 "sort bad kind" "--kind"
+printf 'name,n\nfile10,a\nFile2,b\nfile1,c\n,d\nfile02,e\n' >files.csv
+run sort files.csv -o natural.csv --column 0 --kind natural
+check_status 0 "sort --kind natural"
+run cells natural.csv
+if [ "$(cat out)" = $'[\n["name","n"],\n["file1","c"],\n["file02","e"],\n["File2","b"],\n["file10","a"],\n["","d"]\n]' ]; then
+    ok; else bad "sort --kind natural, read back: $(cat out)"; fi
+printf 'day,n\n25/12/2020,1\n2020-12-24T23:00,2\n03.04.2021,3\nsoon,4\n' >days.csv
+run sort days.csv -o by-day.csv --column 0 --kind date --descending
+printf 'day,n\n03.04.2021,3\n25/12/2020,1\n2020-12-24T23:00,2\nsoon,4\n' >expected
+check_same expected by-day.csv "sort --kind date, mixed forms, descending"
 
 # ---- standard input and output --------------------------------------------------------
 
