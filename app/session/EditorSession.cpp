@@ -26,6 +26,8 @@ EditorSession::EditorSession(CSVDocument* document, QObject* parent) : QObject(p
     // Synchronous on purpose: the geometry and selection are current before any
     // operation that applied an edit goes on to set the selection or scroll.
     connect(document, &CSVDocument::revisionChanged, this, [this] { sync(); });
+    connect(document, &CSVDocument::opened, this, &EditorSession::openingChanged);
+    connect(document, &CSVDocument::openFailed, this, &EditorSession::openingChanged);
     refreshShape();
 }
 
@@ -225,7 +227,7 @@ void EditorSession::applyEdit(const TableEdit& edit, const QString& actionName) 
 
 void EditorSession::beginEditing(std::optional<std::string> replacement) {
     const GridSize size = displayedSize();
-    if (size.isEmpty()) return;
+    if (size.isEmpty() || isOpening()) return;
     GridSelection s = selection_;
     s.clamp(size);
     s.anchor = s.active;
@@ -244,7 +246,7 @@ void EditorSession::beginEditing(std::optional<std::string> replacement) {
 
 void EditorSession::beginRenamingColumn(int64_t column) {
     const CSVTable t = currentTable();
-    if (t.firstDataRow() != 1 || column < 0 || column >= t.columnCount()) return;
+    if (isOpening() || t.firstDataRow() != 1 || column < 0 || column >= t.columnCount()) return;
     commitPendingDraft();
     setEditing(CellDraft{CellDraft::Target::header(column), currentTable().value(0, column), false});
 }

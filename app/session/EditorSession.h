@@ -83,6 +83,14 @@ public:
     int64_t knownColumnCount() const { return knownColumnCount_; }
     int64_t knownRowCount() const { return knownRowCount_; }
 
+    // The file is still being read in the background: the table holds its first rows,
+    // for looking only (no draft begins, no edit applies).
+    bool isOpening() const { return document_ && document_->isOpening(); }
+    OpenProgress openProgress() const { return document_ ? document_->openProgress() : OpenProgress{}; }
+    void cancelOpening() {
+        if (document_) document_->cancelOpening();
+    }
+
     // Coordinates.
     int64_t displayedRowCount() const;
     GridSize displayedSize() const;
@@ -180,6 +188,8 @@ Q_SIGNALS:
     void rowFilterChanged();
     void scrollRequestChanged();
     void busyChanged(bool busy);
+    // The background read ended, whole or not (isOpening() is false from now on).
+    void openingChanged();
     // The latest search landed, or was dropped because the table changed meanwhile (a
     // search superseded by a newer one reports nothing).
     void searchFinished();

@@ -183,6 +183,15 @@ DocumentWindow* DocumentController::adopt(std::unique_ptr<CSVDocument> document,
         Q_EMIT windowClosed(closing);
     });
     connect(window, &QObject::destroyed, this, [this] { windows_.removeAll(nullptr); });
+    // A file read in the background that fails leaves no window behind: the error is
+    // told over the window, then it closes. A cancelled read just closes it.
+    connect(window->document(), &CSVDocument::openFailed, window, [this, window](const DocumentError& error) {
+        const bool cancelled = error.csvError && std::holds_alternative<CSVError::Cancelled>(error.csvError->value);
+        if (!cancelled)
+            prompts_->showError(window, QStringLiteral("The document %1 could not be opened.").arg(quoted(window->displayName())),
+                                error.message());
+        window->close();
+    });
     window->show();
     // A new window takes the keyboard, so its shortcuts work at once, also where no
     // window manager hands out focus.
@@ -206,7 +215,7 @@ DocumentWindow* DocumentController::openFile(const QString& path, QWidget* error
         }
     }
     DocumentError error;
-    std::unique_ptr<CSVDocument> document = CSVDocument::open(info.absoluteFilePath(), error);
+    std::unique_ptr<CSVDocument> document = CSVDocument::openInBackground(info.absoluteFilePath(), error);
     if (!document) {
         prompts_->showError(errorParent, QStringLiteral("The document %1 could not be opened.").arg(quoted(info.fileName())),
                             error.message());
@@ -304,6 +313,8 @@ void DocumentController::reportSaveFailure(QWidget* parent, const QString& path,
 }
 
 bool DocumentController::saveTo(DocumentWindow* window, const QString& path, DocumentType type) {
+    // Only the first rows of a file still being read are here.
+    if (window->session()->isOpening()) return false;
     // The snapshot must hold what the user sees, including a cell still being typed.
     window->session()->commitEditing(CommitMove::none);
     const CSVTable snapshot = window->document()->snapshot();
@@ -426,17 +437,21 @@ void DocumentController::populateFileMenu(QMenu* menu, DocumentWindow* window) {
     connect(add(QStringLiteral("Open…"), QKeySequence(Qt::CTRL | Qt::Key_O)), &QAction::triggered, this,
             [this, window = QPointer<DocumentWindow>(window)] { open(window); });
     menu->addSeparator();
-    connect(add(QStringLiteral("Save"), QKeySequence(Qt::CTRL | Qt::Key_S)), &QAction::triggered, window,
-            [this, window] { save(window); });
-    connect(add(QStringLiteral("Save As…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)), &QAction::triggered, window,
-            [this, window] { saveAs(window); });
+    QAction* saveAction = add(QStringLiteral("Save"), QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(saveAction, &QAction::triggered, window, [this, window] { save(window); });
+    QAction* saveAsAction = add(QStringLiteral("Save As…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    connect(saveAsAction, &QAction::triggered, window, [this, window] { saveAs(window); });
     QAction* revert = add(QStringLiteral("Revert to Saved"), QKeySequence());
     connect(revert, &QAction::triggered, window, [this, window] { revertToSaved(window); });
-    auto updateRevert = [revert, window] {
-        revert->setEnabled(!window->undoStack()->isClean() && !window->document()->filePath().isEmpty());
+    auto updateRevert = [revert, saveAction, saveAsAction, window] {
+        const bool whole = !window->session()->isOpening(); // a file still being read cannot be saved yet
+        saveAction->setEnabled(whole);
+        saveAsAction->setEnabled(whole);
+        revert->setEnabled(whole && !window->undoStack()->isClean() && !window->document()->filePath().isEmpty());
     };
     connect(menu, &QMenu::aboutToShow, revert, updateRevert);
     connect(window->undoStack(), &QUndoStack::cleanChanged, revert, updateRevert);
+    connect(window->session(), &EditorSession::openingChanged, revert, updateRevert);
     updateRevert();
     menu->addSeparator();
     connect(add(QStringLiteral("Close"), QKeySequence(Qt::CTRL | Qt::Key_W)), &QAction::triggered, window,

@@ -81,6 +81,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<CSVDocument> document, DocumentCo
     connect(document_.get(), &CSVDocument::revisionChanged, this, [this] { updateEmptyState(); });
     connect(undoStack_.get(), &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
     connect(session_.get(), &EditorSession::findChanged, this, [this] { updateFindBar(); });
+    connect(session_.get(), &EditorSession::openingChanged, this, [this] { updateEmptyState(); });
 
     setAcceptDrops(controller_ != nullptr);
     resize(defaultSize);
@@ -261,7 +262,8 @@ void DocumentWindow::updateTitle() {
 }
 
 void DocumentWindow::updateEmptyState() {
-    const bool empty = document_->table().columnCount() == 0;
+    // A file still being read is not empty, even before its first rows show.
+    const bool empty = document_->table().columnCount() == 0 && !session_->isOpening();
     QWidget* wanted = empty ? static_cast<QWidget*>(emptyState_) : static_cast<QWidget*>(grid_);
     if (stack_->currentWidget() == wanted) return;
     const bool hadFocus = stack_->currentWidget() && stack_->currentWidget()->hasFocus();
@@ -305,6 +307,8 @@ void DocumentWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
+    // A read still running stops now, not when the window is deleted later.
+    session_->cancelOpening();
     Q_EMIT closed(this);
 }
 

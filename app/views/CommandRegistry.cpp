@@ -126,6 +126,7 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
         connect(session_, &EditorSession::selectionChanged, this, &CommandRegistry::refresh);
         connect(session_, &EditorSession::layoutChanged, this, &CommandRegistry::refresh);
         connect(session_, &EditorSession::editingChanged, this, &CommandRegistry::refresh);
+        connect(session_, &EditorSession::openingChanged, this, &CommandRegistry::refresh);
         if (CSVDocument* document = session_->document())
             connect(document, &CSVDocument::revisionChanged, this, &CommandRegistry::refresh);
         if (QUndoStack* stack = session_->undoManager()) {
@@ -275,6 +276,20 @@ void CommandRegistry::refresh() {
     action(Command::redo)->setEnabled(stack && stack->canRedo());
     action(Command::redo)
         ->setText(redoName.isEmpty() ? QStringLiteral("Redo") : QStringLiteral("Redo ") + redoName);
+
+    // While the file is still being read only its first rows are here: whatever edits,
+    // searches or reads the whole table waits for the rest.
+    const bool whole = !session_->isOpening();
+    for (Command command : {Command::cut, Command::paste, Command::find, Command::findAndReplace, Command::findNext,
+                            Command::findPrevious, Command::insertRowAbove, Command::insertRowBelow,
+                            Command::insertColumnLeft, Command::insertColumnRight, Command::toggleHeader,
+                            Command::fileFormat})
+        action(command)->setEnabled(whole);
+    if (!whole)
+        for (Command command : {Command::undo, Command::redo, Command::deleteRows, Command::deleteColumns,
+                                Command::moveColumnLeft, Command::moveColumnRight, Command::sortAscending,
+                                Command::sortDescending, Command::renameColumn})
+            action(command)->setEnabled(false);
 }
 
 } // namespace zarvel

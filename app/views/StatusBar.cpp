@@ -12,6 +12,9 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
+
+#include <algorithm>
 
 namespace zarvel {
 
@@ -152,6 +155,10 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     busy_ = new BusyIndicator(this);
     format_ = new FormatSummaryButton(this);
     warnings_ = new WarningsButton(session, this);
+    opening_ = new QLabel(this);
+    cancelOpening_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelOpening_->setFont(font());
+    cancelOpening_->setFocusPolicy(Qt::NoFocus);
 
     // The selection names a column by its title, which is the file's text: never markup.
     for (QLabel* label : {size_, filter_, selection_})
@@ -164,6 +171,8 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     layout->addWidget(filter_);
     layout->addWidget(selection_);
     layout->addWidget(busy_);
+    layout->addWidget(opening_);
+    layout->addWidget(cancelOpening_);
     layout->addStretch(1);
     layout->addWidget(format_);
     layout->addWidget(warnings_);
@@ -177,6 +186,15 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     connect(session_, &EditorSession::layoutChanged, this, &StatusBar::refresh);
     connect(session_, &EditorSession::rowFilterChanged, this, &StatusBar::refresh);
     connect(session_, &EditorSession::busyChanged, this, &StatusBar::refresh);
+    connect(session_, &EditorSession::openingChanged, this, &StatusBar::refresh);
+    connect(cancelOpening_, &QPushButton::clicked, this, [this] {
+        if (session_) session_->cancelOpening();
+    });
+    // The reader counts on its own thread; the bar looks a few times a second.
+    openingTimer_.setInterval(100);
+    connect(&openingTimer_, &QTimer::timeout, this, [this] {
+        if (session_) opening_->setText(openingText(session_->openProgress()));
+    });
     if (CSVDocument* document = session_->document()) {
         connect(document, &CSVDocument::revisionChanged, this, &StatusBar::refresh);
         connect(document, &CSVDocument::reportChanged, this, &StatusBar::refresh);
@@ -214,10 +232,39 @@ QStringList StatusBar::formatParts(const FileFormat& format) {
             QString::fromUtf8(displayName(format.lineEnding))};
 }
 
+QString StatusBar::openingText(const OpenProgress& progress) {
+    // Both phases in one figure: the bytes coming in, then the text indexed.
+    const double total = static_cast<double>(progress.fileSize) +
+                         static_cast<double>(progress.isIndexing() ? progress.textSize : progress.fileSize);
+    const double done = static_cast<double>(progress.loaded) + static_cast<double>(progress.indexed);
+    const int percent = total > 0 ? std::clamp(static_cast<int>(done * 100 / total), 0, 100) : 0;
+    QString text = QStringLiteral("Opening… %1 %").arg(percent);
+    if (progress.rows > 0) text += QStringLiteral(" · ") + counted(progress.rows, u"row", u"rows");
+    if (progress.seconds > 0.2 && total > 0) {
+        const double megabytesPerSecond = done / total * static_cast<double>(progress.fileSize) / progress.seconds / 1e6;
+        text += QStringLiteral(" · %1 MB/s").arg(grouped(static_cast<int64_t>(megabytesPerSecond)));
+    }
+    return text;
+}
+
 void StatusBar::refresh() {
     if (!session_ || !session_->document()) return;
     const CSVDocument* document = session_->document();
     const CSVTable table = document->table();
+
+    // While the file is being read, the bar tells how far instead of what the first
+    // rows would say about the table.
+    const bool isOpening = session_->isOpening();
+    opening_->setVisible(isOpening);
+    cancelOpening_->setVisible(isOpening);
+    size_->setVisible(!isOpening);
+    format_->setVisible(!isOpening);
+    if (isOpening) {
+        opening_->setText(openingText(session_->openProgress()));
+        if (!openingTimer_.isActive()) openingTimer_.start();
+    } else {
+        openingTimer_.stop();
+    }
 
     size_->setText(sizeText(table.dataRowCount(), table.columnCount()));
 
@@ -230,7 +277,7 @@ void StatusBar::refresh() {
     selection_->setText(selection);
     selection_->setVisible(!selection.isEmpty());
 
-    busy_->setVisible(session_->isBusy());
+    busy_->setVisible(session_->isBusy() || isOpening);
 
     const std::optional<ReadReport>& report = document->report();
     format_->setParts(formatParts(report ? report->format : table.format()));
@@ -240,6 +287,7 @@ void StatusBar::refresh() {
                                  : QStringLiteral("File format"));
 
     warnings_->refresh();
+    if (isOpening) warnings_->setVisible(false);
 }
 
 void StatusBar::paintEvent(QPaintEvent*) {
