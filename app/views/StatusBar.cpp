@@ -156,6 +156,8 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     format_ = new FormatSummaryButton(this);
     warnings_ = new WarningsButton(session, this);
     opening_ = new QLabel(this);
+    saving_ = new QLabel(this);
+    saving_->hide();
     cancelOpening_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancelOpening_->setFont(font());
     cancelOpening_->setFocusPolicy(Qt::NoFocus);
@@ -173,6 +175,7 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     layout->addWidget(busy_);
     layout->addWidget(opening_);
     layout->addWidget(cancelOpening_);
+    layout->addWidget(saving_);
     layout->addStretch(1);
     layout->addWidget(format_);
     layout->addWidget(warnings_);
@@ -247,6 +250,12 @@ QString StatusBar::openingText(const OpenProgress& progress) {
     return text;
 }
 
+void StatusBar::setSaveProgress(std::optional<double> fraction) {
+    saving_->setVisible(fraction.has_value());
+    if (fraction) saving_->setText(QStringLiteral("Saving… %1 %").arg(std::clamp(static_cast<int>(*fraction * 100), 0, 100)));
+    refresh();
+}
+
 void StatusBar::refresh() {
     if (!session_ || !session_->document()) return;
     const CSVDocument* document = session_->document();
@@ -277,7 +286,7 @@ void StatusBar::refresh() {
     selection_->setText(selection);
     selection_->setVisible(!selection.isEmpty());
 
-    busy_->setVisible(session_->isBusy() || isOpening);
+    busy_->setVisible(session_->isBusy() || isOpening || saving_->isVisibleTo(this));
 
     const std::optional<ReadReport>& report = document->report();
     format_->setParts(formatParts(report ? report->format : table.format()));

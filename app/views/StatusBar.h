@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <optional>
 
 class QLabel;
 class QPushButton;
@@ -87,6 +88,9 @@ public:
     QLabel* openingLabel() const { return opening_; }
     QPushButton* cancelOpeningButton() const { return cancelOpening_; }
     static QString openingText(const OpenProgress& progress);
+    // A save running on a worker: "Saving… 42 %" (a fraction of 0…1), or none.
+    void setSaveProgress(std::optional<double> fraction);
+    QLabel* savingLabel() const { return saving_; }
 
     void refresh();
 
@@ -107,6 +111,7 @@ private:
     FormatSummaryButton* format_ = nullptr;
     WarningsButton* warnings_ = nullptr;
     QLabel* opening_ = nullptr;
+    QLabel* saving_ = nullptr;
     QPushButton* cancelOpening_ = nullptr;
     QTimer openingTimer_;
 };

@@ -1,6 +1,8 @@
-// Opening a large file: the window comes at once with the first rows, read-only, and
-// the whole table replaces them when the worker is done; cancelling, closing, a file
-// that fails late or shrinks while it is read all leave no window half made.
+// Work on a worker while the window stays in use. Opening a large file: the window comes
+// at once with the first rows, read-only, and the whole table replaces them when the
+// worker is done; cancelling, closing, a file that fails late or shrinks while it is
+// read all leave no window half made. Saving a large table: the file holds the snapshot
+// taken when the save began, whatever the user does meanwhile.
 #include "ShellTestSupport.h"
 
 #include "app/views/CommandRegistry.h"
@@ -142,6 +144,35 @@ TEST_F(BackgroundOpenTest, AFileThatFailsLateOrShrinksWhileReadOpensOrFailsClean
         EXPECT_EQ(read.columnCount(), 4);
         EXPECT_TRUE(prompts->errors.empty());
     }
+}
+
+TEST_F(BackgroundOpenTest, ASaveOnAWorkerWritesItsSnapshotWhileTheUserGoesOnEditing) {
+    controller->setBackgroundSaveThreshold(0); // every table saves on a worker
+    const QString file = path(QStringLiteral("small.csv"));
+    writeFile(file, "a,b\n1,2\n3,4\n");
+    DocumentWindow* window = controller->openFile(file);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(showAndActivate(window));
+
+    typeOver(window, 0, 0, "x"); // still a draft: the save takes it in
+    ASSERT_TRUE(controller->save(window));
+    ASSERT_TRUE(controller->isSaving(window)); // its end is taken in by the event loop only
+    EXPECT_TRUE(window->statusStrip()->savingLabel()->isVisibleTo(window));
+    typeOver(window, 0, 1, "y");
+    QTest::keyClick(window->gridView(), Qt::Key_Tab);
+    QTRY_VERIFY(!controller->isSaving(window));
+    EXPECT_EQ(readFile(file), QByteArray("a,b\nx,2\n3,4\n"));
+    EXPECT_EQ(cell(window, 1, 1), "y");
+    EXPECT_TRUE(window->isWindowModified());
+    EXPECT_FALSE(window->statusStrip()->savingLabel()->isVisibleTo(window));
+
+    // Closing while a save runs waits for it; the document is then saved, nothing to ask.
+    ASSERT_TRUE(controller->save(window));
+    ASSERT_TRUE(controller->isSaving(window));
+    EXPECT_TRUE(controller->closeAll());
+    EXPECT_TRUE(prompts->askedAbout.isEmpty());
+    EXPECT_TRUE(prompts->errors.empty());
+    EXPECT_EQ(readFile(file), QByteArray("a,b\nx,y\n3,4\n"));
 }
 
 } // namespace
