@@ -25,7 +25,11 @@ FileFormat clipboardFormat() {
 EditorSession::EditorSession(CSVDocument* document, QObject* parent) : QObject(parent), document_(document) {
     // Synchronous on purpose: the geometry and selection are current before any
     // operation that applied an edit goes on to set the selection or scroll.
-    connect(document, &CSVDocument::revisionChanged, this, [this] { sync(); });
+    connect(document, &CSVDocument::revisionChanged, this, [this] {
+        sync();
+        Q_EMIT contentChanged();
+    });
+    connect(document, &CSVDocument::reportChanged, this, &EditorSession::reportChanged);
     connect(document, &CSVDocument::opened, this, &EditorSession::openingChanged);
     connect(document, &CSVDocument::openFailed, this, &EditorSession::openingChanged);
     refreshShape();

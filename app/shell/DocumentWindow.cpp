@@ -76,9 +76,8 @@ DocumentWindow::DocumentWindow(std::unique_ptr<CSVDocument> document, DocumentCo
     buildFormatPopover();
 
     connect(document_.get(), &CSVDocument::filePathChanged, this, [this] { updateTitle(); });
-    // The session syncs itself on this signal first (it connected earlier), so the
-    // layout is current here.
-    connect(document_.get(), &CSVDocument::revisionChanged, this, [this] { updateEmptyState(); });
+    // After the session synced to the change, so the layout is current here.
+    connect(session_.get(), &EditorSession::contentChanged, this, [this] { updateEmptyState(); });
     connect(undoStack_.get(), &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
     connect(session_.get(), &EditorSession::findChanged, this, [this] { updateFindBar(); });
     connect(session_.get(), &EditorSession::openingChanged, this, [this] { updateEmptyState(); });

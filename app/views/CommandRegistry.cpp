@@ -127,8 +127,7 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
         connect(session_, &EditorSession::layoutChanged, this, &CommandRegistry::refresh);
         connect(session_, &EditorSession::editingChanged, this, &CommandRegistry::refresh);
         connect(session_, &EditorSession::openingChanged, this, &CommandRegistry::refresh);
-        if (CSVDocument* document = session_->document())
-            connect(document, &CSVDocument::revisionChanged, this, &CommandRegistry::refresh);
+        connect(session_, &EditorSession::contentChanged, this, &CommandRegistry::refresh);
         if (QUndoStack* stack = session_->undoManager()) {
             connect(stack, &QUndoStack::indexChanged, this, &CommandRegistry::refresh);
             connect(stack, &QUndoStack::cleanChanged, this, &CommandRegistry::refresh);
@@ -239,8 +238,8 @@ QList<QAction*> CommandRegistry::rowMenuActions() {
 }
 
 void CommandRegistry::refresh() {
-    if (!session_ || !session_->document()) return;
-    const CSVTable table = session_->document()->table();
+    if (!session_ || !session_->hasDocument()) return;
+    const CSVTable table = session_->table();
     const GridSize size = session_->displayedSize();
     const GridSelection& s = session_->selection();
     const IndexRange rows = s.rows().clamped(0, size.rows);

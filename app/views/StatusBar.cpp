@@ -198,10 +198,8 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     connect(&openingTimer_, &QTimer::timeout, this, [this] {
         if (session_) opening_->setText(openingText(session_->openProgress()));
     });
-    if (CSVDocument* document = session_->document()) {
-        connect(document, &CSVDocument::revisionChanged, this, &StatusBar::refresh);
-        connect(document, &CSVDocument::reportChanged, this, &StatusBar::refresh);
-    }
+    connect(session_, &EditorSession::contentChanged, this, &StatusBar::refresh);
+    connect(session_, &EditorSession::reportChanged, this, &StatusBar::refresh);
     refresh();
 }
 
@@ -210,7 +208,7 @@ QString StatusBar::sizeText(int64_t dataRows, int64_t columns) {
 }
 
 QString StatusBar::selectionText() const {
-    if (!session_ || !session_->document()) return {};
+    if (!session_ || !session_->hasDocument()) return {};
     // With a filter that matches nothing there is no active cell to describe.
     const GridSize size = session_->displayedSize();
     if (size.isEmpty()) return {};
@@ -218,7 +216,7 @@ QString StatusBar::selectionText() const {
     if (s.active.row < 0 || s.active.row >= size.rows || s.active.column < 0 || s.active.column >= size.columns)
         return {};
     if (s.isSingleCell()) {
-        const CSVTable table = session_->document()->table();
+        const CSVTable table = session_->table();
         const int64_t dataRow = session_->tableRow(s.active.row) - table.firstDataRow() + 1;
         QString title = QString::fromStdString(table.columnTitle(s.active.column)).simplified();
         if (title.isEmpty()) title = QString::fromStdString(CSVTable::columnLetters(s.active.column));
@@ -257,9 +255,8 @@ void StatusBar::setSaveProgress(std::optional<double> fraction) {
 }
 
 void StatusBar::refresh() {
-    if (!session_ || !session_->document()) return;
-    const CSVDocument* document = session_->document();
-    const CSVTable table = document->table();
+    if (!session_ || !session_->hasDocument()) return;
+    const CSVTable table = session_->table();
 
     // While the file is being read, the bar tells how far instead of what the first
     // rows would say about the table.
@@ -288,7 +285,7 @@ void StatusBar::refresh() {
 
     busy_->setVisible(session_->isBusy() || isOpening || saving_->isVisibleTo(this));
 
-    const std::optional<ReadReport>& report = document->report();
+    const std::optional<ReadReport> report = session_->report();
     format_->setParts(formatParts(report ? report->format : table.format()));
     const bool doubtful = report && report->confidence < confidenceWarningBelow;
     format_->setWarning(doubtful);
