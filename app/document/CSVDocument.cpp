@@ -4,10 +4,18 @@
 #include "core/CSVWriter.h"
 
 #include <QFile>
+#include <QMetaObject>
 #include <QUndoStack>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace zarvel {
 
@@ -77,6 +85,8 @@ CSVDocument::CSVDocument(QObject* parent)
     : QObject(parent), storage_(newDocumentRows(), FileFormat::standard()) {}
 
 CSVDocument::~CSVDocument() {
+    // The reader stops at its next check; nothing of the worker outlives the document.
+    opening_.reset();
     if (editObserver_) editObserver_->documentClosing();
 }
 
@@ -90,21 +100,121 @@ std::unique_ptr<CSVDocument> CSVDocument::fromBytes(const SharedBytes& bytes) {
 
 namespace {
 
+DocumentError errorFor(int code) {
+    switch (code) {
+    case ENOENT: return {DocumentError::Kind::notFound, std::nullopt, {}};
+    case EACCES:
+    case EPERM: return {DocumentError::Kind::permissionDenied, std::nullopt, {}};
+    case EISDIR: return {DocumentError::Kind::isDirectory, std::nullopt, {}};
+    case notRegularFileError: return {DocumentError::Kind::notRegularFile, std::nullopt, {}};
+    case EFBIG: return {DocumentError::Kind::tooLarge, std::nullopt, {}};
+    default: return {DocumentError::Kind::io, std::nullopt, QString::fromLocal8Bit(std::strerror(code))};
+    }
+}
+
 bool readFile(const QString& path, SharedBytes& bytes, DocumentError& error) {
     int code = 0;
     if (!readWholeFile(QFile::encodeName(path).toStdString(), bytes, code)) {
-        switch (code) {
-        case ENOENT: error = {DocumentError::Kind::notFound, std::nullopt, {}}; break;
-        case EACCES:
-        case EPERM: error = {DocumentError::Kind::permissionDenied, std::nullopt, {}}; break;
-        case EISDIR: error = {DocumentError::Kind::isDirectory, std::nullopt, {}}; break;
-        case notRegularFileError: error = {DocumentError::Kind::notRegularFile, std::nullopt, {}}; break;
-        case EFBIG: error = {DocumentError::Kind::tooLarge, std::nullopt, {}}; break;
-        default: error = {DocumentError::Kind::io, std::nullopt, QString::fromLocal8Bit(std::strerror(code))};
-        }
+        error = errorFor(code);
         return false;
     }
     return true;
+}
+
+class FileHandle {
+public:
+    explicit FileHandle(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
+    ~FileHandle() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Opens a file and answers what it is without reading it: its size when it is a regular
+// file the reader accepts, otherwise the error (a FIFO is refused without blocking).
+std::optional<uint64_t> regularFileSize(const FileHandle& file, DocumentError& error) {
+    struct stat st {};
+    if (file.fd() < 0 || fstat(file.fd(), &st) != 0) {
+        error = errorFor(errno);
+        return std::nullopt;
+    }
+    if (S_ISDIR(st.st_mode)) error = errorFor(EISDIR);
+    else if (!S_ISREG(st.st_mode)) error = errorFor(notRegularFileError);
+    else return static_cast<uint64_t>(st.st_size);
+    return std::nullopt;
+}
+
+constexpr uint64_t mapFromBytes = uint64_t{32} << 20;
+
+DocumentError cancelledError() { return {DocumentError::Kind::content, CSVError::cancelled(), {}}; }
+
+// Reads a file in blocks, so that a cancel is seen between two of them and the bytes so
+// far can be shown. A file that shrinks meanwhile gives what it still holds; one that
+// grows is read again whole.
+bool readFileInBlocks(const QString& path, SharedBytes& out, DocumentError& error, std::atomic<uint64_t>& loaded,
+                      const ReadProgress& progress) {
+    constexpr size_t block = 8 << 20;
+    const std::string name = QFile::encodeName(path).toStdString();
+    FileHandle file(name);
+    const std::optional<uint64_t> size = regularFileSize(file, error);
+    if (!size) return false;
+    // A large file is mapped, not copied: at once, and within memory whatever its size.
+    if (*size >= mapFromBytes) {
+        if (auto mapping = ByteBuffer::mapFile(file.fd(), static_cast<size_t>(*size))) {
+            out = SharedBytes::fromBuffer(std::move(mapping));
+            loaded.store(*size, std::memory_order_relaxed);
+            return true;
+        }
+    }
+    auto buffer = std::make_shared<ByteBuffer>(static_cast<size_t>(*size));
+    size_t filled = 0;
+    while (filled < *size) {
+        if (progress.isCancelled()) {
+            error = cancelledError();
+            return false;
+        }
+        const ssize_t n = ::read(file.fd(), buffer->data() + filled, std::min<size_t>(block, *size - filled));
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = errorFor(errno);
+            return false;
+        }
+        filled += static_cast<size_t>(n);
+        loaded.store(filled, std::memory_order_relaxed);
+    }
+    char probe;
+    if (filled == *size && ::read(file.fd(), &probe, 1) > 0) return readFile(path, out, error);
+    buffer->shrink(filled);
+    out = SharedBytes::fromBuffer(std::move(buffer));
+    return true;
+}
+
+// The first rows of a file: its head, cut after the last line feed, read as a file of
+// its own. Nothing when the head holds no whole line or does not read (a head cut inside
+// a multi-byte encoding); the whole read decides then.
+std::optional<ReadResult> readHead(const FileHandle& file, uint64_t size) {
+    std::string head(static_cast<size_t>(std::min(size, CSVDocument::previewBytes)), '\0');
+    size_t filled = 0;
+    while (filled < head.size()) {
+        const ssize_t n = ::pread(file.fd(), head.data() + filled, head.size() - filled, static_cast<off_t>(filled));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        filled += static_cast<size_t>(n);
+    }
+    const size_t cut = std::string_view(head.data(), filled).rfind('\n');
+    if (cut == std::string_view::npos) return std::nullopt;
+    head.resize(cut + 1);
+    try {
+        return CSVReader::read(SharedBytes::fromString(std::move(head)), ReadOptions{});
+    } catch (const CSVError&) {
+        return std::nullopt;
+    }
 }
 
 } // namespace
@@ -121,6 +231,113 @@ std::unique_ptr<CSVDocument> CSVDocument::open(const QString& path, DocumentErro
         error = {DocumentError::Kind::content, e, {}};
         return nullptr;
     }
+}
+
+// MARK: opening in the background
+
+struct CSVDocument::Opening {
+    ReadProgress progress;
+    std::atomic<uint64_t> loaded{0};
+    uint64_t fileSize = 0;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    std::thread thread;
+
+    ~Opening() {
+        progress.cancel();
+        if (thread.joinable()) thread.join();
+    }
+};
+
+struct CSVDocument::OpenOutcome {
+    std::optional<ReadResult> result;
+    SharedBytes bytes;
+    std::optional<FileIdentity> identity;
+    DocumentError error;
+};
+
+std::unique_ptr<CSVDocument> CSVDocument::openInBackground(const QString& path, DocumentError& error) {
+    std::optional<ReadResult> head;
+    uint64_t size = 0;
+    {
+        FileHandle file(QFile::encodeName(path).toStdString());
+        const std::optional<uint64_t> fileSize = regularFileSize(file, error);
+        if (!fileSize) return nullptr;
+        size = *fileSize;
+        if (size <= backgroundThreshold) return open(path, error);
+        head = readHead(file, size);
+    }
+    std::unique_ptr<CSVDocument> document(new CSVDocument);
+    // Until the whole file is read the table is its first rows, or none; there is no
+    // report yet: what the head's read met may not hold for the file.
+    document->storage_ = head ? std::move(head->table) : CSVTable();
+    document->filePath_ = path;
+    auto opening = std::make_unique<Opening>();
+    opening->fileSize = size;
+    Opening* state = opening.get();
+    CSVDocument* self = document.get();
+    document->opening_ = std::move(opening);
+    state->thread = std::thread([self, state, path] {
+        auto outcome = std::make_shared<OpenOutcome>();
+        // Below the window's own thread, so that on a busy machine the window still
+        // comes at once and scrolls smoothly; the threads the reader starts inherit it.
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+        try {
+            SharedBytes bytes;
+            if (readFileInBlocks(path, bytes, outcome->error, state->loaded, state->progress)) {
+                outcome->result = CSVReader::read(bytes, ReadOptions{}, &state->progress);
+                outcome->identity = FileIdentity::of(path, bytes.view());
+                outcome->bytes = std::move(bytes);
+            }
+        } catch (const CSVError& e) {
+            outcome->error = {DocumentError::Kind::content, e, {}};
+        } catch (const std::bad_alloc&) {
+            outcome->error = {DocumentError::Kind::io, std::nullopt, QStringLiteral("there is not enough memory")};
+        } catch (...) {
+            outcome->error = {DocumentError::Kind::io, std::nullopt, {}};
+        }
+        // The document joins this thread before it goes, so it is alive here; a call
+        // still queued when it goes is dropped with it, and the outcome freed.
+        QMetaObject::invokeMethod(self, [self, outcome] { self->finishOpening(std::move(*outcome)); },
+                                  Qt::QueuedConnection);
+    });
+    return document;
+}
+
+void CSVDocument::finishOpening(OpenOutcome outcome) {
+    if (!opening_) return;
+    const bool cancelled = opening_->progress.isCancelled();
+    opening_.reset(); // the worker has nothing left to do: joins at once
+    if (cancelled || !outcome.result) {
+        Q_EMIT openFailed(cancelled ? cancelledError() : outcome.error);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        storage_ = std::move(outcome.result->table);
+    }
+    report_ = std::move(outcome.result->report);
+    originalData_ = std::move(outcome.bytes);
+    fileIdentity_ = outcome.identity;
+    ++revision_;
+    Q_EMIT reportChanged();
+    Q_EMIT revisionChanged(revision_);
+    Q_EMIT opened();
+}
+
+OpenProgress CSVDocument::openProgress() const {
+    if (!opening_) return {};
+    OpenProgress p;
+    p.fileSize = opening_->fileSize;
+    p.loaded = opening_->loaded.load(std::memory_order_relaxed);
+    p.textSize = opening_->progress.bytesTotal.load(std::memory_order_relaxed);
+    p.indexed = opening_->progress.bytesDone.load(std::memory_order_relaxed);
+    p.rows = opening_->progress.rowsDone.load(std::memory_order_relaxed);
+    p.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - opening_->started).count();
+    return p;
+}
+
+void CSVDocument::cancelOpening() {
+    if (opening_) opening_->progress.cancel();
 }
 
 CSVTable CSVDocument::table() const {
@@ -160,11 +377,14 @@ TableEdit CSVDocument::applyEdit(const TableEdit& edit) {
 }
 
 void CSVDocument::apply(const TableEdit& edit, QUndoStack* undoStack, const QString& actionName) {
+    // The first rows of a file still being read are for looking only.
+    if (opening_) return;
     TableEdit inverse = applyEdit(edit);
     if (undoStack) undoStack->push(new TableEditCommand(this, std::move(inverse), actionName));
 }
 
 void CSVDocument::reinterpret(ReadResult result, QUndoStack* undoStack) {
+    if (opening_) return;
     report_ = std::move(result.report);
     Q_EMIT reportChanged();
     apply(TableEdit::replaceTable(std::move(result.table)), undoStack, QStringLiteral("Reinterpret File"));
@@ -176,6 +396,10 @@ DiskState CSVDocument::diskState() const {
 }
 
 bool CSVDocument::reload(QUndoStack* undoStack, const QString& actionName, DocumentError& error) {
+    if (opening_) {
+        error = {DocumentError::Kind::io, std::nullopt, QStringLiteral("the file is still being opened")};
+        return false;
+    }
     SharedBytes bytes;
     if (!readFile(filePath_, bytes, error)) return false;
     ReadResult result;

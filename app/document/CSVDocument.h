@@ -19,6 +19,8 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -43,6 +45,19 @@ struct DocumentError {
 // format cannot spell is named by its row and column title.
 QString describe(const CSVError& error, const CSVTable* table = nullptr);
 
+// How far opening a file in the background has come. Two phases: the file's bytes come
+// into memory (`loaded` of `fileSize`), then the text is indexed (`indexed` of
+// `textSize`, zero until the text is known) and `rows` counted.
+struct OpenProgress {
+    uint64_t fileSize = 0;
+    uint64_t loaded = 0;
+    uint64_t textSize = 0;
+    uint64_t indexed = 0;
+    int64_t rows = 0;
+    double seconds = 0; // since the opening began
+    bool isIndexing() const { return textSize > 0; }
+};
+
 // Told of every edit a document applies (the recovery journal listens).
 class EditObserver {
 public:
@@ -62,6 +77,24 @@ public:
     static std::unique_ptr<CSVDocument> fromBytes(const SharedBytes& bytes);
     // Reads a regular file. On failure returns null and fills `error`.
     static std::unique_ptr<CSVDocument> open(const QString& path, DocumentError& error);
+
+    // Opens a file the way a window wants it: a small file is read at once (as open());
+    // a larger one shows its first rows (read from its head, cut at a line end) and is
+    // read whole on a worker thread, ending in opened() or openFailed(). Errors found
+    // before any reading (missing, unreadable, not a regular file, too large) return
+    // null and fill `error`.
+    static std::unique_ptr<CSVDocument> openInBackground(const QString& path, DocumentError& error);
+    // Files up to this size are read on the spot; how much of a larger file's head is
+    // read for its first rows.
+    static constexpr uint64_t backgroundThreshold = 1 << 20;
+    static constexpr uint64_t previewBytes = 256 << 10;
+
+    // Reading goes on in the background: the table holds the first rows only and
+    // refuses every change (apply(), reinterpret() and reload() do nothing).
+    bool isOpening() const { return opening_ != nullptr; }
+    OpenProgress openProgress() const;
+    // Stops the background read soon (openFailed() with a Cancelled error follows).
+    void cancelOpening();
 
     static StringRows newDocumentRows();
 
@@ -111,9 +144,18 @@ Q_SIGNALS:
     void revisionChanged(qint64 revision);
     void reportChanged();
     void filePathChanged(const QString& path);
+    // The background read ended: the whole table replaced the first rows (after the
+    // revision and report changed), or it failed or was cancelled and the document
+    // still holds its first rows only.
+    void opened();
+    void openFailed(const zarvel::DocumentError& error);
 
 private:
     CSVDocument(ReadResult result, SharedBytes original);
+    struct Opening;
+    struct OpenOutcome;
+    void finishOpening(OpenOutcome outcome);
+    std::unique_ptr<Opening> opening_;
 
     mutable std::mutex mutex_; // guards storage_
     CSVTable storage_;

@@ -25,7 +25,13 @@ FileFormat clipboardFormat() {
 EditorSession::EditorSession(CSVDocument* document, QObject* parent) : QObject(parent), document_(document) {
     // Synchronous on purpose: the geometry and selection are current before any
     // operation that applied an edit goes on to set the selection or scroll.
-    connect(document, &CSVDocument::revisionChanged, this, [this] { sync(); });
+    connect(document, &CSVDocument::revisionChanged, this, [this] {
+        sync();
+        Q_EMIT contentChanged();
+    });
+    connect(document, &CSVDocument::reportChanged, this, &EditorSession::reportChanged);
+    connect(document, &CSVDocument::opened, this, &EditorSession::openingChanged);
+    connect(document, &CSVDocument::openFailed, this, &EditorSession::openingChanged);
     refreshShape();
 }
 
@@ -226,7 +232,7 @@ void EditorSession::applyEdit(const TableEdit& edit, const QString& actionName) 
 
 void EditorSession::beginEditing(std::optional<std::string> replacement) {
     const GridSize size = displayedSize();
-    if (size.isEmpty()) return;
+    if (size.isEmpty() || isOpening()) return;
     GridSelection s = selection_;
     s.clamp(size);
     // The block stays known while its active cell is edited, for Ctrl+Return.
@@ -249,7 +255,7 @@ void EditorSession::beginEditing(std::optional<std::string> replacement) {
 
 void EditorSession::beginRenamingColumn(int64_t column) {
     const CSVTable t = currentTable();
-    if (t.firstDataRow() != 1 || column < 0 || column >= t.columnCount()) return;
+    if (isOpening() || t.firstDataRow() != 1 || column < 0 || column >= t.columnCount()) return;
     commitPendingDraft();
     setEditing(CellDraft{CellDraft::Target::header(column), currentTable().value(0, column), false});
 }

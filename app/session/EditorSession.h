@@ -84,6 +84,22 @@ public:
     int64_t knownColumnCount() const { return knownColumnCount_; }
     int64_t knownRowCount() const { return knownRowCount_; }
 
+    // The file is still being read in the background: the table holds its first rows,
+    // for looking only (no draft begins, no edit applies).
+    bool isOpening() const { return document_ && document_->isOpening(); }
+    OpenProgress openProgress() const { return document_ ? document_->openProgress() : OpenProgress{}; }
+    void cancelOpening() {
+        if (document_) document_->cancelOpening();
+    }
+
+    // What the views read. Views learn of changes from the session only: contentChanged()
+    // comes after every change of the table, once the session has synced its layout,
+    // selection and filter to it, so what they read here and there agrees.
+    bool hasDocument() const { return document_ != nullptr; }
+    CSVTable table() const { return document_ ? document_->table() : CSVTable(); }
+    std::optional<ReadReport> report() const { return document_ ? document_->report() : std::nullopt; }
+    int64_t revision() const { return document_ ? document_->revision() : 0; }
+
     // Coordinates.
     int64_t displayedRowCount() const;
     GridSize displayedSize() const;
@@ -206,6 +222,12 @@ Q_SIGNALS:
     void rowFilterChanged();
     void scrollRequestChanged();
     void busyChanged(bool busy);
+    // The table changed (an edit, undo, redo, a new read); the session is synced.
+    void contentChanged();
+    // The read report changed (a new read of the file).
+    void reportChanged();
+    // The background read ended, whole or not (isOpening() is false from now on).
+    void openingChanged();
     // The latest search landed, or was dropped because the table changed meanwhile (a
     // search superseded by a newer one reports nothing).
     void searchFinished();

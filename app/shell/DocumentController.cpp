@@ -6,6 +6,7 @@
 #include "app/shell/RecentFiles.h"
 #include "app/views/CommandRegistry.h"
 #include "app/views/Counted.h"
+#include "app/views/StatusBar.h"
 #include "core/CSVWriter.h"
 #include "core/EditRecord.h"
 
@@ -20,7 +21,12 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextDocument>
+#include <QTimer>
 #include <QUndoStack>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace zarvel {
 
@@ -156,11 +162,38 @@ RecoveryChoice DialogPrompts::askToRestore(QWidget* parent, const QList<Recovery
 
 // MARK: controller
 
+struct DocumentController::BackgroundSave {
+    QPointer<DocumentWindow> window;
+    QString path;
+    DocumentType type = DocumentType::commaSeparatedText;
+    bool undoFormatOnFailure = false;
+    int undoIndexAfterFormat = -1;
+    int64_t revision = 0; // the document's, when the snapshot was taken
+    uint64_t estimate = 0;
+    std::atomic<uint64_t> written{0};
+    std::thread thread;
+    bool finished = false; // main thread only
+    // Set by the worker before it posts its end.
+    std::optional<SafeSave::Error> error;
+    std::optional<QString> failure; // a table the format cannot spell
+    uint64_t digest = 0;
+    CSVTable snapshot;
+
+    ~BackgroundSave() {
+        if (thread.joinable()) thread.join();
+    }
+};
+
 DocumentController::DocumentController(std::unique_ptr<DocumentPrompts> prompts, QObject* parent)
     : QObject(parent), prompts_(prompts ? std::move(prompts) : std::make_unique<DialogPrompts>()),
       lastDirectory_(RecentFiles::lastFolder()) {}
 
 DocumentController::~DocumentController() {
+    while (!saves_.empty()) {
+        const std::shared_ptr<BackgroundSave> save = saves_.begin()->second;
+        save->thread.join();
+        finishBackgroundSave(save);
+    }
     for (const QPointer<QWidget>& window : windows_) delete window.data();
 }
 
@@ -184,6 +217,15 @@ DocumentWindow* DocumentController::adopt(std::unique_ptr<CSVDocument> document,
         Q_EMIT windowClosed(closing);
     });
     connect(window, &QObject::destroyed, this, [this] { windows_.removeAll(nullptr); });
+    // A file read in the background that fails leaves no window behind: the error is
+    // told over the window, then it closes. A cancelled read just closes it.
+    connect(window->document(), &CSVDocument::openFailed, window, [this, window](const DocumentError& error) {
+        const bool cancelled = error.csvError && std::holds_alternative<CSVError::Cancelled>(error.csvError->value);
+        if (!cancelled)
+            prompts_->showError(window, QStringLiteral("The document %1 could not be opened.").arg(quoted(window->displayName())),
+                                error.message());
+        window->close();
+    });
     window->show();
     // A new window takes the keyboard, so its shortcuts work at once, also where no
     // window manager hands out focus.
@@ -208,7 +250,7 @@ DocumentWindow* DocumentController::openFile(const QString& path, QWidget* error
         }
     }
     DocumentError error;
-    std::unique_ptr<CSVDocument> document = CSVDocument::open(info.absoluteFilePath(), error);
+    std::unique_ptr<CSVDocument> document = CSVDocument::openInBackground(info.absoluteFilePath(), error);
     if (!document) {
         prompts_->showError(errorParent, QStringLiteral("The document %1 could not be opened.").arg(quoted(info.fileName())),
                             error.message());
@@ -297,7 +339,7 @@ bool DocumentController::saveAs(DocumentWindow* window) {
     const FileFormat converted = CSVDocument::formatForSaving(before, type);
     const bool converts = converted != before;
     if (converts) window->session()->changeFormat(converted);
-    if (saveTo(window, path, type)) return true;
+    if (saveTo(window, path, type, converts)) return true;
     if (converts && window->undoStack()->canUndo()) window->undoStack()->undo();
     return false;
 }
@@ -307,10 +349,37 @@ void DocumentController::reportSaveFailure(QWidget* parent, const QString& path,
                         reason);
 }
 
-bool DocumentController::saveTo(DocumentWindow* window, const QString& path, DocumentType type) {
+bool DocumentController::isSaving(const DocumentWindow* window) const { return saves_.count(window) != 0; }
+
+void DocumentController::waitForSave(DocumentWindow* window) {
+    const auto it = saves_.find(window);
+    if (it == saves_.end()) return;
+    const std::shared_ptr<BackgroundSave> save = it->second;
+    save->thread.join();
+    finishBackgroundSave(save);
+}
+
+void DocumentController::takeSavedState(DocumentWindow* window, const QString& absolutePath, DocumentType type,
+                                        uint64_t digest) {
+    window->document()->setFilePath(absolutePath);
+    window->document()->setFileIdentity(FileIdentity::withHash(absolutePath, digest));
+    window->setFileType(type);
+    lastDirectory_ = QFileInfo(absolutePath).absolutePath();
+}
+
+bool DocumentController::saveTo(DocumentWindow* window, const QString& path, DocumentType type,
+                                bool undoFormatOnFailure) {
+    // Only the first rows of a file still being read are here.
+    if (window->session()->isOpening()) return false;
+    // One save at a time: a second one writes after the first.
+    waitForSave(window);
     // The snapshot must hold what the user sees, including a cell still being typed.
     window->session()->commitEditing(CommitMove::none);
-    const CSVTable snapshot = window->document()->snapshot();
+    CSVTable snapshot = window->document()->snapshot();
+    if (snapshot.source().size() > backgroundSaveThreshold_) {
+        startBackgroundSave(window, path, type, std::move(snapshot), undoFormatOnFailure);
+        return true;
+    }
     // The file is written as it is made, block by block: never the whole of it in memory.
     const QFileInfo info(path);
     std::optional<SafeSave::Error> error;
@@ -330,15 +399,95 @@ bool DocumentController::saveTo(DocumentWindow* window, const QString& path, Doc
         reportSaveFailure(window, path, saveFailureReason(*error));
         return false;
     }
-
-    window->document()->setFilePath(info.absoluteFilePath());
-    window->document()->setFileIdentity(FileIdentity::withHash(info.absoluteFilePath(), written.digest()));
-    window->setFileType(type);
+    takeSavedState(window, info.absoluteFilePath(), type, written.digest());
     window->undoStack()->setClean();
     lastDirectory_ = info.absolutePath();
     RecentFiles::setLastFolder(lastDirectory_);
     RecentFiles::noteOpened(info.absoluteFilePath());
     return true;
+}
+
+void DocumentController::startBackgroundSave(DocumentWindow* window, const QString& path, DocumentType type,
+                                             CSVTable snapshot, bool undoFormatOnFailure) {
+    auto save = std::make_shared<BackgroundSave>();
+    save->window = window;
+    save->path = QFileInfo(path).absoluteFilePath();
+    save->type = type;
+    save->undoFormatOnFailure = undoFormatOnFailure;
+    save->undoIndexAfterFormat = window->undoStack()->index();
+    save->revision = window->document()->revision();
+    save->estimate = std::max<uint64_t>(snapshot.source().size(), 1);
+    save->snapshot = std::move(snapshot);
+    saves_[window] = save;
+
+    // The bar shows how far the file is written; the window stays in use meanwhile.
+    auto* timer = new QTimer(window);
+    timer->setInterval(100);
+    auto showProgress = [save, bar = QPointer<StatusBar>(window->statusStrip())] {
+        const double done = static_cast<double>(save->written.load(std::memory_order_relaxed)) /
+                            static_cast<double>(save->estimate);
+        if (bar) bar->setSaveProgress(std::min(done, 0.99));
+    };
+    connect(timer, &QTimer::timeout, window, showProgress);
+    connect(this, &QObject::destroyed, timer, &QObject::deleteLater);
+    timer->setObjectName(QStringLiteral("saveProgressTimer"));
+    timer->start();
+    showProgress();
+
+    const SafeSave::Options options = saveOptions_;
+    BackgroundSave* state = save.get();
+    state->thread = std::thread([this, state, options, weak = std::weak_ptr<BackgroundSave>(save)] {
+        ContentHasher written;
+        try {
+            state->error = SafeSave::save(QFile::encodeName(state->path).toStdString(), [&](SafeSave::Sink& sink) {
+                CSVWriter::write(state->snapshot, state->snapshot.format(), [&](std::string_view block) {
+                    written.update(block);
+                    sink.write(block);
+                    state->written.fetch_add(block.size(), std::memory_order_relaxed);
+                });
+            }, options);
+        } catch (const CSVError& e) {
+            state->failure = describe(e, &state->snapshot);
+        } catch (...) {
+            state->failure = QStringLiteral("The file could not be written.");
+        }
+        state->digest = written.digest();
+        // The controller waits for every save before it goes, so it is here to take this.
+        QMetaObject::invokeMethod(this, [this, weak] {
+            if (const auto save = weak.lock()) finishBackgroundSave(save);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void DocumentController::finishBackgroundSave(const std::shared_ptr<BackgroundSave>& save) {
+    if (save->finished) return;
+    save->finished = true;
+    if (save->thread.joinable()) save->thread.join();
+    saves_.erase(save->window.data());
+    for (auto it = saves_.begin(); it != saves_.end();) // a window gone meanwhile
+        it = it->second == save ? saves_.erase(it) : std::next(it);
+    DocumentWindow* window = save->window;
+    save->snapshot = CSVTable(); // the worker's hold on the table ends here
+    if (!window) return;
+    if (auto* timer = window->findChild<QTimer*>(QStringLiteral("saveProgressTimer"))) delete timer;
+    window->statusStrip()->setSaveProgress(std::nullopt);
+
+    if (save->failure || save->error) {
+        reportSaveFailure(window, save->path, save->failure ? *save->failure : saveFailureReason(*save->error));
+        // The format this save gave the table goes back, unless the user went on since.
+        if (save->undoFormatOnFailure && window->undoStack()->index() == save->undoIndexAfterFormat &&
+            window->undoStack()->canUndo())
+            window->undoStack()->undo();
+        return;
+    }
+    takeSavedState(window, save->path, save->type, save->digest);
+    RecentFiles::noteOpened(QFileInfo(save->path).absoluteFilePath());
+    // What was written is the snapshot: the document is saved only if nothing changed
+    // since it was taken. Otherwise no state on the stack is known to match the file.
+    if (window->document()->revision() == save->revision)
+        window->undoStack()->setClean();
+    else
+        window->undoStack()->resetClean();
 }
 
 bool DocumentController::reread(DocumentWindow* window, const QString& actionName) {
@@ -399,11 +548,17 @@ QList<DocumentWindow*> DocumentController::restoreRecoveredDocuments(QWidget* pa
 }
 
 bool DocumentController::shouldClose(DocumentWindow* window) {
+    // A save still running ends first: closing or quitting never cuts a save short.
+    waitForSave(window);
     window->session()->commitEditing(CommitMove::none);
     if (!window->isWindowModified()) return true;
     window->raise();
     switch (prompts_->askToSaveChanges(window, window->displayName())) {
-    case SaveChoice::save: return save(window);
+    case SaveChoice::save:
+        // A large table saves on a worker: the window waits for it before it goes.
+        if (!save(window)) return false;
+        waitForSave(window);
+        return !window->isWindowModified();
     case SaveChoice::dontSave: return true;
     case SaveChoice::cancel: return false;
     }
@@ -437,17 +592,21 @@ void DocumentController::populateFileMenu(QMenu* menu, DocumentWindow* window) {
     connect(recent, &QMenu::aboutToShow, this, [this, recent, window] { fillRecentMenu(recent, window); });
     fillRecentMenu(recent, window);
     menu->addSeparator();
-    connect(add(QStringLiteral("Save"), QKeySequence(Qt::CTRL | Qt::Key_S)), &QAction::triggered, window,
-            [this, window] { save(window); });
-    connect(add(QStringLiteral("Save As…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)), &QAction::triggered, window,
-            [this, window] { saveAs(window); });
+    QAction* saveAction = add(QStringLiteral("Save"), QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(saveAction, &QAction::triggered, window, [this, window] { save(window); });
+    QAction* saveAsAction = add(QStringLiteral("Save As…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    connect(saveAsAction, &QAction::triggered, window, [this, window] { saveAs(window); });
     QAction* revert = add(QStringLiteral("Revert to Saved"), QKeySequence());
     connect(revert, &QAction::triggered, window, [this, window] { revertToSaved(window); });
-    auto updateRevert = [revert, window] {
-        revert->setEnabled(!window->undoStack()->isClean() && !window->document()->filePath().isEmpty());
+    auto updateRevert = [revert, saveAction, saveAsAction, window] {
+        const bool whole = !window->session()->isOpening(); // a file still being read cannot be saved yet
+        saveAction->setEnabled(whole);
+        saveAsAction->setEnabled(whole);
+        revert->setEnabled(whole && !window->undoStack()->isClean() && !window->document()->filePath().isEmpty());
     };
     connect(menu, &QMenu::aboutToShow, revert, updateRevert);
     connect(window->undoStack(), &QUndoStack::cleanChanged, revert, updateRevert);
+    connect(window->session(), &EditorSession::openingChanged, revert, updateRevert);
     updateRevert();
     menu->addSeparator();
     connect(add(QStringLiteral("Close"), QKeySequence(Qt::CTRL | Qt::Key_W)), &QAction::triggered, window,

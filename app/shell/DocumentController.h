@@ -8,6 +8,7 @@
 
 #include "app/document/DocumentType.h"
 #include "app/document/RecoveryStore.h"
+#include "core/CSVTable.h"
 #include "core/SafeSave.h"
 
 #include <QList>
@@ -17,6 +18,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -95,8 +97,20 @@ public:
     // its delimiter before writing.
     bool saveAs(DocumentWindow* window);
     // Writes the document in its own format to a path, remembering the file's type;
-    // reports a failure to the user.
-    bool saveTo(DocumentWindow* window, const QString& path, DocumentType type);
+    // reports a failure to the user. A large table is written on a worker: true then
+    // means the save began, and its outcome is taken in (and a failure reported) when
+    // it ends. `undoFormatOnFailure`: the last undo step gave the table the format this
+    // save asked for, and a failed save takes it back.
+    bool saveTo(DocumentWindow* window, const QString& path, DocumentType type, bool undoFormatOnFailure = false);
+    // Tables larger than this (in bytes of their source text) are saved on a worker
+    // while the window stays in use; smaller ones at once. Tests lower it.
+    static constexpr uint64_t defaultBackgroundSaveThreshold = 8 << 20;
+    void setBackgroundSaveThreshold(uint64_t bytes) { backgroundSaveThreshold_ = bytes; }
+    // A save of the window's document is running on a worker.
+    bool isSaving(const DocumentWindow* window) const;
+    // Waits for a running save of the window to end and takes in its result.
+    void waitForSave(DocumentWindow* window);
+
     // Reads the document's file again as one undoable step: "Reload" after a change on
     // disk, File ▸ Revert to Saved. The result is the saved state.
     bool reload(DocumentWindow* window);
@@ -140,6 +154,12 @@ private:
     DocumentWindow* adopt(std::unique_ptr<CSVDocument> document, std::optional<DocumentType> type);
     void reportSaveFailure(QWidget* parent, const QString& path, const QString& reason);
     bool reread(DocumentWindow* window, const QString& actionName);
+    struct BackgroundSave;
+    void startBackgroundSave(DocumentWindow* window, const QString& path, DocumentType type, CSVTable snapshot,
+                             bool undoFormatOnFailure);
+    void finishBackgroundSave(const std::shared_ptr<BackgroundSave>& save);
+    // What a save that worked changes: the file the document is, its type, the clean state.
+    void takeSavedState(DocumentWindow* window, const QString& absolutePath, DocumentType type, uint64_t digest);
 
     std::unique_ptr<DocumentPrompts> prompts_;
     SafeSave::Options saveOptions_;
@@ -149,6 +169,8 @@ private:
     QList<QPointer<QWidget>> windows_;
     QString lastDirectory_;
     int panelDepth_ = 0;
+    uint64_t backgroundSaveThreshold_ = defaultBackgroundSaveThreshold;
+    std::map<const DocumentWindow*, std::shared_ptr<BackgroundSave>> saves_;
 };
 
 } // namespace zarvel

@@ -78,11 +78,11 @@ DocumentWindow::DocumentWindow(std::unique_ptr<CSVDocument> document, DocumentCo
     buildFormatPopover();
 
     connect(document_.get(), &CSVDocument::filePathChanged, this, [this] { updateTitle(); });
-    // The session syncs itself on this signal first (it connected earlier), so the
-    // layout is current here.
-    connect(document_.get(), &CSVDocument::revisionChanged, this, [this] { updateEmptyState(); });
+    // After the session synced to the change, so the layout is current here.
+    connect(session_.get(), &EditorSession::contentChanged, this, [this] { updateEmptyState(); });
     connect(undoStack_.get(), &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
     connect(session_.get(), &EditorSession::findChanged, this, [this] { updateFindBar(); });
+    connect(session_.get(), &EditorSession::openingChanged, this, [this] { updateEmptyState(); });
 
     setAcceptDrops(controller_ != nullptr);
     resize(defaultSize);
@@ -274,7 +274,8 @@ void DocumentWindow::updateTitle() {
 }
 
 void DocumentWindow::updateEmptyState() {
-    const bool empty = document_->table().columnCount() == 0;
+    // A file still being read is not empty, even before its first rows show.
+    const bool empty = document_->table().columnCount() == 0 && !session_->isOpening();
     QWidget* wanted = empty ? static_cast<QWidget*>(emptyState_) : static_cast<QWidget*>(grid_);
     if (stack_->currentWidget() == wanted) return;
     const bool hadFocus = stack_->currentWidget() && stack_->currentWidget()->hasFocus();
@@ -319,6 +320,8 @@ void DocumentWindow::closeEvent(QCloseEvent* event) {
     }
     event->accept();
     if (controller_) RecentFiles::saveWindowGeometry(this);
+    // A read still running stops now, not when the window is deleted later.
+    session_->cancelOpening();
     Q_EMIT closed(this);
 }
 

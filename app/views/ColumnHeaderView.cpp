@@ -41,12 +41,12 @@ void ColumnHeaderView::setContentOffset(double x) {
 }
 
 HeaderCell ColumnHeaderView::cell(int64_t column) const {
-    return HeaderCell::make(session_, session_->document()->table(), column);
+    return HeaderCell::make(session_, session_->table(), column);
 }
 
 std::vector<HeaderCell> ColumnHeaderView::cells() const {
     std::vector<HeaderCell> list;
-    const CSVTable table = session_->document()->table();
+    const CSVTable table = session_->table();
     const int64_t end = std::min(window_.columns.upper, session_->layout().columnCount());
     for (int64_t c = window_.columns.lower; c < end; ++c) list.push_back(HeaderCell::make(session_, table, c));
     return list;

@@ -150,8 +150,8 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
         connect(session_, &EditorSession::selectionChanged, this, &CommandRegistry::refresh);
         connect(session_, &EditorSession::layoutChanged, this, &CommandRegistry::refresh);
         connect(session_, &EditorSession::editingChanged, this, &CommandRegistry::refresh);
-        if (CSVDocument* document = session_->document())
-            connect(document, &CSVDocument::revisionChanged, this, &CommandRegistry::refresh);
+        connect(session_, &EditorSession::openingChanged, this, &CommandRegistry::refresh);
+        connect(session_, &EditorSession::contentChanged, this, &CommandRegistry::refresh);
         if (QUndoStack* stack = session_->undoManager()) {
             connect(stack, &QUndoStack::indexChanged, this, &CommandRegistry::refresh);
             connect(stack, &QUndoStack::cleanChanged, this, &CommandRegistry::refresh);
@@ -272,8 +272,8 @@ QList<QAction*> CommandRegistry::repairActions() const {
 QList<QAction*> CommandRegistry::viewMenuActions() const { return {action(Command::freezeFirstColumn)}; }
 
 void CommandRegistry::refresh() {
-    if (!session_ || !session_->document()) return;
-    const CSVTable table = session_->document()->table();
+    if (!session_ || !session_->hasDocument()) return;
+    const CSVTable table = session_->table();
     const GridSize size = session_->displayedSize();
     const GridSelection& s = session_->selection();
     const IndexRange rows = s.rows().clamped(0, size.rows);
@@ -313,6 +313,20 @@ void CommandRegistry::refresh() {
     action(Command::redo)->setEnabled(stack && stack->canRedo());
     action(Command::redo)
         ->setText(redoName.isEmpty() ? QStringLiteral("Redo") : QStringLiteral("Redo ") + redoName);
+
+    // While the file is still being read only its first rows are here: whatever edits,
+    // searches or reads the whole table waits for the rest.
+    const bool whole = !session_->isOpening();
+    for (Command command : {Command::cut, Command::paste, Command::find, Command::findAndReplace, Command::findNext,
+                            Command::findPrevious, Command::insertRowAbove, Command::insertRowBelow,
+                            Command::insertColumnLeft, Command::insertColumnRight, Command::toggleHeader,
+                            Command::fileFormat})
+        action(command)->setEnabled(whole);
+    if (!whole)
+        for (Command command : {Command::undo, Command::redo, Command::deleteRows, Command::deleteColumns,
+                                Command::moveColumnLeft, Command::moveColumnRight, Command::sortAscending,
+                                Command::sortDescending, Command::renameColumn})
+            action(command)->setEnabled(false);
 }
 
 } // namespace zarvel

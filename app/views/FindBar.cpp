@@ -70,8 +70,7 @@ FindBar::FindBar(EditorSession* session, QWidget* parent) : QWidget(parent), ses
         if (!searchTimer_.isActive()) searchPending_ = false;
         refresh();
     });
-    if (CSVDocument* document = session_->document())
-        connect(document, &CSVDocument::revisionChanged, this, [this] { scheduleSearchIfNeeded(); });
+    connect(session_, &EditorSession::contentChanged, this, [this] { scheduleSearchIfNeeded(); });
 
     refresh();
     if (parentWidget()) syncVisibility();
@@ -217,8 +216,7 @@ void FindBar::scheduleSearchIfNeeded() {
         searchPending_ = false;
         return;
     }
-    const CSVDocument* document = session_->document();
-    SearchKey key{f.query, f.caseSensitive, document ? document->revision() : 0};
+    SearchKey key{f.query, f.caseSensitive, session_->revision()};
     if (searchKey_ && *searchKey_ == key) return;
     searchKey_ = std::move(key);
     searchPending_ = true;

@@ -229,13 +229,11 @@ FormatPopover::FormatPopover(EditorSession* session, QWidget* anchor) : PopoverF
         // Hidden for the confirmation dialog is not closed.
         if (!confirming_ && session_) session_->setFormatPresented(false);
     });
-    if (CSVDocument* document = session_->document()) {
-        connect(document, &CSVDocument::revisionChanged, this, &FormatPopover::refresh);
-        connect(document, &CSVDocument::reportChanged, this, [this] {
-            resetReadSettings();
-            refresh();
-        });
-    }
+    connect(session_, &EditorSession::contentChanged, this, &FormatPopover::refresh);
+    connect(session_, &EditorSession::reportChanged, this, [this] {
+        resetReadSettings();
+        refresh();
+    });
     if (session_->isFormatPresented()) present();
 }
 
@@ -362,10 +360,9 @@ QPushButton* FormatPopover::presetButton(const QString& name) const {
 }
 
 FileFormat FormatPopover::readFormat() const {
-    const CSVDocument* document = session_ ? session_->document() : nullptr;
-    if (!document) return FileFormat::standard();
-    if (const auto& report = document->report()) return report->format;
-    return document->table().format();
+    if (!session_ || !session_->hasDocument()) return FileFormat::standard();
+    if (const auto report = session_->report()) return report->format;
+    return session_->table().format();
 }
 
 QString FormatPopover::errorText(TextEncoding encoding) {
@@ -393,8 +390,8 @@ bool FormatPopover::readSettingsDiffer() const {
 }
 
 void FormatPopover::refresh() {
-    if (!session_ || !session_->document()) return;
-    const FileFormat saved = session_->document()->table().format();
+    if (!session_ || !session_->hasDocument()) return;
+    const FileFormat saved = session_->table().format();
 
     readEncodingPicker_->setEncoding(readEncoding_);
     readDelimiterPicker_->setDelimiter(readDelimiter_);
@@ -414,8 +411,8 @@ void FormatPopover::refresh() {
 }
 
 void FormatPopover::changeSaveFormat(const std::function<void(FileFormat&)>& change) {
-    if (!session_ || !session_->document()) return;
-    FileFormat f = session_->document()->table().format();
+    if (!session_ || !session_->hasDocument()) return;
+    FileFormat f = session_->table().format();
     change(f);
     session_->changeFormat(f);
     refresh();

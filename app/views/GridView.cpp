@@ -120,8 +120,7 @@ GridView::GridView(EditorSession* session, QWidget* parent, CommandRegistry* com
     connect(session_, &EditorSession::scrollRequestChanged, this, [this] { handleScrollRequest(); });
     connect(session_, &EditorSession::columnKindsChanged, this, [this] { contentChanged(); });
     connect(session_, &EditorSession::rowFilterChanged, this, [this] { contentChanged(); });
-    if (CSVDocument* document = session_->document())
-        connect(document, &CSVDocument::revisionChanged, this, [this] { contentChanged(); });
+    connect(session_, &EditorSession::contentChanged, this, [this] { contentChanged(); });
     connect(editor_, &CellEditor::textFieldFocused, this, [this] {
         if (focus_ == GridFocus::editor) return;
         focus_ = GridFocus::editor;
@@ -701,7 +700,7 @@ void GridView::paintEvent(QPaintEvent* event) {
         p.fillRect(QRectF(layout.xOfColumn(column + 1) - origin.x() - 1, top, 1, bottom - top), line);
 
     // The texts, read for exactly these cells.
-    const CSVTable table = session_->document()->table();
+    const CSVTable table = session_->table();
     const IndexRange columns{firstColumn, endColumn};
     StringRows values;
     if (session_->rowFilter()) {

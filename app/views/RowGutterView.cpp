@@ -45,7 +45,7 @@ QRectF RowGutterView::rowFrame(int64_t row) const {
 }
 
 int64_t RowGutterView::rowNumber(int64_t row) const {
-    return session_->tableRow(row) - session_->document()->table().firstDataRow() + 1;
+    return session_->tableRow(row) - session_->table().firstDataRow() + 1;
 }
 
 std::unique_ptr<ContextMenu> RowGutterView::makeContextMenu(int64_t row) {
@@ -80,7 +80,7 @@ void RowGutterView::paintEvent(QPaintEvent* event) {
         const GridSelection& selection = session_->selection();
         const bool wholeRows = selection.coversWholeRows(session_->displayedSize());
         const QColor highlight = GridStyle::withOpacity(GridStyle::accent(palette()), 0.2);
-        const int64_t firstDataRow = session_->document()->table().firstDataRow();
+        const int64_t firstDataRow = session_->table().firstDataRow();
         const bool filtered = session_->rowFilter().has_value();
         p.setFont(GridStyle::captionFont(font()));
         p.setPen(GridStyle::secondary(palette()));

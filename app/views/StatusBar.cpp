@@ -12,6 +12,9 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
+
+#include <algorithm>
 
 namespace zarvel {
 
@@ -148,6 +151,12 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     busy_ = new BusyIndicator(this);
     format_ = new FormatSummaryButton(this);
     warnings_ = new WarningsButton(session, this);
+    opening_ = new QLabel(this);
+    saving_ = new QLabel(this);
+    saving_->hide();
+    cancelOpening_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelOpening_->setFont(font());
+    cancelOpening_->setFocusPolicy(Qt::NoFocus);
 
     // The selection names a column by its title, which is the file's text: never markup.
     for (QLabel* label : {size_, filter_, selection_})
@@ -160,6 +169,9 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     layout->addWidget(filter_);
     layout->addWidget(selection_);
     layout->addWidget(busy_);
+    layout->addWidget(opening_);
+    layout->addWidget(cancelOpening_);
+    layout->addWidget(saving_);
     layout->addStretch(1);
     layout->addWidget(format_);
     layout->addWidget(warnings_);
@@ -173,10 +185,17 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     connect(session_, &EditorSession::layoutChanged, this, &StatusBar::refresh);
     connect(session_, &EditorSession::rowFilterChanged, this, &StatusBar::refresh);
     connect(session_, &EditorSession::busyChanged, this, &StatusBar::refresh);
-    if (CSVDocument* document = session_->document()) {
-        connect(document, &CSVDocument::revisionChanged, this, &StatusBar::refresh);
-        connect(document, &CSVDocument::reportChanged, this, &StatusBar::refresh);
-    }
+    connect(session_, &EditorSession::openingChanged, this, &StatusBar::refresh);
+    connect(cancelOpening_, &QPushButton::clicked, this, [this] {
+        if (session_) session_->cancelOpening();
+    });
+    // The reader counts on its own thread; the bar looks a few times a second.
+    openingTimer_.setInterval(100);
+    connect(&openingTimer_, &QTimer::timeout, this, [this] {
+        if (session_) opening_->setText(openingText(session_->openProgress()));
+    });
+    connect(session_, &EditorSession::contentChanged, this, &StatusBar::refresh);
+    connect(session_, &EditorSession::reportChanged, this, &StatusBar::refresh);
     refresh();
 }
 
@@ -185,7 +204,7 @@ QString StatusBar::sizeText(int64_t dataRows, int64_t columns) {
 }
 
 QString StatusBar::selectionText() const {
-    if (!session_ || !session_->document()) return {};
+    if (!session_ || !session_->hasDocument()) return {};
     // With a filter that matches nothing there is no active cell to describe.
     const GridSize size = session_->displayedSize();
     if (size.isEmpty()) return {};
@@ -193,7 +212,7 @@ QString StatusBar::selectionText() const {
     if (s.active.row < 0 || s.active.row >= size.rows || s.active.column < 0 || s.active.column >= size.columns)
         return {};
     if (s.isSingleCell()) {
-        const CSVTable table = session_->document()->table();
+        const CSVTable table = session_->table();
         const int64_t dataRow = session_->tableRow(s.active.row) - table.firstDataRow() + 1;
         QString title = QString::fromStdString(table.columnTitle(s.active.column)).simplified();
         if (title.isEmpty()) title = QString::fromStdString(CSVTable::columnLetters(s.active.column));
@@ -210,10 +229,44 @@ QStringList StatusBar::formatParts(const FileFormat& format) {
             QString::fromUtf8(displayName(format.lineEnding))};
 }
 
+QString StatusBar::openingText(const OpenProgress& progress) {
+    // Both phases in one figure: the bytes coming in, then the text indexed.
+    const double total = static_cast<double>(progress.fileSize) +
+                         static_cast<double>(progress.isIndexing() ? progress.textSize : progress.fileSize);
+    const double done = static_cast<double>(progress.loaded) + static_cast<double>(progress.indexed);
+    const int percent = total > 0 ? std::clamp(static_cast<int>(done * 100 / total), 0, 100) : 0;
+    QString text = QStringLiteral("Opening… %1 %").arg(percent);
+    if (progress.rows > 0) text += QStringLiteral(" · ") + counted(progress.rows, u"row", u"rows");
+    if (progress.seconds > 0.2 && total > 0) {
+        const double megabytesPerSecond = done / total * static_cast<double>(progress.fileSize) / progress.seconds / 1e6;
+        text += QStringLiteral(" · %1 MB/s").arg(grouped(static_cast<int64_t>(megabytesPerSecond)));
+    }
+    return text;
+}
+
+void StatusBar::setSaveProgress(std::optional<double> fraction) {
+    saving_->setVisible(fraction.has_value());
+    if (fraction) saving_->setText(QStringLiteral("Saving… %1 %").arg(std::clamp(static_cast<int>(*fraction * 100), 0, 100)));
+    refresh();
+}
+
 void StatusBar::refresh() {
-    if (!session_ || !session_->document()) return;
-    const CSVDocument* document = session_->document();
-    const CSVTable table = document->table();
+    if (!session_ || !session_->hasDocument()) return;
+    const CSVTable table = session_->table();
+
+    // While the file is being read, the bar tells how far instead of what the first
+    // rows would say about the table.
+    const bool isOpening = session_->isOpening();
+    opening_->setVisible(isOpening);
+    cancelOpening_->setVisible(isOpening);
+    size_->setVisible(!isOpening);
+    format_->setVisible(!isOpening);
+    if (isOpening) {
+        opening_->setText(openingText(session_->openProgress()));
+        if (!openingTimer_.isActive()) openingTimer_.start();
+    } else {
+        openingTimer_.stop();
+    }
 
     size_->setText(sizeText(table.dataRowCount(), table.columnCount()));
 
@@ -226,9 +279,9 @@ void StatusBar::refresh() {
     selection_->setText(selection);
     selection_->setVisible(!selection.isEmpty());
 
-    busy_->setVisible(session_->isBusy());
+    busy_->setVisible(session_->isBusy() || isOpening || saving_->isVisibleTo(this));
 
-    const std::optional<ReadReport>& report = document->report();
+    const std::optional<ReadReport> report = session_->report();
     format_->setParts(formatParts(report ? report->format : table.format()));
     const bool doubtful = report && report->confidence < confidenceWarningBelow;
     format_->setWarning(doubtful);
@@ -236,6 +289,7 @@ void StatusBar::refresh() {
                                  : QStringLiteral("File format"));
 
     warnings_->refresh();
+    if (isOpening) warnings_->setVisible(false);
 }
 
 void StatusBar::paintEvent(QPaintEvent*) {

@@ -31,8 +31,7 @@ WarningsButton::WarningsButton(EditorSession* session, QWidget* parent) : QToolB
     popover_ = new WarningsPopover(session, this);
     connect(this, &QToolButton::clicked, this, [this] { setPresented(!isPresented()); });
 
-    if (CSVDocument* document = session_->document())
-        connect(document, &CSVDocument::reportChanged, this, [this] { refresh(); });
+    connect(session_, &EditorSession::reportChanged, this, [this] { refresh(); });
     refresh();
 }
 
@@ -57,8 +56,7 @@ void WarningsButton::setPresented(bool presented) {
 }
 
 void WarningsButton::refresh() {
-    const CSVDocument* document = session_ ? session_->document() : nullptr;
-    const std::optional<ReadReport> report = document ? document->report() : std::nullopt;
+    const std::optional<ReadReport> report = session_ ? session_->report() : std::nullopt;
     const bool shown = hasProblems(report);
     setText(shown ? QLocale().toString(static_cast<qlonglong>(problemCount(*report))) : QString());
     setVisible(shown);

@@ -36,10 +36,8 @@ WarningsPopover::WarningsPopover(EditorSession* session, QWidget* anchor) : Popo
     list_->setSpacing(2);
     layout->addLayout(list_);
 
-    if (CSVDocument* document = session_->document()) {
-        connect(document, &CSVDocument::reportChanged, this, [this] { if (isVisible()) rebuild(); });
-        connect(document, &CSVDocument::revisionChanged, this, [this] { if (isVisible()) rebuild(); });
-    }
+    connect(session_, &EditorSession::reportChanged, this, [this] { if (isVisible()) rebuild(); });
+    connect(session_, &EditorSession::contentChanged, this, [this] { if (isVisible()) rebuild(); });
     connect(session_, &EditorSession::rowFilterChanged, this, [this] { if (isVisible()) rebuild(); });
 }
 
@@ -95,8 +93,7 @@ void WarningsPopover::rebuild() {
     showButtons_.clear();
     rawTexts_.clear();
 
-    const CSVDocument* document = session_ ? session_->document() : nullptr;
-    const std::optional<ReadReport> report = document ? document->report() : std::nullopt;
+    const std::optional<ReadReport> report = session_ ? session_->report() : std::nullopt;
     if (!report) {
         ragged_->hide();
         adjustSize();
