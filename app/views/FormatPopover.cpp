@@ -4,11 +4,14 @@
 #include "app/views/GridStyle.h"
 
 #include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
@@ -92,13 +95,84 @@ void selectData(QComboBox* combo, int value) {
 
 EncodingPicker::EncodingPicker(QWidget* parent) : QComboBox(parent) {
     setAccessibleName(QStringLiteral("Encoding"));
-    for (TextEncoding e : allTextEncodings) addItem(QString::fromUtf8(displayName(e)), static_cast<int>(e));
-    connect(this, &QComboBox::activated, this, [this](int) { Q_EMIT encodingChosen(encoding()); });
+    rebuild();
+    connect(this, &QComboBox::activated, this, &EncodingPicker::choose);
 }
 
-TextEncoding EncodingPicker::encoding() const { return static_cast<TextEncoding>(currentData().toInt()); }
+TextEncoding EncodingPicker::encoding() const { return encoding_; }
 
-void EncodingPicker::setEncoding(TextEncoding encoding) { selectData(this, static_cast<int>(encoding)); }
+void EncodingPicker::setEncoding(TextEncoding encoding) {
+    encoding_ = encoding;
+    rebuild();
+}
+
+void EncodingPicker::rebuild() {
+    const QSignalBlocker block(this);
+    clear();
+    for (TextEncoding e : allTextEncodings) addItem(QString::fromUtf8(displayName(e)), static_cast<int>(e));
+    insertSeparator(count());
+    if (isExtraEncoding(encoding_)) addItem(QString::fromUtf8(displayName(encoding_)), static_cast<int>(encoding_));
+    addItem(QStringLiteral("More\u2026"), otherChoice);
+    selectData(this, static_cast<int>(encoding_));
+}
+
+void EncodingPicker::choose(int index) {
+    const int value = itemData(index).toInt();
+    if (value != otherChoice) {
+        encoding_ = static_cast<TextEncoding>(value);
+        Q_EMIT encodingChosen(encoding_);
+        return;
+    }
+    const QPointer<EncodingPicker> self(this);
+    const std::optional<TextEncoding> chosen = chooser_ ? chooser_(this, encoding_) : std::nullopt;
+    if (!self) return;
+    if (chosen) encoding_ = *chosen;
+    rebuild();
+    if (chosen) Q_EMIT encodingChosen(encoding_);
+}
+
+std::optional<TextEncoding> EncodingPicker::chooseExtraEncoding(QWidget* parent, TextEncoding current) {
+    QDialog dialog(parent ? parent->window() : nullptr);
+    dialog.setWindowTitle(QStringLiteral("Encoding"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* search = new QLineEdit(&dialog);
+    search->setPlaceholderText(QStringLiteral("Search"));
+    search->setClearButtonEnabled(true);
+    auto* list = new QListWidget(&dialog);
+    for (TextEncoding e : extraTextEncodings()) {
+        const QString name = QString::fromUtf8(displayName(e));
+        const QString region = QString::fromUtf8(encodingRegion(e));
+        auto* item = new QListWidgetItem(region.isEmpty() || region == QLatin1String("Other")
+                                             ? name
+                                             : name + QStringLiteral("  \u2014  ") + region,
+                                         list);
+        item->setData(Qt::UserRole, static_cast<int>(e));
+        // Found by any of its names, as well as by what it is for.
+        item->setData(Qt::UserRole + 1, name + QLatin1Char(' ') + QString::fromUtf8(rawValue(e)) + QLatin1Char(' ') + region);
+        if (e == current) list->setCurrentItem(item);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    layout->addWidget(search);
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+    dialog.resize(360, 420);
+    QObject::connect(search, &QLineEdit::textChanged, list, [list](const QString& text) {
+        QListWidgetItem* firstShown = nullptr;
+        for (int i = 0; i < list->count(); ++i) {
+            QListWidgetItem* item = list->item(i);
+            const bool shown = item->data(Qt::UserRole + 1).toString().contains(text, Qt::CaseInsensitive);
+            item->setHidden(!shown);
+            if (shown && !firstShown) firstShown = item;
+        }
+        if (!list->currentItem() || list->currentItem()->isHidden()) list->setCurrentItem(firstShown);
+    });
+    QObject::connect(list, &QListWidget::itemActivated, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    search->setFocus();
+    if (dialog.exec() != QDialog::Accepted || !list->currentItem() || list->currentItem()->isHidden()) return std::nullopt;
+    return static_cast<TextEncoding>(list->currentItem()->data(Qt::UserRole).toInt());
+}
 
 QuotePicker::QuotePicker(QWidget* parent) : QComboBox(parent) {
     setAccessibleName(QStringLiteral("Quotes"));
@@ -221,13 +295,13 @@ FormatPopover::FormatPopover(EditorSession* session, QWidget* anchor) : PopoverF
     connect(session_, &EditorSession::formatPresentedChanged, this, [this](bool presented) {
         if (presented)
             present();
-        else if (!confirming_)
+        else if (!confirming_ && !choosingEncoding_)
             hide();
     });
     connect(session_, &EditorSession::busyChanged, this, &FormatPopover::refresh);
     connect(this, &PopoverFrame::closed, this, [this] {
         // Hidden for the confirmation dialog is not closed.
-        if (!confirming_ && session_) session_->setFormatPresented(false);
+        if (!confirming_ && !choosingEncoding_ && session_) session_->setFormatPresented(false);
     });
     if (CSVDocument* document = session_->document()) {
         connect(document, &CSVDocument::revisionChanged, this, &FormatPopover::refresh);
@@ -320,6 +394,8 @@ void FormatPopover::buildForm() {
     });
 
     saveEncodingPicker_ = new EncodingPicker(save);
+    for (EncodingPicker* picker : {readEncodingPicker_, saveEncodingPicker_})
+        picker->setChooser([this](QWidget*, TextEncoding current) { return chooseExtraEncoding(current); });
     save->addRow(QStringLiteral("Encoding"), saveEncodingPicker_);
     connect(saveEncodingPicker_, &EncodingPicker::encodingChosen, this, [this](TextEncoding e) {
         changeSaveFormat([e](FileFormat& f) {
@@ -429,6 +505,18 @@ void FormatPopover::requestReinterpret() {
     // Nothing to undo means no edit would be lost: no need to ask.
     if (undo && undo->canUndo() && !askToReinterpret()) return;
     reinterpret();
+}
+
+std::optional<TextEncoding> FormatPopover::chooseExtraEncoding(TextEncoding current) {
+    // Steps aside for the dialog as for the confirmation, and comes back.
+    choosingEncoding_ = true;
+    hide();
+    QPointer<FormatPopover> self(this);
+    const std::optional<TextEncoding> chosen = EncodingPicker::chooseExtraEncoding(anchor(), current);
+    if (!self) return std::nullopt;
+    choosingEncoding_ = false;
+    if (session_ && session_->isFormatPresented()) popup();
+    return chosen;
 }
 
 bool FormatPopover::askToReinterpret() {

@@ -249,3 +249,28 @@ TEST_F(FormatPopoverTest, ANewDocumentReinterpretsItsOwnText) {
     EXPECT_EQ(confirmations, 0);
     EXPECT_EQ(rows()[0], (std::vector<std::string>{"Column 1,Column 2,Column 3"}));
 }
+
+TEST_F(FormatPopoverTest, MoreOffersTheOtherEncodingsToBothPickers) {
+    // "Жар" in KOI8-R reads as three Latin-1 letters until reinterpreted.
+    openPopover("name\n\xEA\xC1\xD2\n");
+    const TextEncoding koi8 = *textEncodingNamed("KOI8-R");
+    std::optional<TextEncoding> answer = koi8;
+    for (EncodingPicker* picker : {popover->readEncodingPicker(), popover->saveEncodingPicker()})
+        picker->setChooser([&answer](QWidget*, TextEncoding) { return answer; });
+
+    pick(popover->saveEncodingPicker(), QStringLiteral("More\u2026"));
+    EXPECT_EQ(format().encoding, koi8);
+    EXPECT_EQ(popover->saveEncodingPicker()->currentText(), QStringLiteral("KOI8-R"));
+
+    pick(popover->readEncodingPicker(), QStringLiteral("More\u2026"));
+    EXPECT_EQ(popover->readEncoding(), koi8);
+    reinterpret();
+    EXPECT_EQ(cell(1, 0), "\xD0\x96\xD0\xB0\xD1\x80");
+    EXPECT_EQ(document->report()->format.encoding, koi8);
+
+    // Cancelling the list keeps what was chosen.
+    answer.reset();
+    pick(popover->readEncodingPicker(), QStringLiteral("More\u2026"));
+    EXPECT_EQ(popover->readEncodingPicker()->currentText(), QStringLiteral("KOI8-R"));
+    EXPECT_FALSE(canReinterpret());
+}

@@ -1,8 +1,16 @@
+#include "CoreTestSupport.h"
+
 #include "core/CSVError.h"
+#include "core/EditRecord.h"
+#include "core/TableEdit.h"
 #include "core/TextEncoding.h"
 #include "core/UTF8.h"
 
 #include <gtest/gtest.h>
+#include <unicode/ucnv.h>
+#include <unicode/uset.h>
+
+#include <memory>
 
 using namespace zarvel;
 using namespace std::string_literals;
@@ -108,6 +116,80 @@ TEST(TextEncoding, EveryEncodingRoundTripsItsOwnText) {
             EXPECT_EQ(decodedText(decodeToUTF8(SharedBytes::copyOf(bytes), e, withMark)), text) << rawValue(e);
         }
     }
+}
+
+namespace {
+// Up to `wanted` characters spread evenly over what an encoding round-trips, controls left
+// out (a delimiter-separated file's structure is tested apart).
+std::vector<std::string> repertoireSample(TextEncoding e, size_t wanted) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UConverter, void (*)(UConverter*)> c(ucnv_open(std::string(converterName(e)).c_str(), &status),
+                                                       ucnv_close);
+    std::unique_ptr<USet, void (*)(USet*)> set(uset_openEmpty(), uset_close);
+    ucnv_getUnicodeSet(c.get(), set.get(), UCNV_ROUNDTRIP_SET, &status);
+    EXPECT_TRUE(U_SUCCESS(status)) << rawValue(e);
+    uset_removeRange(set.get(), 0, 0x20);
+    uset_removeRange(set.get(), 0x7F, 0x9F);
+    uset_removeRange(set.get(), 0xD800, 0xDFFF);
+    for (char structural : std::string(",\"")) uset_remove(set.get(), structural);
+    const int32_t size = uset_size(set.get());
+    std::vector<std::string> sample;
+    for (int32_t i = 0; size > 0 && sample.size() < wanted; i += std::max<int32_t>(1, size / int32_t(wanted))) {
+        if (i >= size) break;
+        const char32_t cp = static_cast<char32_t>(uset_charAt(set.get(), i));
+        std::string utf8;
+        UTF8::appendScalar(utf8, cp);
+        sample.push_back(utf8);
+    }
+    return sample;
+}
+} // namespace
+
+// Every extra encoding: a sample of its repertoire survives being written as a table in
+// small blocks (as saving streams it) and read back; its raw value and its name find it
+// again, and a saved record keeps it.
+TEST(TextEncoding, EveryExtraEncodingRoundTripsItsRepertoire) {
+    ASSERT_GT(extraTextEncodings().size(), 100u);
+    for (TextEncoding e : extraTextEncodings()) {
+        SCOPED_TRACE(std::string(rawValue(e)));
+        EXPECT_EQ(textEncodingFromRawValue(rawValue(e)), e);
+        EXPECT_EQ(textEncodingNamed(converterName(e)), e);
+        EXPECT_FALSE(displayName(e).empty());
+        EXPECT_FALSE(supportsBOM(e));
+
+        const std::vector<std::string> sample = repertoireSample(e, 240);
+        ASSERT_GT(sample.size(), 40u);
+        StringRows rows{{"id", "text"}};
+        for (size_t i = 0; i < sample.size(); i += 8) {
+            std::string cell;
+            for (size_t j = i; j < std::min(i + 8, sample.size()); ++j) cell += sample[j];
+            rows.push_back({std::to_string(i), cell});
+        }
+        FileFormat format;
+        format.encoding = e;
+        format.hasHeader = true;
+        const CSVTable table(rows, format);
+        std::string bytes;
+        ASSERT_NO_THROW(CSVWriter::write(table, format, [&](std::string_view block) { bytes += block; }, 64));
+        ReadResult back;
+        ASSERT_NO_THROW(back = zarvel::test::readText(bytes, ReadOptions::forcing(format)));
+        ASSERT_EQ(back.table.rowCount(), table.rowCount());
+        for (int64_t r = 0; r < table.rowCount(); ++r) EXPECT_EQ(back.table.value(r, 1), table.value(r, 1)) << r;
+
+        const TableEdit edit = decodeEdit(encodeEdit(TableEdit::setFormat(format)));
+        EXPECT_EQ(std::get<TableEdit::SetFormat>(edit.value).format.encoding, e);
+    }
+    // Names as users type them; built-in encodings found by their other names too.
+    EXPECT_EQ(textEncodingNamed("CP1251"), textEncodingNamed("windows-1251"));
+    EXPECT_EQ(displayName(*textEncodingNamed("koi8-r")), "KOI8-R");
+    EXPECT_EQ(textEncodingNamed("shift_jis"), TextEncoding::shiftJIS);
+    EXPECT_EQ(textEncodingNamed("latin2"), TextEncoding::isoLatin2);
+    EXPECT_EQ(textEncodingNamed("no-such-encoding"), std::nullopt);
+    // A byte a Windows code page leaves undefined is no character, however ICU maps it.
+    const TextEncoding cp1251 = *textEncodingNamed("windows-1251");
+    EXPECT_THROW((void)decodeToUTF8(SharedBytes::copyOf("a\x98"), cp1251, false), CSVError);
+    EXPECT_THROW((void)encodeFromUTF8("\xC2\x98", cp1251, false), CSVError);
+    EXPECT_EQ(encodeFromUTF8("\xD0\x96", cp1251, false), "\xC6");
 }
 
 TEST(UTF8, ValidationAndRepair) {
