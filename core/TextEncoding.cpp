@@ -4,6 +4,7 @@
 #include "core/UTF8.h"
 
 #include <unicode/ucnv.h>
+#include <unicode/ucsdet.h>
 
 #include <algorithm>
 #include <cctype>
@@ -400,6 +401,62 @@ SharedBytes decodeToUTF8(const SharedBytes& data, TextEncoding encoding, bool ha
     if (!convert(from, "UTF-8", input, out) || (refusesC1(encoding) && holdsC1(out)))
         throw CSVError::undecodable(encoding);
     return SharedBytes::fromString(std::move(out));
+}
+
+bool decodesStrictly(std::string_view data, TextEncoding encoding) {
+    if (encoding == TextEncoding::utf8) return UTF8::isValid(data);
+    if (encoding == TextEncoding::windows1252 &&
+        std::any_of(data.begin(), data.end(), [](char c) { return isUndefinedIn1252(static_cast<uint8_t>(c)); }))
+        return false;
+    Converter c = openStrict(icuName(encoding));
+    if (!c) return false;
+    const bool noC1 = refusesC1(encoding);
+    UChar block[8192];
+    const char* source = data.data();
+    const char* const end = data.data() + data.size();
+    for (;;) {
+        UChar* target = block;
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_toUnicode(c.get(), &target, block + std::size(block), &source, end, nullptr, true, &status);
+        if (noC1 && std::any_of(block, target, [](UChar u) { return u >= 0x80 && u < 0xA0; })) return false;
+        if (status == U_BUFFER_OVERFLOW_ERROR) continue;
+        return U_SUCCESS(status);
+    }
+}
+
+std::optional<TextEncoding> suggestEncoding(std::string_view data, TextEncoding detected) {
+    if (detected != TextEncoding::windows1252 && detected != TextEncoding::isoLatin1) return std::nullopt;
+    // The detector judges what it is shown: the lines that hold bytes beyond ASCII, up to
+    // 64 KiB of them, wherever they are in the file.
+    constexpr size_t sampleLimit = size_t{64} << 10;
+    std::string sample;
+    for (size_t at = 0; at < data.size() && sample.size() < sampleLimit;) {
+        size_t lineEnd = data.find('\n', at);
+        lineEnd = lineEnd == std::string_view::npos ? data.size() : lineEnd + 1;
+        const std::string_view line = data.substr(at, std::min(lineEnd - at, sampleLimit - sample.size()));
+        if (std::any_of(line.begin(), line.end(), [](char ch) { return static_cast<uint8_t>(ch) >= 0x80; }))
+            sample += line;
+        at = lineEnd;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UCharsetDetector, void (*)(UCharsetDetector*)> detector(ucsdet_open(&status), ucsdet_close);
+    if (U_FAILURE(status)) return std::nullopt;
+    ucsdet_setText(detector.get(), sample.data(), static_cast<int32_t>(sample.size()), &status);
+    int32_t count = 0;
+    const UCharsetMatch** matches = ucsdet_detectAll(detector.get(), &count, &status);
+    if (U_FAILURE(status)) return std::nullopt;
+    for (int32_t i = 0; i < count; ++i) {
+        UErrorCode s = U_ZERO_ERROR;
+        const int32_t confidence = ucsdet_getConfidence(matches[i], &s);
+        const char* name = ucsdet_getName(matches[i], &s);
+        if (U_FAILURE(s) || confidence < suggestionConfidence) break;
+        const std::optional<TextEncoding> candidate = name ? textEncodingNamed(name) : std::nullopt;
+        // The fallback ranked first: it looks right.
+        if (candidate == TextEncoding::windows1252 || candidate == TextEncoding::isoLatin1) break;
+        if (!candidate || bom(*candidate).size() > 0) continue; // the Unicode forms, or one we lack
+        if (decodesStrictly(data, *candidate)) return candidate;
+    }
+    return std::nullopt;
 }
 
 std::string encodeFromUTF8(std::string&& utf8, TextEncoding encoding, bool withBOM) {

@@ -339,6 +339,28 @@ void FormatPopover::buildForm() {
     errorLabel_->setPalette(red);
     errorLabel_->hide();
     read->addWide(errorLabel_);
+    suggestion_ = new QWidget(read);
+    auto* suggestionLayout = new QHBoxLayout(suggestion_);
+    suggestionLayout->setContentsMargins(0, 0, 0, 0);
+    suggestionLabel_ = new QLabel(suggestion_);
+    suggestionLabel_->setTextFormat(Qt::PlainText);
+    suggestionLabel_->setWordWrap(true);
+    suggestionButton_ = new QPushButton(QStringLiteral("Reinterpret"), suggestion_);
+    suggestionButton_->setAutoDefault(false);
+    suggestionLayout->addWidget(suggestionLabel_, 1);
+    suggestionLayout->addWidget(suggestionButton_);
+    suggestion_->hide();
+    read->addWide(suggestion_);
+    connect(suggestionButton_, &QPushButton::clicked, this, [this] {
+        // One click: the suggested encoding with the delimiter and quote as they are.
+        if (const auto e = suggestedEncoding()) {
+            const FileFormat f = readFormat();
+            readEncoding_ = *e;
+            readDelimiter_ = f.dialect.delimiter;
+            readQuote_ = f.dialect.quote;
+            requestReinterpret();
+        }
+    });
     reinterpretButton_ = new QPushButton(QStringLiteral("Reinterpret"), read);
     reinterpretButton_->setAutoDefault(false);
     read->addWide(reinterpretButton_, Qt::AlignRight);
@@ -481,6 +503,12 @@ void FormatPopover::refresh() {
     errorLabel_->setVisible(errorMessage_.has_value());
     errorLabel_->setText(errorMessage_.value_or(QString()));
     reinterpretButton_->setEnabled(readSettingsDiffer() && !session_->isBusy());
+    const std::optional<TextEncoding> suggested = suggestedEncoding();
+    suggestion_->setVisible(suggested.has_value());
+    if (suggested)
+        suggestionLabel_->setText(QStringLiteral("This looks like ") + QString::fromUtf8(displayName(*suggested)) +
+                                  QStringLiteral("."));
+    suggestionButton_->setEnabled(!session_->isBusy());
 
     saveDelimiterPicker_->setDelimiter(saved.dialect.delimiter);
     saveEncodingPicker_->setEncoding(saved.encoding);
@@ -489,6 +517,12 @@ void FormatPopover::refresh() {
     selectData(lineEndingPicker_, int(saved.lineEnding));
     selectData(quotingPicker_, int(saved.quoting));
     if (isVisible()) adjustSize();
+}
+
+std::optional<TextEncoding> FormatPopover::suggestedEncoding() const {
+    const CSVDocument* document = session_ ? session_->document() : nullptr;
+    if (!document || !document->report()) return std::nullopt;
+    return document->report()->suggestedEncoding;
 }
 
 void FormatPopover::changeSaveFormat(const std::function<void(FileFormat&)>& change) {

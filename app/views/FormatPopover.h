@@ -139,6 +139,10 @@ public:
     QuotePicker* readQuotePicker() const { return readQuotePicker_; }
     QCheckBox* headerToggle() const { return headerToggle_; }
     QLabel* errorLabel() const { return errorLabel_; }
+    // "This looks like …" with its own "Reinterpret": shown while the read report
+    // suggests another encoding.
+    QLabel* suggestionLabel() const { return suggestionLabel_; }
+    QPushButton* suggestionButton() const { return suggestionButton_; }
     QPushButton* reinterpretButton() const { return reinterpretButton_; }
     QPushButton* presetButton(const QString& name) const;
     DelimiterPicker* saveDelimiterPicker() const { return saveDelimiterPicker_; }
@@ -158,6 +162,7 @@ private:
     bool askToReinterpret();
     std::optional<TextEncoding> chooseExtraEncoding(TextEncoding current);
     void reinterpret();
+    std::optional<TextEncoding> suggestedEncoding() const;
     void changeSaveFormat(const std::function<void(FileFormat&)>& change);
 
     QPointer<EditorSession> session_;
@@ -176,6 +181,9 @@ private:
     QuotePicker* readQuotePicker_ = nullptr;
     QCheckBox* headerToggle_ = nullptr;
     QLabel* errorLabel_ = nullptr;
+    QWidget* suggestion_ = nullptr;
+    QLabel* suggestionLabel_ = nullptr;
+    QPushButton* suggestionButton_ = nullptr;
     QPushButton* reinterpretButton_ = nullptr;
     QPushButton* standardButton_ = nullptr;
     QPushButton* excelButton_ = nullptr;
