@@ -57,6 +57,11 @@ void jsonInfo(const ReadResult& result, const std::vector<ColumnKind>& kinds) {
     JsonWriter out;
     out.raw("{\"encoding\":");
     out.string(rawValue(format.encoding));
+    out.raw(",\"suggestedEncoding\":");
+    if (result.report.suggestedEncoding)
+        out.string(rawValue(*result.report.suggestedEncoding));
+    else
+        out.raw("null");
     out.raw(",\"bom\":");
     out.raw(format.hasBOM ? "true" : "false");
     out.raw(",\"sepLine\":");
@@ -117,7 +122,7 @@ void textInfo(const ReadResult& result, const std::vector<ColumnKind>& kinds) {
     auto key = [&out](std::string_view name) {
         out.raw(name);
         out.raw(':');
-        out.raw(std::string(keyWidth - name.size() - 1, ' '));
+        out.raw(std::string(name.size() + 1 < keyWidth ? keyWidth - name.size() - 1 : 1, ' '));
     };
     auto line = [&](std::string_view name, std::string_view value) {
         key(name);
@@ -126,6 +131,7 @@ void textInfo(const ReadResult& result, const std::vector<ColumnKind>& kinds) {
     };
     auto yesNo = [](bool value) { return value ? "yes" : "no"; };
     line("encoding", rawValue(format.encoding));
+    if (result.report.suggestedEncoding) line("suggestedEncoding", rawValue(*result.report.suggestedEncoding));
     line("bom", yesNo(format.hasBOM));
     line("sepLine", yesNo(format.hasSepLine));
     line("delimiter", characterWord(format.dialect.delimiter));

@@ -43,9 +43,9 @@ CSVDialect::Escape escape(const std::string& text, const std::string& option) {
 }
 
 TextEncoding encoding(const std::string& text, const std::string& option) {
-    if (const auto value = textEncodingFromRawValue(text)) return *value;
+    if (const auto value = textEncodingNamed(text)) return *value;
     throw CliError::usage(option + ": unknown encoding " + quoted(text) + " (give one of " + encodingList() +
-                          ")");
+                          ", or a standard name such as windows-1251)");
 }
 
 bool yesNo(const std::string& text, const std::string& option) {

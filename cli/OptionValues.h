@@ -55,7 +55,7 @@ FileFormat outputFormat(FileFormat format, const WriteArguments& arguments);
 // Checks each write option on its own, before a file is read for nothing.
 void checkWriteArguments(const WriteArguments& arguments);
 
-// The raw values of all encodings, comma-separated, for help and error texts.
+// The raw values of the built-in encodings, comma-separated, for help and error texts.
 std::string encodingList();
 
 } // namespace OptionValues

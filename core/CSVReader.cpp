@@ -141,6 +141,7 @@ ReadResult read(const SharedBytes& data, const ReadOptions& options, ReadProgres
     result.report.warnings = mergedWarnings(std::move(scanned.warnings), std::move(textProblems));
     result.report.raggedRowCount = ragged;
     result.report.confidence = result.table.rowCount() > 0 ? std::min(guess.confidence, 1.0) : 1.0;
+    if (!options.encoding) result.report.suggestedEncoding = suggestEncoding(data.view(), encoding.encoding);
     if (!data.isIntact()) throw CSVError::sourceChanged();
     return result;
 }

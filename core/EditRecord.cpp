@@ -26,6 +26,9 @@ enum class Tag : uint8_t {
     batch,
 };
 
+// Stands for an encoding saved by name, where the built-in ones are saved by value.
+constexpr uint8_t extraEncodingTag = 0xFF;
+
 bool refersToStorage(const TableEdit& edit) {
     return std::visit(
         [](const auto& c) -> bool {
@@ -94,7 +97,13 @@ public:
         u8(f.dialect.quote ? 1 : 0);
         u8(f.dialect.quote.value_or(0));
         u8(static_cast<uint8_t>(f.dialect.escape));
-        u8(static_cast<uint8_t>(f.encoding));
+        // An extra encoding's value is only good for this run of the program: its name lasts.
+        if (isExtraEncoding(f.encoding)) {
+            u8(extraEncodingTag);
+            str(rawValue(f.encoding));
+        } else {
+            u8(static_cast<uint8_t>(f.encoding));
+        }
         u8(f.hasBOM);
         u8(static_cast<uint8_t>(f.lineEnding));
         u8(f.hasHeader);
@@ -276,7 +285,13 @@ public:
         if (hasQuote) f.dialect.quote.emplace(quote);
         f.dialect.escape = enumValue<CSVDialect::Escape>(u8(), 1);
         // A damaged record must not name an encoding that does not exist.
-        f.encoding = enumValue<TextEncoding>(u8(), static_cast<uint8_t>(allTextEncodings.size() - 1));
+        if (const uint8_t raw = u8(); raw == extraEncodingTag) {
+            const auto named = textEncodingFromRawValue(strView());
+            if (!named) fail();
+            f.encoding = *named;
+        } else {
+            f.encoding = enumValue<TextEncoding>(raw, static_cast<uint8_t>(allTextEncodings.size() - 1));
+        }
         f.hasBOM = u8() != 0;
         f.lineEnding = enumValue<FileFormat::LineEnding>(u8(), 2);
         f.hasHeader = u8() != 0;

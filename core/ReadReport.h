@@ -50,6 +50,9 @@ struct ReadReport {
     double confidence = 1.0;
     std::vector<ReadWarning> warnings; // file order, at most maxReadWarnings
     int64_t raggedRowCount = 0;
+    // Set only when the file was read in the fallback for invalid UTF-8 and another
+    // encoding fits it better (suggestEncoding).
+    std::optional<TextEncoding> suggestedEncoding;
     bool operator==(const ReadReport&) const = default;
 };
 

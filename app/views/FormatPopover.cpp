@@ -4,11 +4,14 @@
 #include "app/views/GridStyle.h"
 
 #include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
@@ -92,13 +95,84 @@ void selectData(QComboBox* combo, int value) {
 
 EncodingPicker::EncodingPicker(QWidget* parent) : QComboBox(parent) {
     setAccessibleName(QStringLiteral("Encoding"));
-    for (TextEncoding e : allTextEncodings) addItem(QString::fromUtf8(displayName(e)), static_cast<int>(e));
-    connect(this, &QComboBox::activated, this, [this](int) { Q_EMIT encodingChosen(encoding()); });
+    rebuild();
+    connect(this, &QComboBox::activated, this, &EncodingPicker::choose);
 }
 
-TextEncoding EncodingPicker::encoding() const { return static_cast<TextEncoding>(currentData().toInt()); }
+TextEncoding EncodingPicker::encoding() const { return encoding_; }
 
-void EncodingPicker::setEncoding(TextEncoding encoding) { selectData(this, static_cast<int>(encoding)); }
+void EncodingPicker::setEncoding(TextEncoding encoding) {
+    encoding_ = encoding;
+    rebuild();
+}
+
+void EncodingPicker::rebuild() {
+    const QSignalBlocker block(this);
+    clear();
+    for (TextEncoding e : allTextEncodings) addItem(QString::fromUtf8(displayName(e)), static_cast<int>(e));
+    insertSeparator(count());
+    if (isExtraEncoding(encoding_)) addItem(QString::fromUtf8(displayName(encoding_)), static_cast<int>(encoding_));
+    addItem(QStringLiteral("More\u2026"), otherChoice);
+    selectData(this, static_cast<int>(encoding_));
+}
+
+void EncodingPicker::choose(int index) {
+    const int value = itemData(index).toInt();
+    if (value != otherChoice) {
+        encoding_ = static_cast<TextEncoding>(value);
+        Q_EMIT encodingChosen(encoding_);
+        return;
+    }
+    const QPointer<EncodingPicker> self(this);
+    const std::optional<TextEncoding> chosen = chooser_ ? chooser_(this, encoding_) : std::nullopt;
+    if (!self) return;
+    if (chosen) encoding_ = *chosen;
+    rebuild();
+    if (chosen) Q_EMIT encodingChosen(encoding_);
+}
+
+std::optional<TextEncoding> EncodingPicker::chooseExtraEncoding(QWidget* parent, TextEncoding current) {
+    QDialog dialog(parent ? parent->window() : nullptr);
+    dialog.setWindowTitle(QStringLiteral("Encoding"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* search = new QLineEdit(&dialog);
+    search->setPlaceholderText(QStringLiteral("Search"));
+    search->setClearButtonEnabled(true);
+    auto* list = new QListWidget(&dialog);
+    for (TextEncoding e : extraTextEncodings()) {
+        const QString name = QString::fromUtf8(displayName(e));
+        const QString region = QString::fromUtf8(encodingRegion(e));
+        auto* item = new QListWidgetItem(region.isEmpty() || region == QLatin1String("Other")
+                                             ? name
+                                             : name + QStringLiteral("  \u2014  ") + region,
+                                         list);
+        item->setData(Qt::UserRole, static_cast<int>(e));
+        // Found by any of its names, as well as by what it is for.
+        item->setData(Qt::UserRole + 1, name + QLatin1Char(' ') + QString::fromUtf8(rawValue(e)) + QLatin1Char(' ') + region);
+        if (e == current) list->setCurrentItem(item);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    layout->addWidget(search);
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+    dialog.resize(360, 420);
+    QObject::connect(search, &QLineEdit::textChanged, list, [list](const QString& text) {
+        QListWidgetItem* firstShown = nullptr;
+        for (int i = 0; i < list->count(); ++i) {
+            QListWidgetItem* item = list->item(i);
+            const bool shown = item->data(Qt::UserRole + 1).toString().contains(text, Qt::CaseInsensitive);
+            item->setHidden(!shown);
+            if (shown && !firstShown) firstShown = item;
+        }
+        if (!list->currentItem() || list->currentItem()->isHidden()) list->setCurrentItem(firstShown);
+    });
+    QObject::connect(list, &QListWidget::itemActivated, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    search->setFocus();
+    if (dialog.exec() != QDialog::Accepted || !list->currentItem() || list->currentItem()->isHidden()) return std::nullopt;
+    return static_cast<TextEncoding>(list->currentItem()->data(Qt::UserRole).toInt());
+}
 
 QuotePicker::QuotePicker(QWidget* parent) : QComboBox(parent) {
     setAccessibleName(QStringLiteral("Quotes"));
@@ -221,13 +295,13 @@ FormatPopover::FormatPopover(EditorSession* session, QWidget* anchor) : PopoverF
     connect(session_, &EditorSession::formatPresentedChanged, this, [this](bool presented) {
         if (presented)
             present();
-        else if (!confirming_)
+        else if (!confirming_ && !choosingEncoding_)
             hide();
     });
     connect(session_, &EditorSession::busyChanged, this, &FormatPopover::refresh);
     connect(this, &PopoverFrame::closed, this, [this] {
         // Hidden for the confirmation dialog is not closed.
-        if (!confirming_ && session_) session_->setFormatPresented(false);
+        if (!confirming_ && !choosingEncoding_ && session_) session_->setFormatPresented(false);
     });
     connect(session_, &EditorSession::contentChanged, this, &FormatPopover::refresh);
     connect(session_, &EditorSession::reportChanged, this, [this] {
@@ -261,6 +335,28 @@ void FormatPopover::buildForm() {
     GridStyle::followColor(errorLabel_, QPalette::WindowText, GridStyle::destructive);
     errorLabel_->hide();
     read->addWide(errorLabel_);
+    suggestion_ = new QWidget(read);
+    auto* suggestionLayout = new QHBoxLayout(suggestion_);
+    suggestionLayout->setContentsMargins(0, 0, 0, 0);
+    suggestionLabel_ = new QLabel(suggestion_);
+    suggestionLabel_->setTextFormat(Qt::PlainText);
+    suggestionLabel_->setWordWrap(true);
+    suggestionButton_ = new QPushButton(QStringLiteral("Reinterpret"), suggestion_);
+    suggestionButton_->setAutoDefault(false);
+    suggestionLayout->addWidget(suggestionLabel_, 1);
+    suggestionLayout->addWidget(suggestionButton_);
+    suggestion_->hide();
+    read->addWide(suggestion_);
+    connect(suggestionButton_, &QPushButton::clicked, this, [this] {
+        // One click: the suggested encoding with the delimiter and quote as they are.
+        if (const auto e = suggestedEncoding()) {
+            const FileFormat f = readFormat();
+            readEncoding_ = *e;
+            readDelimiter_ = f.dialect.delimiter;
+            readQuote_ = f.dialect.quote;
+            requestReinterpret();
+        }
+    });
     reinterpretButton_ = new QPushButton(QStringLiteral("Reinterpret"), read);
     reinterpretButton_->setAutoDefault(false);
     read->addWide(reinterpretButton_, Qt::AlignRight);
@@ -316,6 +412,8 @@ void FormatPopover::buildForm() {
     });
 
     saveEncodingPicker_ = new EncodingPicker(save);
+    for (EncodingPicker* picker : {readEncodingPicker_, saveEncodingPicker_})
+        picker->setChooser([this](QWidget*, TextEncoding current) { return chooseExtraEncoding(current); });
     save->addRow(QStringLiteral("Encoding"), saveEncodingPicker_);
     connect(saveEncodingPicker_, &EncodingPicker::encodingChosen, this, [this](TextEncoding e) {
         changeSaveFormat([e](FileFormat& f) {
@@ -400,6 +498,12 @@ void FormatPopover::refresh() {
     errorLabel_->setVisible(errorMessage_.has_value());
     errorLabel_->setText(errorMessage_.value_or(QString()));
     reinterpretButton_->setEnabled(readSettingsDiffer() && !session_->isBusy());
+    const std::optional<TextEncoding> suggested = suggestedEncoding();
+    suggestion_->setVisible(suggested.has_value());
+    if (suggested)
+        suggestionLabel_->setText(QStringLiteral("This looks like ") + QString::fromUtf8(displayName(*suggested)) +
+                                  QStringLiteral("."));
+    suggestionButton_->setEnabled(!session_->isBusy());
 
     saveDelimiterPicker_->setDelimiter(saved.dialect.delimiter);
     saveEncodingPicker_->setEncoding(saved.encoding);
@@ -408,6 +512,12 @@ void FormatPopover::refresh() {
     selectData(lineEndingPicker_, int(saved.lineEnding));
     selectData(quotingPicker_, int(saved.quoting));
     if (isVisible()) adjustSize();
+}
+
+std::optional<TextEncoding> FormatPopover::suggestedEncoding() const {
+    const CSVDocument* document = session_ ? session_->document() : nullptr;
+    if (!document || !document->report()) return std::nullopt;
+    return document->report()->suggestedEncoding;
 }
 
 void FormatPopover::changeSaveFormat(const std::function<void(FileFormat&)>& change) {
@@ -424,6 +534,18 @@ void FormatPopover::requestReinterpret() {
     // Nothing to undo means no edit would be lost: no need to ask.
     if (undo && undo->canUndo() && !askToReinterpret()) return;
     reinterpret();
+}
+
+std::optional<TextEncoding> FormatPopover::chooseExtraEncoding(TextEncoding current) {
+    // Steps aside for the dialog as for the confirmation, and comes back.
+    choosingEncoding_ = true;
+    hide();
+    QPointer<FormatPopover> self(this);
+    const std::optional<TextEncoding> chosen = EncodingPicker::chooseExtraEncoding(anchor(), current);
+    if (!self) return std::nullopt;
+    choosingEncoding_ = false;
+    if (session_ && session_->isFormatPresented()) popup();
+    return chosen;
 }
 
 bool FormatPopover::askToReinterpret() {

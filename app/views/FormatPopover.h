@@ -33,16 +33,33 @@ namespace zarvel {
 class EditorSession;
 struct FileFormat;
 
-// "Encoding": every TextEncoding in declared order under its display name.
+// "Encoding": the built-in encodings in declared order under their display names, the
+// current one when it is an extra encoding, then "More…", which offers all the extras.
 class EncodingPicker : public QComboBox {
     Q_OBJECT
 public:
+    // Asks for an extra encoding; nothing when the user cancels.
+    using Chooser = std::function<std::optional<TextEncoding>(QWidget* parent, TextEncoding current)>;
+
     explicit EncodingPicker(QWidget* parent = nullptr);
     TextEncoding encoding() const;
+    // Shows `encoding` as the choice; emits nothing.
     void setEncoding(TextEncoding encoding);
+    // Replaces the list dialog behind "More…" (tests, and the popover, which steps aside).
+    void setChooser(Chooser chooser) { chooser_ = std::move(chooser); }
+
+    // A searchable list of the extra encodings by display name and region.
+    static std::optional<TextEncoding> chooseExtraEncoding(QWidget* parent, TextEncoding current);
 
 Q_SIGNALS:
     void encodingChosen(zarvel::TextEncoding encoding);
+
+private:
+    void rebuild();
+    void choose(int index);
+
+    TextEncoding encoding_ = TextEncoding::utf8;
+    Chooser chooser_ = &EncodingPicker::chooseExtraEncoding;
 };
 
 // "Quotes": double quote, single quote or none.
@@ -122,6 +139,10 @@ public:
     QuotePicker* readQuotePicker() const { return readQuotePicker_; }
     QCheckBox* headerToggle() const { return headerToggle_; }
     QLabel* errorLabel() const { return errorLabel_; }
+    // "This looks like …" with its own "Reinterpret": shown while the read report
+    // suggests another encoding.
+    QLabel* suggestionLabel() const { return suggestionLabel_; }
+    QPushButton* suggestionButton() const { return suggestionButton_; }
     QPushButton* reinterpretButton() const { return reinterpretButton_; }
     QPushButton* presetButton(const QString& name) const;
     DelimiterPicker* saveDelimiterPicker() const { return saveDelimiterPicker_; }
@@ -139,7 +160,9 @@ private:
     bool readSettingsDiffer() const;
     void requestReinterpret();
     bool askToReinterpret();
+    std::optional<TextEncoding> chooseExtraEncoding(TextEncoding current);
     void reinterpret();
+    std::optional<TextEncoding> suggestedEncoding() const;
     void changeSaveFormat(const std::function<void(FileFormat&)>& change);
 
     QPointer<EditorSession> session_;
@@ -149,6 +172,7 @@ private:
     // Not offered in the panel, but a reinterpretation must not silently change it.
     CSVDialect::Escape readEscape_ = CSVDialect::Escape::doubled;
     bool confirming_ = false;
+    bool choosingEncoding_ = false;
     std::optional<QString> errorMessage_;
     std::function<bool()> confirm_;
 
@@ -157,6 +181,9 @@ private:
     QuotePicker* readQuotePicker_ = nullptr;
     QCheckBox* headerToggle_ = nullptr;
     QLabel* errorLabel_ = nullptr;
+    QWidget* suggestion_ = nullptr;
+    QLabel* suggestionLabel_ = nullptr;
+    QPushButton* suggestionButton_ = nullptr;
     QPushButton* reinterpretButton_ = nullptr;
     QPushButton* standardButton_ = nullptr;
     QPushButton* excelButton_ = nullptr;

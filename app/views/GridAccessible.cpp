@@ -1,6 +1,5 @@
 #include "app/views/GridAccessible.h"
 
-#include "app/document/CSVDocument.h"
 #include "app/session/EditorSession.h"
 #include "app/views/GridStyle.h"
 
@@ -130,7 +129,7 @@ public:
     QString text(QAccessible::Text t) const override {
         if (!isValid() || (t != QAccessible::Name && t != QAccessible::Value)) return {};
         const EditorSession* session = grid_->session();
-        const CSVTable table = session->document()->table();
+        const CSVTable table = session->table();
         switch (kind_) {
         case Kind::columnHeader: return QString::fromStdString(table.columnTitle(column_));
         case Kind::rowHeader: return QString::number(session->tableRow(row_) - table.firstDataRow() + 1);
@@ -312,11 +311,11 @@ public:
     QAccessibleInterface* summary() const override { return nullptr; }
     QString columnDescription(int column) const override {
         if (column < 0 || column >= shownColumns(session())) return {};
-        return QString::fromStdString(session()->document()->table().columnTitle(column));
+        return QString::fromStdString(session()->table().columnTitle(column));
     }
     QString rowDescription(int row) const override {
         if (row < 0 || row >= shownRows(session())) return {};
-        return QString::number(session()->tableRow(row) - session()->document()->table().firstDataRow() + 1);
+        return QString::number(session()->tableRow(row) - session()->table().firstDataRow() + 1);
     }
 
     int selectedCellCount() const override {
@@ -388,8 +387,7 @@ GridState::GridState(GridView* grid) : QObject(grid), grid_(grid) {
     connect(session, &EditorSession::selectionChanged, this, [this] { selectionChanged(); });
     connect(session, &EditorSession::layoutChanged, this, [this] { contentChanged(false); });
     connect(session, &EditorSession::rowFilterChanged, this, [this] { contentChanged(false); });
-    if (CSVDocument* document = session->document())
-        connect(document, &CSVDocument::revisionChanged, this, [this] { contentChanged(true); });
+    connect(session, &EditorSession::contentChanged, this, [this] { contentChanged(true); });
     grid->installEventFilter(this);
 }
 

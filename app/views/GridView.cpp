@@ -78,8 +78,8 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.fillRect(rect(), GridStyle::bar(palette()));
-        if (session_->document() && session_->layout().columnCount() > 0)
-            HeaderCell::make(session_, session_->document()->table(), 0)
+        if (session_->layout().columnCount() > 0)
+            HeaderCell::make(session_, session_->table(), 0)
                 .paint(p, QRectF(0, 0, width() - 1, height()), palette(), GridStyle::headerFont(font()));
         const QColor divider = GridStyle::divider(palette());
         p.fillRect(QRectF(0, height() - 1, width(), 1), divider);
@@ -801,7 +801,7 @@ void GridView::paintFrozenStrip(QPainter& p, const QRect& dirty) {
         p.fillRect(QRectF(0, y + rowHeight - 1, w, 1), line);
     }
     if (firstRow < endRow) {
-        const CSVTable table = session_->document()->table();
+        const CSVTable table = session_->table();
         const auto& kinds = session_->columnKinds();
         const bool numeric = !kinds.empty() && kinds[0] != ColumnKind::text;
         p.setFont(viewport()->font());

@@ -56,7 +56,7 @@ std::unique_ptr<ContextMenu> RowGutterView::makeContextMenu(int64_t row) {
         session_->selectWholeRows(row, row, false);
     auto menu = std::make_unique<ContextMenu>();
     menu->addActions(commands_->rowMenuActions());
-    const CSVTable table = session_->document()->table();
+    const CSVTable table = session_->table();
     if (column >= 0 && column < table.columnCount()) {
         menu->addSeparator();
         const QString title = QString::fromStdString(table.columnTitle(column));

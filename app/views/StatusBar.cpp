@@ -284,7 +284,8 @@ void StatusBar::refresh() {
     const std::optional<ReadReport> report = session_->report();
     format_->setParts(formatParts(report ? report->format : table.format()));
     const bool doubtful = report && report->confidence < confidenceWarningBelow;
-    format_->setWarning(doubtful);
+    // A better encoding for a file read in the fallback is offered in the format popover.
+    format_->setWarning(doubtful || (report && report->suggestedEncoding));
     format_->setToolTip(doubtful ? QStringLiteral("The delimiter was hard to detect. Check how the file is read.")
                                  : QStringLiteral("File format"));
 

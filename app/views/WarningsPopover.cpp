@@ -104,6 +104,7 @@ void WarningsPopover::rebuild() {
     ragged_->setText(raggedRowsText(report->raggedRowCount));
 
     const size_t shown = std::min<size_t>(report->warnings.size(), listedWarnings);
+    const CSVTable table = session_->table();
     for (size_t i = 0; i < shown; ++i) {
         const ReadWarning warning = report->warnings[i];
         auto* row = new QWidget(this);
@@ -117,7 +118,6 @@ void WarningsPopover::rebuild() {
         label->setWordWrap(true);
         texts->addWidget(label);
         QLabel* raw = nullptr;
-        const CSVTable table = document->table();
         if (warning.row >= 0 && warning.row < table.index().rowCount()) {
             raw = new QLabel(rawText(table.sourceRowBytes(static_cast<uint32_t>(warning.row))), row);
             raw->setTextFormat(Qt::PlainText);

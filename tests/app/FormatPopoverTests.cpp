@@ -4,6 +4,7 @@
 #include "SessionTestSupport.h"
 
 #include "app/views/FormatPopover.h"
+#include "app/views/StatusBar.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -248,4 +249,50 @@ TEST_F(FormatPopoverTest, ANewDocumentReinterpretsItsOwnText) {
     reinterpret();
     EXPECT_EQ(confirmations, 0);
     EXPECT_EQ(rows()[0], (std::vector<std::string>{"Column 1,Column 2,Column 3"}));
+}
+
+TEST_F(FormatPopoverTest, MoreOffersTheOtherEncodingsToBothPickers) {
+    // "Жар" in KOI8-R reads as three Latin-1 letters until reinterpreted.
+    openPopover("name\n\xF6\xC1\xD2\n");
+    const TextEncoding koi8 = *textEncodingNamed("KOI8-R");
+    std::optional<TextEncoding> answer = koi8;
+    for (EncodingPicker* picker : {popover->readEncodingPicker(), popover->saveEncodingPicker()})
+        picker->setChooser([&answer](QWidget*, TextEncoding) { return answer; });
+
+    pick(popover->saveEncodingPicker(), QStringLiteral("More\u2026"));
+    EXPECT_EQ(format().encoding, koi8);
+    EXPECT_EQ(popover->saveEncodingPicker()->currentText(), QStringLiteral("KOI8-R"));
+
+    pick(popover->readEncodingPicker(), QStringLiteral("More\u2026"));
+    EXPECT_EQ(popover->readEncoding(), koi8);
+    reinterpret();
+    EXPECT_EQ(cell(1, 0), "\xD0\x96\xD0\xB0\xD1\x80");
+    EXPECT_EQ(document->report()->format.encoding, koi8);
+
+    // Cancelling the list keeps what was chosen.
+    answer.reset();
+    pick(popover->readEncodingPicker(), QStringLiteral("More\u2026"));
+    EXPECT_EQ(popover->readEncodingPicker()->currentText(), QStringLiteral("KOI8-R"));
+    EXPECT_FALSE(canReinterpret());
+}
+
+TEST_F(FormatPopoverTest, ASuggestedEncodingIsOfferedInOneClickAndTurnsTheFormatSummaryOrange) {
+    std::string shiftJIS;
+    for (int i = 0; i < 10; ++i)
+        shiftJIS += std::to_string(i) + ",\x93\x8C\x8B\x9E\x93\x73\x82\xCC\x90\x6C\x8C\xFB\x82\xCD\x83\x4A\x83\x5E\x83\x4A\x83\x69\n";
+    openPopover(shiftJIS);
+    QWidget host;
+    auto* bar = new StatusBar(session.get(), &host);
+    EXPECT_TRUE(bar->formatButton()->isWarning());
+    ASSERT_TRUE(popover->suggestionLabel()->isVisibleTo(popover));
+    EXPECT_EQ(popover->suggestionLabel()->text(), QStringLiteral("This looks like Shift JIS."));
+
+    QTest::mouseClick(popover->suggestionButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(confirmations, 0);
+    EXPECT_EQ(document->report()->format.encoding, TextEncoding::shiftJIS);
+    EXPECT_EQ(cell(0, 1), "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD\xE3\x81\xAE\xE4\xBA\xBA\xE5\x8F\xA3\xE3\x81\xAF"
+                          "\xE3\x82\xAB\xE3\x82\xBF\xE3\x82\xAB\xE3\x83\x8A");
+    EXPECT_FALSE(popover->suggestionLabel()->isVisibleTo(popover));
+    EXPECT_FALSE(bar->formatButton()->isWarning());
 }

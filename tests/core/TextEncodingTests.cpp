@@ -1,8 +1,16 @@
+#include "CoreTestSupport.h"
+
 #include "core/CSVError.h"
+#include "core/EditRecord.h"
+#include "core/TableEdit.h"
 #include "core/TextEncoding.h"
 #include "core/UTF8.h"
 
 #include <gtest/gtest.h>
+#include <unicode/ucnv.h>
+#include <unicode/uset.h>
+
+#include <memory>
 
 using namespace zarvel;
 using namespace std::string_literals;
@@ -108,6 +116,124 @@ TEST(TextEncoding, EveryEncodingRoundTripsItsOwnText) {
             EXPECT_EQ(decodedText(decodeToUTF8(SharedBytes::copyOf(bytes), e, withMark)), text) << rawValue(e);
         }
     }
+}
+
+namespace {
+// Up to `wanted` characters spread evenly over what an encoding round-trips, controls left
+// out (a delimiter-separated file's structure is tested apart).
+std::vector<std::string> repertoireSample(TextEncoding e, size_t wanted) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UConverter, void (*)(UConverter*)> c(ucnv_open(std::string(converterName(e)).c_str(), &status),
+                                                       ucnv_close);
+    std::unique_ptr<USet, void (*)(USet*)> set(uset_openEmpty(), uset_close);
+    ucnv_getUnicodeSet(c.get(), set.get(), UCNV_ROUNDTRIP_SET, &status);
+    EXPECT_TRUE(U_SUCCESS(status)) << rawValue(e);
+    uset_removeRange(set.get(), 0, 0x20);
+    uset_removeRange(set.get(), 0x7F, 0x9F);
+    uset_removeRange(set.get(), 0xD800, 0xDFFF);
+    for (char structural : std::string(",\"")) uset_remove(set.get(), structural);
+    const int32_t size = uset_size(set.get());
+    std::vector<std::string> sample;
+    for (int32_t i = 0; size > 0 && sample.size() < wanted; i += std::max<int32_t>(1, size / int32_t(wanted))) {
+        if (i >= size) break;
+        const char32_t cp = static_cast<char32_t>(uset_charAt(set.get(), i));
+        std::string utf8;
+        UTF8::appendScalar(utf8, cp);
+        sample.push_back(utf8);
+    }
+    return sample;
+}
+} // namespace
+
+// Every extra encoding: a sample of its repertoire survives being written as a table in
+// small blocks (as saving streams it) and read back; its raw value and its name find it
+// again, and a saved record keeps it.
+TEST(TextEncoding, EveryExtraEncodingRoundTripsItsRepertoire) {
+    ASSERT_GT(extraTextEncodings().size(), 100u);
+    for (TextEncoding e : extraTextEncodings()) {
+        SCOPED_TRACE(std::string(rawValue(e)));
+        EXPECT_EQ(textEncodingFromRawValue(rawValue(e)), e);
+        EXPECT_EQ(textEncodingNamed(converterName(e)), e);
+        EXPECT_FALSE(displayName(e).empty());
+        EXPECT_FALSE(supportsBOM(e));
+
+        const std::vector<std::string> sample = repertoireSample(e, 240);
+        ASSERT_GT(sample.size(), 40u);
+        StringRows rows{{"id", "text"}};
+        for (size_t i = 0; i < sample.size(); i += 8) {
+            std::string cell;
+            for (size_t j = i; j < std::min(i + 8, sample.size()); ++j) cell += sample[j];
+            rows.push_back({std::to_string(i), cell});
+        }
+        FileFormat format;
+        format.encoding = e;
+        format.hasHeader = true;
+        const CSVTable table(rows, format);
+        std::string bytes;
+        ASSERT_NO_THROW(CSVWriter::write(table, format, [&](std::string_view block) { bytes += block; }, 64));
+        ReadResult back;
+        ASSERT_NO_THROW(back = zarvel::test::readText(bytes, ReadOptions::forcing(format)));
+        ASSERT_EQ(back.table.rowCount(), table.rowCount());
+        for (int64_t r = 0; r < table.rowCount(); ++r) EXPECT_EQ(back.table.value(r, 1), table.value(r, 1)) << r;
+
+        const TableEdit edit = decodeEdit(encodeEdit(TableEdit::setFormat(format)));
+        EXPECT_EQ(std::get<TableEdit::SetFormat>(edit.value).format.encoding, e);
+    }
+    // Names as users type them; built-in encodings found by their other names too.
+    EXPECT_EQ(textEncodingNamed("CP1251"), textEncodingNamed("windows-1251"));
+    EXPECT_EQ(displayName(*textEncodingNamed("koi8-r")), "KOI8-R");
+    EXPECT_EQ(textEncodingNamed("shift_jis"), TextEncoding::shiftJIS);
+    EXPECT_EQ(textEncodingNamed("latin2"), TextEncoding::isoLatin2);
+    EXPECT_EQ(textEncodingNamed("no-such-encoding"), std::nullopt);
+    // A byte a Windows code page leaves undefined is no character, however ICU maps it.
+    const TextEncoding cp1251 = *textEncodingNamed("windows-1251");
+    EXPECT_THROW((void)decodeToUTF8(SharedBytes::copyOf("a\x98"), cp1251, false), CSVError);
+    EXPECT_THROW((void)encodeFromUTF8("\xC2\x98", cp1251, false), CSVError);
+    EXPECT_EQ(encodeFromUTF8("\xD0\x96", cp1251, false), "\xC6");
+}
+
+// A file read in the fallback gets the encoding it was written in as a suggestion; a
+// Latin-1 file, a forced encoding and a UTF-8 file get none.
+TEST(TextEncoding, SuggestsTheEncodingALegacyFileWasWrittenIn) {
+    auto fileIn = [](const std::vector<std::string>& lines, const char* name) {
+        std::string text;
+        for (size_t i = 0; i < 12; ++i) text += std::to_string(i) + "," + lines[i % lines.size()] + "\n";
+        return encodeFromUTF8(std::move(text), *textEncodingNamed(name), false);
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"Shift_JIS", {"\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD\xE3\x81\xAE\xE4\xBA\xBA\xE5\x8F\xA3\xE3\x81\xAF\xE3\x81\xA8\xE3\x81\xA6\xE3\x82\x82"
+                      "\xE5\xA4\x9A\xE3\x81\x84\xE3\x81\xA7\xE3\x81\x99\xE3\x80\x82\xE3\x82\xAB\xE3\x82\xBF\xE3\x82\xAB\xE3\x83\x8A"}},
+        {"windows-1251", {
+                          "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0 \xD1\x8F\xD0\xB2\xD0\xBB\xD1\x8F\xD0\xB5\xD1\x82\xD1\x81\xD1\x8F \xD1\x81\xD1\x82\xD0\xBE\xD0\xBB\xD0\xB8\xD1\x86\xD0\xB5\xD0\xB9 \xD0\xB8 \xD0\xBA\xD1\x80\xD1\x83\xD0\xBF\xD0\xBD\xD0\xB5\xD0\xB9\xD1\x88\xD0\xB8\xD0\xBC \xD0\xB3\xD0\xBE\xD1\x80\xD0\xBE\xD0\xB4\xD0\xBE\xD0\xBC \xD0\xA0\xD0\xBE\xD1\x81\xD1\x81\xD0\xB8\xD0\xB8",
+                          "\xD0\x92 \xD1\x8D\xD1\x82\xD0\xBE\xD0\xBC \xD0\xB3\xD0\xBE\xD0\xB4\xD1\x83 \xD0\xBD\xD0\xB0\xD1\x81\xD0\xB5\xD0\xBB\xD0\xB5\xD0\xBD\xD0\xB8\xD0\xB5 \xD0\xB3\xD0\xBE\xD1\x80\xD0\xBE\xD0\xB4\xD0\xB0 \xD0\xB2\xD1\x8B\xD1\x80\xD0\xBE\xD1\x81\xD0\xBB\xD0\xBE \xD0\xBD\xD0\xB0 \xD1\x82\xD1\x80\xD0\xB8 \xD0\xBF\xD1\x80\xD0\xBE\xD1\x86\xD0\xB5\xD0\xBD\xD1\x82\xD0\xB0",
+                          "\xD0\xA7\xD1\x82\xD0\xBE \xD0\xB1\xD1\x8B\xD0\xBB\xD0\xBE \xD1\x81\xD0\xB4\xD0\xB5\xD0\xBB\xD0\xB0\xD0\xBD\xD0\xBE \xD0\xB4\xD0\xBB\xD1\x8F \xD1\x82\xD0\xBE\xD0\xB3\xD0\xBE, \xD1\x87\xD1\x82\xD0\xBE\xD0\xB1\xD1\x8B \xD1\x8D\xD1\x82\xD0\xBE \xD0\xBD\xD0\xB5 \xD0\xBF\xD0\xBE\xD0\xB2\xD1\x82\xD0\xBE\xD1\x80\xD0\xB8\xD0\xBB\xD0\xBE\xD1\x81\xD1\x8C",
+                          "\xD0\x9E\xD0\xBD \xD1\x81\xD0\xBA\xD0\xB0\xD0\xB7\xD0\xB0\xD0\xBB, \xD1\x87\xD1\x82\xD0\xBE \xD0\xBE\xD0\xBD\xD0\xB8 \xD0\xBD\xD0\xB5 \xD0\xB7\xD0\xBD\xD0\xB0\xD0\xBB\xD0\xB8 \xD0\xBE\xD0\xB1 \xD1\x8D\xD1\x82\xD0\xBE\xD0\xBC \xD0\xB4\xD0\xBE \xD0\xBF\xD0\xBE\xD1\x81\xD0\xBB\xD0\xB5\xD0\xB4\xD0\xBD\xD0\xB5\xD0\xB3\xD0\xBE \xD0\xBC\xD0\xBE\xD0\xBC\xD0\xB5\xD0\xBD\xD1\x82\xD0\xB0",
+                          "\xD0\xA1\xD0\xB0\xD0\xBD\xD0\xBA\xD1\x82-\xD0\x9F\xD0\xB5\xD1\x82\xD0\xB5\xD1\x80\xD0\xB1\xD1\x83\xD1\x80\xD0\xB3 \xD0\xB8 \xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD0\xB8\xD0\xB1\xD0\xB8\xD1\x80\xD1\x81\xD0\xBA \xE2\x80\x94 \xD1\x81\xD0\xB0\xD0\xBC\xD1\x8B\xD0\xB5 \xD0\xB1\xD0\xBE\xD0\xBB\xD1\x8C\xD1\x88\xD0\xB8\xD0\xB5 \xD0\xB3\xD0\xBE\xD1\x80\xD0\xBE\xD0\xB4\xD0\xB0 \xD1\x81\xD1\x82\xD1\x80\xD0\xB0\xD0\xBD\xD1\x8B"}},
+        {"windows-1250", {
+                          "Praha je hlavn\xC3\xAD a nejv\xC4\x9Bt\xC5\xA1\xC3\xAD m\xC4\x9Bsto \xC4\x8C" "esk\xC3\xA9 republiky",
+                          "Po\xC4\x8D" "et obyvatel se letos zv\xC3\xBD\xC5\xA1il o t\xC5\x99i procenta",
+                          "\xC5\x98" "ekl, \xC5\xBE" "e o tom nev\xC4\x9B" "d\xC4\x9Bli a\xC5\xBE do posledn\xC3\xAD chv\xC3\xADle",
+                          "P\xC5\x99\xC3\xADli\xC5\xA1 \xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD k\xC5\xAF\xC5\x88 \xC3\xBAp\xC4\x9Bl \xC4\x8F\xC3\xA1" "belsk\xC3\xA9 \xC3\xB3" "dy",
+                          "\xC5\xBD" "elezni\xC4\x8Dn\xC3\xAD p\xC5\x99" "ejezd v obci \xC5\xA0\xC5\xA5\xC3\xA1hlavy je uzav\xC5\x99" "en"}},
+    };
+    for (const auto& c : cases) {
+        const std::string bytes = fileIn(c.lines, c.name);
+        const ReadResult read = zarvel::test::readText(bytes);
+        EXPECT_TRUE(read.report.format.encoding == TextEncoding::windows1252 ||
+                    read.report.format.encoding == TextEncoding::isoLatin1) << c.name;
+        EXPECT_EQ(read.report.suggestedEncoding, textEncodingNamed(c.name)) << c.name;
+        ReadOptions forced;
+        forced.encoding = read.report.format.encoding;
+        EXPECT_EQ(zarvel::test::readText(bytes, forced).report.suggestedEncoding, std::nullopt) << c.name;
+    }
+    const std::string french = fileIn({"Caf\xC3\xA9 cr\xC3\xA8me br\xC3\xBBl\xC3\xA9" "e, d\xC3\xA9j\xC3\xA0 vu \xC3\xA0 No\xC3\xABl"}, "windows-1252");
+    EXPECT_EQ(zarvel::test::readText(french).report.suggestedEncoding, std::nullopt);
+    EXPECT_EQ(zarvel::test::readText("a,\xC3\xA9\n").report.suggestedEncoding, std::nullopt);
+    // One byte that is no character of the candidate anywhere in the file rules it out.
+    EXPECT_FALSE(decodesStrictly(fileIn({"\xE6\x9D\xB1"}, "Shift_JIS") + "\x82", TextEncoding::shiftJIS));
 }
 
 TEST(UTF8, ValidationAndRepair) {
