@@ -192,9 +192,13 @@ void convert(const ReadArguments& read, const WriteArguments& write) {
     FileAccess::writeTable(write.output, result.table, format);
 }
 
-void find(const ReadArguments& read, const std::string& query, bool caseSensitive) {
+void find(const ReadArguments& read, const std::string& query, bool caseSensitive, bool regex) {
+    std::optional<TableSearch::Regex> pattern;
+    if (regex) pattern.emplace(query, caseSensitive);
+    if (pattern && !pattern->isValid()) throw CliError::usage("QUERY: " + pattern->error());
     const ReadResult result = readTable(read);
-    const std::vector<CellPosition> matches = TableSearch::find(query, result.table, caseSensitive);
+    const std::vector<CellPosition> matches =
+        pattern ? TableSearch::find(*pattern, result.table) : TableSearch::find(query, result.table, caseSensitive);
 
     JsonWriter out;
     out.raw('[');

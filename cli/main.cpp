@@ -95,6 +95,7 @@ int run(int argc, char** argv) {
     WriteArguments write;
     std::string query;
     bool caseSensitive = false;
+    bool regex = false;
     bool infoText = false;
     Commands::SortArguments sortArguments;
 
@@ -115,6 +116,7 @@ int run(int argc, char** argv) {
     addReadOptions(find, read);
     find->add_option("QUERY", query, "The text to look for")->required();
     find->add_flag("--case-sensitive", caseSensitive, "Match letter case exactly");
+    find->add_flag("--regex", regex, "QUERY is a regular expression (ICU syntax), matched in each cell");
 
     auto* sort = app.add_subcommand("sort", "Write the file with its data rows sorted by one column");
     addReadOptions(sort, read);
@@ -147,7 +149,7 @@ int run(int argc, char** argv) {
     else if (convert->parsed())
         Commands::convert(read, write);
     else if (find->parsed())
-        Commands::find(read, query, caseSensitive);
+        Commands::find(read, query, caseSensitive, regex);
     else if (sort->parsed())
         Commands::sort(read, write, sortArguments);
     return 0;

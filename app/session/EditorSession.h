@@ -150,6 +150,7 @@ public:
     void setQuery(const std::string& query);
     void setReplacement(const std::string& replacement);
     void setCaseSensitive(bool caseSensitive);
+    void setRegex(bool isRegex);
     void setShowsReplace(bool showsReplace);
     void search();
     // Stops a running search and drops its result.

@@ -243,6 +243,12 @@ run find people.csv NAME
 if [ "$(cat out)" = "[[0,0]]" ]; then ok; else bad "find in the header row: $(cat out)"; fi
 run find people.csv zzz
 if [ "$(cat out)" = "[]" ]; then ok; else bad "find nothing: $(cat out)"; fi
+run find people.csv '^an+$' --regex
+if [ "$(cat out)" = "[[1,0],[3,0]]" ]; then ok; else bad "find --regex: $(cat out)"; fi
+run find people.csv '^A' --regex --case-sensitive
+if [ "$(cat out)" = "[[2,1],[3,1]]" ]; then ok; else bad "find --regex --case-sensitive: $(cat out)"; fi
+run find people.csv '(an' --regex
+check_failure 2 "find --regex with an invalid pattern" "Unbalanced parenthesis at character 4"
 
 # ---- sort -----------------------------------------------------------------------------
 
