@@ -86,7 +86,7 @@ void addWriteOptions(CLI::App* command, WriteArguments& write) {
 }
 
 int run(int argc, char** argv) {
-    CLI::App app{"Inspect, dump, search, convert and sort delimited text files.", programName};
+    CLI::App app{"Inspect, dump, search, filter, convert and sort delimited text files.", programName};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string(programName) + " " + ZARVEL_VERSION, "Print the version and exit");
     app.footer("Rows and columns are numbered from 0; row 0 is the header row when the file has one.");
@@ -98,6 +98,7 @@ int run(int argc, char** argv) {
     bool regex = false;
     bool infoText = false;
     Commands::SortArguments sortArguments;
+    Commands::FilterArguments filterArguments;
 
     auto* info = app.add_subcommand(
         "info", "Print how the file is written and what reading it found, as JSON or --text");
@@ -130,6 +131,14 @@ int run(int argc, char** argv) {
             "Compare as numbers or as text (default: detected from the column)")
         ->type_name("number|text");
 
+    auto* filter = app.add_subcommand(
+        "filter", "Write the header row and every data row with a cell containing QUERY");
+    addReadOptions(filter, read);
+    addWriteOptions(filter, write);
+    filter->add_option("QUERY", filterArguments.query, "The text to look for")->required();
+    filter->add_flag("--case-sensitive", filterArguments.caseSensitive, "Match letter case exactly");
+    filter->add_flag("--regex", filterArguments.regex, "QUERY is a regular expression (ICU syntax), matched in each cell");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -152,6 +161,8 @@ int run(int argc, char** argv) {
         Commands::find(read, query, caseSensitive, regex);
     else if (sort->parsed())
         Commands::sort(read, write, sortArguments);
+    else if (filter->parsed())
+        Commands::filter(read, write, filterArguments);
     return 0;
 }
 

@@ -139,8 +139,13 @@ public:
     void toggleHeader();
     static QString toggleHeaderTitle(bool tableHasHeader);
 
-    // Clipboard.
-    std::string copyText() const;
+    // Clipboard. With `withColumnTitles` the selected columns' titles come first, as one
+    // more line.
+    std::string copyText(bool withColumnTitles = false) const;
+    // The header row (when the table has one) and the displayed rows in their order: the
+    // table's own rows, so an unedited one is written as it was read. The whole table
+    // while no row filter is on.
+    CSVTable displayedRowsTable() const;
     std::string cut();
     void paste(std::string_view text);
 

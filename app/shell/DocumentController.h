@@ -97,6 +97,9 @@ public:
     // Writes the document in its own format to a path, remembering the file's type;
     // reports a failure to the user.
     bool saveTo(DocumentWindow* window, const QString& path, DocumentType type);
+    // Writes the header row and the rows "Only matching rows" shows to a file the user
+    // picks, in the chosen type and the document's format; the document stays as it is.
+    bool exportMatchingRows(DocumentWindow* window);
     // Reads the document's file again as one undoable step: "Reload" after a change on
     // disk, File ▸ Revert to Saved. The result is the saved state.
     bool reload(DocumentWindow* window);

@@ -55,6 +55,7 @@ enum class Command {
     fileFormat,
     renameColumn,
     fitColumnWidth,
+    copyWithColumnTitles,
 };
 
 class CommandRegistry : public QObject {

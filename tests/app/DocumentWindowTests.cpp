@@ -95,8 +95,8 @@ TEST(DocumentWindow, TheTableAndEditMenusListTheirCommandsInOrderWithTheirShortc
                                   "Move Column Left\t", "Move Column Right\t", "Sort Ascending by Column\t",
                                   "Sort Descending by Column\t", "--", "Use First Row as Header\t",
                                   "File Format…\t"}));
-    EXPECT_EQ(edit.mid(0, 7), (QStringList{"Undo\tCtrl+Z", "Redo\tCtrl+Shift+Z", "--", "Cut\tCtrl+X", "Copy\tCtrl+C",
-                                           "Paste\tCtrl+V", "Select All\tCtrl+A"}));
+    EXPECT_EQ(edit.mid(0, 8), (QStringList{"Undo\tCtrl+Z", "Redo\tCtrl+Shift+Z", "--", "Cut\tCtrl+X", "Copy\tCtrl+C",
+                                           "Copy with Column Titles\t", "Paste\tCtrl+V", "Select All\tCtrl+A"}));
     EXPECT_EQ(edit.mid(edit.size() - 5), (QStringList{"--", "Find…\tCtrl+F", "Find and Replace…\tCtrl+Alt+F",
                                                       "Find Next\tCtrl+G", "Find Previous\tCtrl+Shift+G"}));
 

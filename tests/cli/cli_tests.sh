@@ -250,6 +250,30 @@ if [ "$(cat out)" = "[[2,1],[3,1]]" ]; then ok; else bad "find --regex --case-se
 run find people.csv '(an' --regex
 check_failure 2 "find --regex with an invalid pattern" "Unbalanced parenthesis at character 4"
 
+# ---- filter ---------------------------------------------------------------------------
+
+# Kept rows go out as they were read (quotes, CRLF); the header stays even when it matches nothing.
+printf 'Name,Note
+"ann",plain
+Bob,x
+Cy,"An,n"
+Dee,y
+' >crowd.csv
+run filter crowd.csv an -o kept.csv
+check_status 0 "filter"
+printf 'Name,Note
+"ann",plain
+Cy,"An,n"
+' >expected.csv
+check_same expected.csv kept.csv "filter keeps matching rows byte for byte"
+run filter crowd.csv '^[BD]' --regex --case-sensitive -o - --to-delimiter tab
+if [ "$(cat out)" = "$(printf 'Name\tNote\r\nBob\tx\r\nDee\ty\r\n')" ]; then ok; else bad "filter --regex to tab: $(od -c out | head -3)"; fi
+run filter crowd.csv zzz -o none.csv
+if [ "$(cat none.csv)" = "$(printf 'Name,Note\r\n')" ]; then ok; else bad "filter without a match: $(cat none.csv)"; fi
+run filter crowd.csv '[' --regex -o bad.csv
+check_failure 2 "filter --regex with an invalid pattern" "Missing closing bracket"
+if [ ! -e bad.csv ]; then ok; else bad "filter with an invalid pattern wrote bad.csv"; fi
+
 # ---- sort -----------------------------------------------------------------------------
 
 printf 'item,qty\nb,10\na,9\nc,\nd,2.5\n' >stock.csv
