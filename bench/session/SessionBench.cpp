@@ -76,6 +76,24 @@ void BM_FindStepMillionMatches(benchmark::State& state) {
 }
 BENCHMARK(BM_FindStepMillionMatches)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
+// Select All and Copy of about a million rows: the clipboard text is built on the main
+// thread, and holds the table's text once more.
+void BM_CopyAllMillionRows(benchmark::State& state) {
+    CSVDocument& d = documentOfSize(size_t{128} << 20);
+    EditorSession session(&d);
+    session.sync();
+    session.selectAll();
+    size_t bytes = 0;
+    for (auto _ : state) {
+        const std::string text = session.copyText();
+        bytes = text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.counters["rows"] = static_cast<double>(d.table().rowCount());
+    state.counters["textMB"] = static_cast<double>(bytes) / (1 << 20);
+}
+BENCHMARK(BM_CopyAllMillionRows)->Iterations(2)->Unit(benchmark::kMillisecond);
+
 // Undo and redo of one step made by `makeStep` on the large table.
 template <class Step> void undoRedo(benchmark::State& state, Step makeStep) {
     CSVDocument& d = documentOfSize(bench::benchDataBytes());
