@@ -203,9 +203,13 @@ void convert(const ReadArguments& read, const WriteArguments& write) {
     FileAccess::writeTable(write.output, result.table, format);
 }
 
-void find(const ReadArguments& read, const std::string& query, bool caseSensitive) {
+void find(const ReadArguments& read, const std::string& query, bool caseSensitive, bool regex) {
+    std::optional<TableSearch::Regex> pattern;
+    if (regex) pattern.emplace(query, caseSensitive);
+    if (pattern && !pattern->isValid()) throw CliError::usage("QUERY: " + pattern->error());
     const ReadResult result = readTable(read);
-    const std::vector<CellPosition> matches = TableSearch::find(query, result.table, caseSensitive);
+    const std::vector<CellPosition> matches =
+        pattern ? TableSearch::find(*pattern, result.table) : TableSearch::find(query, result.table, caseSensitive);
 
     JsonWriter out;
     out.raw('[');
@@ -218,6 +222,30 @@ void find(const ReadArguments& read, const std::string& query, bool caseSensitiv
     }
     out.raw("]\n");
     out.finish();
+}
+
+void filter(const ReadArguments& read, const WriteArguments& write, const FilterArguments& filter) {
+    std::optional<TableSearch::Regex> pattern;
+    if (filter.regex) pattern.emplace(filter.query, filter.caseSensitive);
+    if (pattern && !pattern->isValid()) throw CliError::usage("QUERY: " + pattern->error());
+    OptionValues::checkWriteArguments(write);
+    ReadResult result = readTable(read);
+    CSVTable& table = result.table;
+    const FileFormat format = OptionValues::outputFormat(result.report.format, write);
+    const std::vector<CellPosition> matches = pattern ? TableSearch::find(*pattern, table)
+                                                      : TableSearch::find(filter.query, table, filter.caseSensitive);
+    // The data rows without a match, as ranges between the matching ones; removing them
+    // keeps the others as the table's own rows.
+    IndexSet dropped;
+    int64_t next = table.firstDataRow();
+    for (const CellPosition& match : matches) {
+        if (match.row < next) continue;
+        if (match.row > next) dropped.insert(IndexRange{next, match.row});
+        next = match.row + 1;
+    }
+    if (next < table.rowCount()) dropped.insert(IndexRange{next, table.rowCount()});
+    if (!dropped.empty()) table.apply(TableEdit::removeRows(std::move(dropped)));
+    FileAccess::writeTable(write.output, table, format);
 }
 
 void sort(const ReadArguments& read, const WriteArguments& write, const SortArguments& sort) {

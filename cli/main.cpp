@@ -86,7 +86,7 @@ void addWriteOptions(CLI::App* command, WriteArguments& write) {
 }
 
 int run(int argc, char** argv) {
-    CLI::App app{"Inspect, dump, search, convert and sort delimited text files.", programName};
+    CLI::App app{"Inspect, dump, search, filter, convert and sort delimited text files.", programName};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string(programName) + " " + ZARVEL_VERSION, "Print the version and exit");
     app.footer("Rows and columns are numbered from 0; row 0 is the header row when the file has one.");
@@ -95,8 +95,10 @@ int run(int argc, char** argv) {
     WriteArguments write;
     std::string query;
     bool caseSensitive = false;
+    bool regex = false;
     bool infoText = false;
     Commands::SortArguments sortArguments;
+    Commands::FilterArguments filterArguments;
 
     auto* info = app.add_subcommand(
         "info", "Print how the file is written and what reading it found, as JSON or --text");
@@ -115,6 +117,7 @@ int run(int argc, char** argv) {
     addReadOptions(find, read);
     find->add_option("QUERY", query, "The text to look for")->required();
     find->add_flag("--case-sensitive", caseSensitive, "Match letter case exactly");
+    find->add_flag("--regex", regex, "QUERY is a regular expression (ICU syntax), matched in each cell");
 
     auto* sort = app.add_subcommand("sort", "Write the file with its data rows sorted by one column");
     addReadOptions(sort, read);
@@ -128,6 +131,14 @@ int run(int argc, char** argv) {
             "Compare as numbers, as text, as text with digit runs as numbers (natural) or as dates "
             "(default: numbers in a number column, else text)")
         ->type_name("number|text|natural|date");
+
+    auto* filter = app.add_subcommand(
+        "filter", "Write the header row and every data row with a cell containing QUERY");
+    addReadOptions(filter, read);
+    addWriteOptions(filter, write);
+    filter->add_option("QUERY", filterArguments.query, "The text to look for")->required();
+    filter->add_flag("--case-sensitive", filterArguments.caseSensitive, "Match letter case exactly");
+    filter->add_flag("--regex", filterArguments.regex, "QUERY is a regular expression (ICU syntax), matched in each cell");
 
     try {
         app.parse(argc, argv);
@@ -148,9 +159,11 @@ int run(int argc, char** argv) {
     else if (convert->parsed())
         Commands::convert(read, write);
     else if (find->parsed())
-        Commands::find(read, query, caseSensitive);
+        Commands::find(read, query, caseSensitive, regex);
     else if (sort->parsed())
         Commands::sort(read, write, sortArguments);
+    else if (filter->parsed())
+        Commands::filter(read, write, filterArguments);
     return 0;
 }
 

@@ -3,7 +3,10 @@
 #include "core/FieldIndexer.h"
 #include "core/UTF8.h"
 
+#include <unicode/regex.h>
 #include <unicode/uchar.h>
+#include <unicode/ustring.h>
+#include <unicode/utext.h>
 
 #include <algorithm>
 #include <array>
@@ -310,10 +313,10 @@ void markCandidates(const CSVTable& table, Prefilter& prefilter, int64_t start, 
     }
 }
 
-class ChunkSearch {
+template <class CellMatcher> class ChunkSearch {
 public:
     // `candidates` marks the source rows that passed the prefilter; null: no prefilter.
-    ChunkSearch(const CSVTable& table, Matcher& matcher, const uint8_t* candidates, std::vector<CellPosition>& out)
+    ChunkSearch(const CSVTable& table, CellMatcher& matcher, const uint8_t* candidates, std::vector<CellPosition>& out)
         : table_(table), matcher_(matcher), candidates_(candidates), out_(out) {}
 
     void run(int64_t start, int64_t end, const std::stop_token& stop) {
@@ -352,7 +355,7 @@ private:
     }
 
     const CSVTable& table_;
-    Matcher& matcher_;
+    CellMatcher& matcher_;
     const uint8_t* candidates_;
     std::vector<CellPosition>& out_;
     std::string cell_;
@@ -392,21 +395,27 @@ size_t chunkCountFor(int64_t n, int64_t workers) {
 
 } // namespace
 
-std::vector<CellPosition> find(std::string_view query, const CSVTable& table, bool caseSensitive,
-                               std::stop_token stop, int workers, bool allowPrefilter) {
+namespace {
+
+// The parallel search over `table`: a prefilter pass for `needle` (none when empty or
+// not usable), then every candidate and edited row decoded and given to a matcher that
+// `makeMatcher` builds once per chunk.
+template <class MakeMatcher>
+std::vector<CellPosition> searchTable(const CSVTable& table, const std::string& needle, bool needleCaseSensitive,
+                                      const std::stop_token& stop, int workers, bool allowPrefilter,
+                                      MakeMatcher&& makeMatcher) {
     const int64_t n = table.rowCount();
-    if (query.empty() || n == 0) return {};
     const int64_t cores = workers > 0 ? workers : std::max<int64_t>(std::thread::hardware_concurrency(), 1);
-    const std::string needle = Matcher(query, caseSensitive).needle();
 
     // First the source text in file order, marking rows that may match; then the table's
     // rows in their order, decoding only marked rows and every edited one.
     std::vector<uint8_t> candidates;
-    const bool prefiltered = Prefilter(needle, caseSensitive, table.sourceDialect(), allowPrefilter).usable();
+    const bool prefiltered =
+        !needle.empty() && Prefilter(needle, needleCaseSensitive, table.sourceDialect(), allowPrefilter).usable();
     if (prefiltered) {
         candidates.assign(static_cast<size_t>(table.index().rowCount()), 0);
         inChunks(table.index().rowCount(), cores, [&](size_t, int64_t start, int64_t end) {
-            Prefilter prefilter(needle, caseSensitive, table.sourceDialect(), allowPrefilter);
+            Prefilter prefilter(needle, needleCaseSensitive, table.sourceDialect(), allowPrefilter);
             markCandidates(table, prefilter, start, end, candidates.data(), stop);
         });
     }
@@ -415,7 +424,7 @@ std::vector<CellPosition> find(std::string_view query, const CSVTable& table, bo
     // yields the (row, column) order whoever finished first.
     std::vector<std::vector<CellPosition>> results(chunkCountFor(n, cores));
     inChunks(n, cores, [&](size_t chunk, int64_t start, int64_t end) {
-        Matcher matcher(query, caseSensitive);
+        auto matcher = makeMatcher();
         ChunkSearch(table, matcher, prefiltered ? candidates.data() : nullptr, results[chunk]).run(start, end, stop);
     });
 
@@ -427,6 +436,16 @@ std::vector<CellPosition> find(std::string_view query, const CSVTable& table, bo
     for (const auto& r : results)
         matches.insert(matches.end(), r.begin(), r.end());
     return matches;
+}
+
+} // namespace
+
+std::vector<CellPosition> find(std::string_view query, const CSVTable& table, bool caseSensitive,
+                               std::stop_token stop, int workers, bool allowPrefilter) {
+    if (query.empty() || table.rowCount() == 0) return {};
+    const std::string needle = Matcher(query, caseSensitive).needle();
+    return searchTable(table, needle, caseSensitive, stop, workers, allowPrefilter,
+                       [&] { return Matcher(query, caseSensitive); });
 }
 
 bool matches(std::string_view text, std::string_view query, bool caseSensitive) {
@@ -472,6 +491,343 @@ std::string replacing(std::string_view query, std::string_view replacement, std:
         copied = origin[from];
     }
     return out.append(text.substr(copied));
+}
+
+// --- Regular expressions ---------------------------------------------------------------
+
+struct Regex::Compiled {
+    std::unique_ptr<icu::RegexPattern> pattern;
+    // What the prefilter looks for (empty: no prefilter), and whether ignoring case.
+    std::string literal;
+    bool literalCaseSensitive = true;
+};
+
+namespace {
+
+// ICU's errors in plain words; anything else by its ICU name.
+std::string regexErrorWording(UErrorCode status) {
+    switch (status) {
+    case U_REGEX_RULE_SYNTAX: return "Syntax error";
+    case U_REGEX_BAD_ESCAPE_SEQUENCE: return "Unknown backslash escape";
+    case U_REGEX_PROPERTY_SYNTAX: return "Bad Unicode property";
+    case U_REGEX_UNIMPLEMENTED: return "Unsupported construct";
+    case U_REGEX_MISMATCHED_PAREN: return "Unbalanced parenthesis";
+    case U_REGEX_NUMBER_TOO_BIG: return "Number too big";
+    case U_REGEX_BAD_INTERVAL: return "Bad {min,max} interval";
+    case U_REGEX_MAX_LT_MIN: return "Maximum below minimum in {min,max}";
+    case U_REGEX_INVALID_BACK_REF: return "Back reference to a missing group";
+    case U_REGEX_INVALID_FLAG: return "Invalid flag";
+    case U_REGEX_LOOK_BEHIND_LIMIT: return "Look-behind without a bounded length";
+    case U_REGEX_SET_CONTAINS_STRING: return "Set contains a string";
+    case U_REGEX_MISSING_CLOSE_BRACKET: return "Missing closing bracket";
+    case U_REGEX_INVALID_RANGE: return "Invalid character range";
+    case U_REGEX_PATTERN_TOO_BIG: return "Pattern too big";
+    case U_REGEX_INVALID_CAPTURE_GROUP_NAME: return "Invalid group name";
+    default: return u_errorName(status);
+    }
+}
+
+// Ignoring case, ICU matches a character whose full case folding is several characters
+// (ß to ss, the ligature ﬁ to fi, ẖ to h and a combining mark) where a pattern spells
+// that folding out. A literal's raw form may then hold such a character instead of the
+// letters: in the middle (an all-ASCII folding inside the literal) or at either end (a
+// folding that runs over the literal's edge).
+struct FoldHazards {
+    std::vector<std::string> asciiFolds;       // all-ASCII foldings of one character
+    std::array<bool, 128> badFirst{};          // a letter seen after the start of a folding
+    std::array<bool, 128> badLast{};           // a letter seen before the end of a folding
+};
+
+const FoldHazards& foldHazards() {
+    static const FoldHazards hazards = [] {
+        FoldHazards h;
+        for (UChar32 c = 0x80; c <= 0x10FFFF; ++c) {
+            UChar source[2];
+            int32_t length = 0;
+            U16_APPEND_UNSAFE(source, length, c);
+            UChar folded[8];
+            UErrorCode status = U_ZERO_ERROR;
+            const int32_t n = u_strFoldCase(folded, 8, source, length, U_FOLD_CASE_DEFAULT, &status);
+            if (U_FAILURE(status) || n < 2) continue;
+            std::string ascii;
+            for (int32_t i = 0; i < n; ++i) {
+                if (folded[i] >= 0x80) continue;
+                if (i > 0) h.badFirst[folded[i]] = true;
+                if (i + 1 < n) h.badLast[folded[i]] = true;
+                ascii.push_back(static_cast<char>(folded[i]));
+            }
+            if (static_cast<int32_t>(ascii.size()) == n &&
+                std::find(h.asciiFolds.begin(), h.asciiFolds.end(), ascii) == h.asciiFolds.end())
+                h.asciiFolds.push_back(ascii);
+        }
+        return h;
+    }();
+    return hazards;
+}
+
+bool isAsciiAlnum(uint8_t b) { return (b >= '0' && b <= '9') || (asciiLower(b) >= 'a' && asciiLower(b) <= 'z'); }
+
+} // namespace
+
+std::pair<std::string, bool> requiredLiteral(std::string_view pattern, bool caseSensitive) {
+    // Only a plain sequence at the top level is read: each run of literal characters
+    // there is in every match. Anything unsure yields no literal: alternation, inline
+    // options other than a leading (?i), quoting with \Q.
+    if (pattern.starts_with("(?i)")) {
+        caseSensitive = false;
+        pattern.remove_prefix(4);
+    }
+    std::vector<std::string> runs(1);
+    auto breakRun = [&] {
+        if (!runs.back().empty()) runs.emplace_back();
+    };
+    auto dropLast = [&] { // a quantifier makes the character before it optional or repeated
+        if (!runs.back().empty()) runs.back().pop_back();
+        breakRun();
+    };
+    size_t i = 0;
+    auto skipTo = [&](char close) { // past the matching `close`, honouring escapes
+        while (i < pattern.size() && pattern[i] != close)
+            i += pattern[i] == '\\' ? 2 : 1;
+        ++i;
+    };
+    int depth = 0;
+    while (i < pattern.size()) {
+        const auto b = static_cast<uint8_t>(pattern[i]);
+        if (b == '|' || pattern.substr(i).starts_with("(?") || pattern.substr(i).starts_with("\\Q"))
+            return {};
+        if (depth > 0) { // inside a group: only its end matters
+            if (b == '\\') i += 2;
+            else if (b == '[') {
+                int sets = 0;
+                for (; i < pattern.size(); ++i) {
+                    if (pattern[i] == '\\') ++i;
+                    else if (pattern[i] == '[') ++sets;
+                    else if (pattern[i] == ']' && --sets == 0) break;
+                }
+                ++i;
+            } else {
+                depth += b == '(' ? 1 : b == ')' ? -1 : 0;
+                ++i;
+            }
+            continue;
+        }
+        switch (b) {
+        case '(':
+            ++depth;
+            breakRun();
+            ++i;
+            break;
+        case '[': {
+            int sets = 0;
+            for (; i < pattern.size(); ++i) {
+                if (pattern[i] == '\\') ++i;
+                else if (pattern[i] == '[') ++sets;
+                else if (pattern[i] == ']' && --sets == 0) break;
+            }
+            ++i;
+            breakRun();
+            break;
+        }
+        case '?':
+        case '*':
+        case '+':
+            dropLast();
+            ++i;
+            break;
+        case '{':
+            dropLast();
+            skipTo('}');
+            break;
+        case '\\': {
+            const auto next = i + 1 < pattern.size() ? static_cast<uint8_t>(pattern[i + 1]) : 0;
+            i += 2;
+            if (next != 0 && next < 0x80 && !isAsciiAlnum(next)) {
+                runs.back().push_back(static_cast<char>(next)); // an escaped punctuation character
+            } else {
+                breakRun(); // a class, an anchor, a back reference or a code point
+                if (i < pattern.size() && pattern[i] == '{') skipTo('}');
+            }
+            break;
+        }
+        case '.':
+        case '^':
+        case '$':
+        case ')':
+        case ']':
+        case '}':
+            breakRun();
+            ++i;
+            break;
+        default:
+            if (b >= 0x80) { // not ASCII: the prefilter only looks for ASCII
+                breakRun();
+                ++i;
+                while (i < pattern.size() && (static_cast<uint8_t>(pattern[i]) & 0xC0) == 0x80)
+                    ++i;
+            } else {
+                runs.back().push_back(static_cast<char>(b));
+                ++i;
+            }
+        }
+    }
+
+    if (!caseSensitive) {
+        // Lower-cased as the prefilter compares, split inside every spelled-out folding
+        // and trimmed where a folding may run over an edge.
+        const FoldHazards& hazards = foldHazards();
+        std::vector<std::string> split;
+        for (std::string& run : runs) {
+            for (char& c : run)
+                c = static_cast<char>(asciiLower(static_cast<uint8_t>(c)));
+            size_t from = 0;
+            for (size_t k = 1; k <= run.size(); ++k) {
+                bool cut = k == run.size();
+                for (const std::string& fold : hazards.asciiFolds)
+                    cut = cut || std::string_view(run).substr(k - 1).starts_with(fold);
+                if (!cut) continue;
+                std::string piece = run.substr(from, k - from);
+                from = k;
+                while (!piece.empty() && hazards.badLast[static_cast<uint8_t>(piece.back())])
+                    piece.pop_back();
+                size_t first = 0;
+                while (first < piece.size() && hazards.badFirst[static_cast<uint8_t>(piece[first])])
+                    ++first;
+                split.push_back(piece.substr(first));
+            }
+        }
+        runs = std::move(split);
+    }
+    std::string best;
+    for (const std::string& run : runs)
+        if (run.size() > best.size()) best = run;
+    return {best, caseSensitive};
+}
+
+Regex::Regex(std::string_view pattern, bool caseSensitive) {
+    UErrorCode status = U_ZERO_ERROR;
+    UParseError where{};
+    const icu::UnicodeString text =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(pattern.data(), static_cast<int32_t>(pattern.size())));
+    std::unique_ptr<icu::RegexPattern> compiled(
+        icu::RegexPattern::compile(text, caseSensitive ? 0 : UREGEX_CASE_INSENSITIVE, where, status));
+    if (U_FAILURE(status) || !compiled) {
+        error_ = regexErrorWording(status);
+        if (where.offset >= 0) {
+            // ICU counts UTF-16 units; a person counts characters, from 1.
+            const int32_t offset = std::min(where.offset, text.length());
+            error_ += " at character " + std::to_string(text.countChar32(0, offset) + 1);
+        }
+        return;
+    }
+    auto c = std::make_shared<Compiled>();
+    c->pattern = std::move(compiled);
+    std::tie(c->literal, c->literalCaseSensitive) = requiredLiteral(pattern, caseSensitive);
+    compiled_ = std::move(c);
+}
+
+namespace {
+
+// One ICU matcher over the shared pattern, fed one cell at a time as UTF-8 (ICU's
+// native indices are then byte offsets into the cell). A long-running match looks at
+// `stop` and gives up, so a catastrophic pattern cannot outlast a cancel.
+class RegexCellMatcher {
+public:
+    // `precheck`: look for the pattern's exact-case literal before running ICU.
+    explicit RegexCellMatcher(const Regex::Compiled& compiled, std::stop_token stop = {}, bool precheck = false)
+        : stop_(std::move(stop)),
+          literal_(precheck && compiled.literalCaseSensitive ? compiled.literal : std::string()) {
+        UErrorCode status = U_ZERO_ERROR;
+        matcher_.reset(compiled.pattern->matcher(status));
+        if (U_FAILURE(status)) matcher_.reset();
+        if (matcher_ && stop_.stop_possible()) {
+            matcher_->setMatchCallback(&RegexCellMatcher::keepGoing, this, status);
+        }
+    }
+    RegexCellMatcher(RegexCellMatcher&& other) noexcept
+        : stop_(std::move(other.stop_)), literal_(std::move(other.literal_)), matcher_(std::move(other.matcher_)) {
+        UErrorCode status = U_ZERO_ERROR;
+        if (matcher_ && stop_.stop_possible()) matcher_->setMatchCallback(&RegexCellMatcher::keepGoing, this, status);
+    }
+    ~RegexCellMatcher() { utext_close(&text_); }
+
+    bool reset(std::string_view cell) {
+        if (!matcher_) return false;
+        UErrorCode status = U_ZERO_ERROR;
+        utext_openUTF8(&text_, cell.data(), static_cast<int64_t>(cell.size()), &status);
+        if (U_FAILURE(status)) return false;
+        matcher_->reset(&text_);
+        return true;
+    }
+
+    // A cell without the literal every match holds is settled without ICU (most cells of
+    // a row that passed the prefilter for another of its cells).
+    bool contains(std::string_view cell) {
+        if (!literal_.empty() && !containsBytes(cell, literal_)) return false;
+        return reset(cell) && matcher_->find();
+    }
+
+    icu::RegexMatcher& matcher() { return *matcher_; }
+
+private:
+    static UBool U_CALLCONV keepGoing(const void* self, int32_t) {
+        return !static_cast<const RegexCellMatcher*>(self)->stop_.stop_requested();
+    }
+
+    std::stop_token stop_;
+    std::string literal_; // exact case only; empty: none
+    std::unique_ptr<icu::RegexMatcher> matcher_;
+    UText text_ = UTEXT_INITIALIZER;
+};
+
+} // namespace
+
+bool Regex::matches(std::string_view text) const {
+    if (!compiled_) return false;
+    return RegexCellMatcher(*compiled_).contains(text);
+}
+
+std::string Regex::replacing(std::string_view replacement, std::string_view text) const {
+    if (!compiled_) return std::string(text);
+    RegexCellMatcher cell(*compiled_);
+    if (!cell.reset(text)) return std::string(text);
+    icu::RegexMatcher& m = cell.matcher();
+    const int32_t groups = m.groupCount();
+    std::string out;
+    size_t copied = 0;
+    while (m.find()) {
+        UErrorCode status = U_ZERO_ERROR;
+        const auto start = static_cast<size_t>(m.start64(status));
+        const auto end = static_cast<size_t>(m.end64(status));
+        if (U_FAILURE(status)) break;
+        out.append(text.substr(copied, start - copied));
+        for (size_t k = 0; k < replacement.size(); ++k) {
+            const char c = replacement[k];
+            const char next = k + 1 < replacement.size() ? replacement[k + 1] : '\0';
+            if (c == '\\' && (next == '$' || next == '\\')) {
+                out.push_back(next);
+                ++k;
+            } else if (c == '$' && next >= '0' && next <= '9' && next - '0' <= groups) {
+                const int32_t group = next - '0';
+                const int64_t gs = m.start64(group, status), ge = m.end64(group, status);
+                if (U_SUCCESS(status) && gs >= 0) // a group that took no part adds nothing
+                    out.append(text.substr(static_cast<size_t>(gs), static_cast<size_t>(ge - gs)));
+                ++k;
+            } else {
+                out.push_back(c); // $ before anything else, or a group the pattern lacks, stays
+            }
+        }
+        copied = end;
+    }
+    return out.append(text.substr(std::min(copied, text.size())));
+}
+
+std::vector<CellPosition> find(const Regex& regex, const CSVTable& table, std::stop_token stop, int workers,
+                               bool allowPrefilter) {
+    const Regex::Compiled* compiled = regex.compiled();
+    if (!compiled || table.rowCount() == 0) return {};
+    return searchTable(table, compiled->literal, compiled->literalCaseSensitive, stop, workers, allowPrefilter,
+                       [&] { return RegexCellMatcher(*compiled, stop, allowPrefilter); });
 }
 
 } // namespace zarvel::TableSearch

@@ -9,6 +9,7 @@
 #include "core/CSVTable.h"
 #include "core/CellPosition.h"
 
+#include <memory>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -30,5 +31,42 @@ namespace zarvel::TableSearch {
 // unchanged for an empty query.
 [[nodiscard]] std::string replacing(std::string_view query, std::string_view replacement, std::string_view text,
                       bool caseSensitive);
+
+// A regular expression in ICU's syntax, compiled once and shared by every worker.
+// Matching is per cell value; without `caseSensitive` ICU's case-insensitive mode
+// applies (Unicode case folding, as in plain search). Replacements take $0 for the
+// whole match and $1…$9 for its groups; \$ writes a dollar sign and \\ a backslash.
+class Regex {
+public:
+    Regex(std::string_view pattern, bool caseSensitive);
+
+    bool isValid() const { return compiled_ != nullptr; }
+    // Why the pattern does not compile and where (a character position from 1); empty
+    // when it compiles.
+    const std::string& error() const { return error_; }
+    // Whether the pattern matches somewhere in `text`; false for an invalid pattern.
+    [[nodiscard]] bool matches(std::string_view text) const;
+    // `text` with every match, left to right, replaced by the expanded `replacement`;
+    // unchanged for an invalid pattern.
+    [[nodiscard]] std::string replacing(std::string_view replacement, std::string_view text) const;
+
+    struct Compiled;
+    const Compiled* compiled() const { return compiled_.get(); }
+
+private:
+    std::shared_ptr<const Compiled> compiled_;
+    std::string error_;
+};
+
+// The cells `regex` matches, in the order and with the workers, cancellation and
+// prefilter of the plain find(); an invalid pattern finds nothing. The prefilter is only
+// used when the pattern has a literal every match must contain.
+[[nodiscard]] std::vector<CellPosition> find(const Regex& regex, const CSVTable& table, std::stop_token stop = {},
+                                             int workers = 0, bool allowPrefilter = true);
+
+// The literal (and whether it is compared ignoring case) that every match of `pattern`
+// must contain, as the prefilter looks for it; empty when there is none that is
+// certain. Exposed for tests.
+[[nodiscard]] std::pair<std::string, bool> requiredLiteral(std::string_view pattern, bool caseSensitive);
 
 } // namespace zarvel::TableSearch

@@ -181,8 +181,13 @@ public:
     // Removes leading and trailing spaces and tabs in the selected cells.
     int64_t trimSpaces();
 
-    // Clipboard.
-    std::string copyText() const;
+    // Clipboard. With `withColumnTitles` the selected columns' titles come first, as one
+    // more line.
+    std::string copyText(bool withColumnTitles = false) const;
+    // The header row (when the table has one) and the displayed rows in their order: the
+    // table's own rows, so an unedited one is written as it was read. The whole table
+    // while no row filter is on.
+    CSVTable displayedRowsTable() const;
     std::string cut();
     void paste(std::string_view text);
 
@@ -192,6 +197,7 @@ public:
     void setQuery(const std::string& query);
     void setReplacement(const std::string& replacement);
     void setCaseSensitive(bool caseSensitive);
+    void setRegex(bool isRegex);
     void setShowsReplace(bool showsReplace);
     void search();
     // Stops a running search and drops its result.

@@ -3,18 +3,25 @@
 
 #include "core/CSVReader.h"
 #include "core/CSVWriter.h"
+#include "core/TableEdit.h"
 #include "core/UTF8.h"
 
 #include <algorithm>
 
 namespace zarvel {
 
-std::string EditorSession::copyText() const {
+std::string EditorSession::copyText(bool withColumnTitles) const {
     const CSVTable t = currentTable();
     const GridSize size = displayedSize();
     const IndexRange rows = selection_.rows().clamped(0, size.rows);
     const IndexRange columns = selection_.columns();
     StringRows block;
+    if (withColumnTitles) {
+        StringRow titles;
+        for (int64_t c = columns.lower; c < columns.upper; ++c)
+            titles.push_back(c >= 0 && c < t.columnCount() ? t.columnTitle(c) : std::string());
+        block.push_back(std::move(titles));
+    }
     for (int64_t r = rows.lower; r < rows.upper; ++r) {
         const int64_t row = tableRow(r);
         StringRow line;
@@ -28,6 +35,22 @@ std::string EditorSession::copyText() const {
     } catch (const CSVError&) {
         return {};
     }
+}
+
+CSVTable EditorSession::displayedRowsTable() const {
+    CSVTable t = currentTable();
+    if (!rowFilter_) return t;
+    // Every data row the filter leaves out, as ranges between the kept ones.
+    IndexSet hidden;
+    int64_t next = t.firstDataRow();
+    for (const int64_t row : *rowFilter_) {
+        if (row < next || row >= t.rowCount()) continue;
+        if (row > next) hidden.insert(IndexRange{next, row});
+        next = row + 1;
+    }
+    if (next < t.rowCount()) hidden.insert(IndexRange{next, t.rowCount()});
+    if (!hidden.empty()) t.apply(TableEdit::removeRows(std::move(hidden)));
+    return t;
 }
 
 std::string EditorSession::cut() {

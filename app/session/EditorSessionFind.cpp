@@ -50,6 +50,14 @@ void EditorSession::setCaseSensitive(bool caseSensitive) {
     setFind(f);
 }
 
+void EditorSession::setRegex(bool isRegex) {
+    if (isRegex != find_.isRegex) cancelSearch();
+    FindState f = find_;
+    f.isRegex = isRegex;
+    f.patternError.clear(); // the next search says again
+    setFind(f);
+}
+
 void EditorSession::setShowsReplace(bool showsReplace) {
     FindState f = find_;
     f.showsReplace = showsReplace;
@@ -66,11 +74,20 @@ void EditorSession::search() {
     cancelSearch();
     searchStop_ = std::stop_source();
     const uint64_t generation = searchGeneration_;
-    if (find_.query.empty()) {
+    std::optional<TableSearch::Regex> regex;
+    if (find_.isRegex && !find_.query.empty()) regex.emplace(find_.query, find_.caseSensitive);
+    if (find_.query.empty() || (regex && !regex->isValid())) {
+        // An invalid pattern searches nothing and says why.
         FindState f = find_;
         f.matches.clear();
         f.current.reset();
+        f.patternError = regex ? regex->error() : std::string();
         setFind(f);
+        if (regex && find_.showsOnlyMatches) {
+            rebuildFilterFromMatches(false);
+            Q_EMIT searchFinished();
+            return;
+        }
         if (rowFilter_) setShowsOnlyMatches(false);
         Q_EMIT searchFinished();
         return;
@@ -82,7 +99,9 @@ void EditorSession::search() {
     const std::string query = find_.query;
     const bool caseSensitive = find_.caseSensitive;
     runInBackground<std::vector<CellPosition>>(
-        [copy, query, caseSensitive, stop] { return TableSearch::find(query, copy, caseSensitive, stop); },
+        [copy, query, caseSensitive, regex, stop] {
+            return regex ? TableSearch::find(*regex, copy, stop) : TableSearch::find(query, copy, caseSensitive, stop);
+        },
         [this, stop, generation, revision](std::vector<CellPosition> matches) {
             // A superseded or cancelled search ends silently; its successor reports.
             if (stop.stop_requested() || generation != searchGeneration_) return;
@@ -96,6 +115,7 @@ void EditorSession::search() {
             FindState f = find_;
             f.matches = std::move(matches);
             f.current.reset();
+            f.patternError.clear();
             setFind(f);
             if (find_.showsOnlyMatches) rebuildFilterFromMatches(false);
             Q_EMIT searchFinished();
@@ -157,7 +177,9 @@ void EditorSession::replaceCurrent() {
         const CellPosition match = matches[static_cast<size_t>(*current)];
         if (matchIsCurrent(match, t)) {
             const std::string value = t.value(match.row, match.column);
-            std::string replaced = TableSearch::replacing(find_.query, find_.replacement, value, find_.caseSensitive);
+            std::string replaced = find_.isRegex
+                                       ? TableSearch::Regex(find_.query, find_.caseSensitive).replacing(find_.replacement, value)
+                                       : TableSearch::replacing(find_.query, find_.replacement, value, find_.caseSensitive);
             if (replaced != value)
                 applyEdit(TableEdit::setCells({{match.row, match.column, std::move(replaced)}}), QStringLiteral("Replace"));
         }
@@ -169,10 +191,13 @@ void EditorSession::replaceAll() {
     commitPendingDraft();
     const CSVTable t = currentTable();
     std::vector<CellChange> changes;
+    std::optional<TableSearch::Regex> regex;
+    if (find_.isRegex) regex.emplace(find_.query, find_.caseSensitive);
     for (const CellPosition& match : find_.matches) {
         if (!matchIsCurrent(match, t)) continue;
         const std::string value = t.value(match.row, match.column);
-        std::string replaced = TableSearch::replacing(find_.query, find_.replacement, value, find_.caseSensitive);
+        std::string replaced = regex ? regex->replacing(find_.replacement, value)
+                                     : TableSearch::replacing(find_.query, find_.replacement, value, find_.caseSensitive);
         if (replaced != value) changes.push_back({match.row, match.column, std::move(replaced)});
     }
     if (changes.empty()) return;

@@ -490,6 +490,47 @@ void DocumentController::finishBackgroundSave(const std::shared_ptr<BackgroundSa
         window->undoStack()->resetClean();
 }
 
+bool DocumentController::exportMatchingRows(DocumentWindow* window) {
+    EditorSession* session = window->session();
+    session->commitEditing(CommitMove::none);
+    if (!session->rowFilter()) return false;
+    const CSVTable rows = session->displayedRowsTable();
+    const DocumentType suggestedType = suggestedSaveType(window);
+    const QString& current = window->document()->filePath();
+    const QString base = current.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(current).completeBaseName();
+    const QString folder = current.isEmpty() ? lastDirectory_ : QFileInfo(current).absolutePath();
+    const QString suggested =
+        QDir(folder).filePath(base + QStringLiteral(" (matching rows).") + extensions(suggestedType).value(0));
+    std::optional<SaveTarget> target;
+    {
+        PanelScope scope(panelDepth_);
+        target = prompts_->chooseSaveTarget(window, suggested, suggestedType);
+    }
+    if (!target || target->path.isEmpty()) return false;
+    QString path = target->path;
+    const DocumentType type = documentTypeNamedBy(path).value_or(target->type);
+    if (QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + extensions(type).value(0);
+
+    const FileFormat format = CSVDocument::formatForSaving(rows.format(), type);
+    std::optional<SafeSave::Error> error;
+    const auto fail = [&](const QString& reason) {
+        prompts_->showError(window,
+                            QStringLiteral("The matching rows could not be exported as %1.").arg(quoted(QFileInfo(path).fileName())),
+                            reason);
+        return false;
+    };
+    try {
+        error = SafeSave::save(QFile::encodeName(path).toStdString(), [&](SafeSave::Sink& sink) {
+            CSVWriter::write(rows, format, [&](std::string_view block) { sink.write(block); });
+        }, saveOptions_);
+    } catch (const CSVError& e) {
+        return fail(describe(e, &rows));
+    }
+    if (error) return fail(saveFailureReason(*error));
+    lastDirectory_ = QFileInfo(path).absolutePath();
+    return true;
+}
+
 bool DocumentController::reread(DocumentWindow* window, const QString& actionName) {
     window->session()->cancelEditing();
     DocumentError error;
@@ -596,6 +637,11 @@ void DocumentController::populateFileMenu(QMenu* menu, DocumentWindow* window) {
     connect(saveAction, &QAction::triggered, window, [this, window] { save(window); });
     QAction* saveAsAction = add(QStringLiteral("Save As…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     connect(saveAsAction, &QAction::triggered, window, [this, window] { saveAs(window); });
+    QAction* exportRows = add(QStringLiteral("Export Matching Rows…"), QKeySequence());
+    connect(exportRows, &QAction::triggered, window, [this, window] { exportMatchingRows(window); });
+    auto updateExport = [exportRows, window] { exportRows->setEnabled(window->session()->rowFilter().has_value()); };
+    connect(window->session(), &EditorSession::rowFilterChanged, exportRows, updateExport);
+    updateExport();
     QAction* revert = add(QStringLiteral("Revert to Saved"), QKeySequence());
     connect(revert, &QAction::triggered, window, [this, window] { revertToSaved(window); });
     auto updateRevert = [revert, saveAction, saveAsAction, window] {

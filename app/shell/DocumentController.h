@@ -111,6 +111,9 @@ public:
     // Waits for a running save of the window to end and takes in its result.
     void waitForSave(DocumentWindow* window);
 
+    // Writes the header row and the rows "Only matching rows" shows to a file the user
+    // picks, in the chosen type and the document's format; the document stays as it is.
+    bool exportMatchingRows(DocumentWindow* window);
     // Reads the document's file again as one undoable step: "Reload" after a change on
     // disk, File ▸ Revert to Saved. The result is the saved state.
     bool reload(DocumentWindow* window);

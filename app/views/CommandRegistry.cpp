@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QLineEdit>
 #include <QTextEdit>
 #include <QUndoStack>
@@ -54,6 +55,8 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
                  if (grid_) grid_->copy();
              });
          });
+    make(Command::copyWithColumnTitles, QStringLiteral("Copy with Column Titles"), none, {},
+         [](EditorSession& s) { QApplication::clipboard()->setText(QString::fromStdString(s.copyText(true))); });
     make(Command::paste, QStringLiteral("Paste"), QKeySequence::Paste, QStringLiteral("clipboard"),
          [this](EditorSession&) {
              routeEdit("paste", [this] {
@@ -216,7 +219,8 @@ void CommandRegistry::routeEdit(const char* textSlot, const std::function<void()
 
 QList<QAction*> CommandRegistry::editMenuActions() {
     return {action(Command::undo), action(Command::redo),  divider(0),           action(Command::cut),
-            action(Command::copy), action(Command::paste), action(Command::selectAll)};
+            action(Command::copy), action(Command::copyWithColumnTitles), action(Command::paste),
+            action(Command::selectAll)};
 }
 
 QList<QAction*> CommandRegistry::findActions() const {

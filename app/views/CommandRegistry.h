@@ -60,6 +60,7 @@ enum class Command {
     padShortRows,
     trimSpaces,
     freezeFirstColumn,
+    copyWithColumnTitles,
 };
 
 class CommandRegistry : public QObject {

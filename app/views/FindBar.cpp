@@ -126,6 +126,13 @@ void FindBar::buildControls() {
     caseToggle_->setAccessibleName(QStringLiteral("Match Case"));
     connect(caseToggle_, &QToolButton::clicked, this, [this](bool on) { session_->setCaseSensitive(on); });
 
+    regexToggle_ = new QToolButton(this);
+    regexToggle_->setText(QStringLiteral(".*"));
+    regexToggle_->setCheckable(true);
+    regexToggle_->setToolTip(QStringLiteral("Regular Expression"));
+    regexToggle_->setAccessibleName(QStringLiteral("Regular Expression"));
+    connect(regexToggle_, &QToolButton::clicked, this, [this](bool on) { session_->setRegex(on); });
+
     onlyMatching_ = new QCheckBox(QStringLiteral("Only matching rows"), this);
     connect(onlyMatching_, &QCheckBox::clicked, this, [this](bool on) { session_->setShowsOnlyMatches(on); });
 
@@ -165,7 +172,13 @@ void FindBar::buildControls() {
     grid->addWidget(queryField_, 0, 2);
     grid->addWidget(counter_, 0, 3);
     grid->addWidget(stepGroup, 0, 4);
-    grid->addWidget(caseToggle_, 0, 5);
+    auto* toggles = new QWidget(this);
+    auto* togglesLayout = new QHBoxLayout(toggles);
+    togglesLayout->setContentsMargins(0, 0, 0, 0);
+    togglesLayout->setSpacing(2);
+    togglesLayout->addWidget(caseToggle_);
+    togglesLayout->addWidget(regexToggle_);
+    grid->addWidget(toggles, 0, 5);
     grid->addWidget(onlyMatching_, 0, 6);
     grid->addWidget(done_, 0, 7);
     grid->addWidget(replaceRow_, 1, 2, 1, 6);
@@ -174,6 +187,7 @@ void FindBar::buildControls() {
 
 QString FindBar::counterText(const FindState& find) {
     if (find.query.empty()) return {};
+    if (!find.patternError.empty()) return QString::fromStdString(find.patternError);
     const auto count = static_cast<int64_t>(find.matches.size());
     if (count == 0) return QStringLiteral("No matches");
     if (find.current && *find.current >= 0 && *find.current < count)
@@ -193,11 +207,15 @@ void FindBar::refresh() {
     disclosure_->setIcon(Symbols::icon(f.showsReplace ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right")));
     replaceRow_->setVisible(f.showsReplace);
     caseToggle_->setChecked(f.caseSensitive);
+    regexToggle_->setChecked(f.isRegex);
     onlyMatching_->setChecked(f.showsOnlyMatches);
 
     // While typing, the count of the previous query stays until the new one is known,
     // rather than flashing "No matches" at every keystroke.
-    if (f.query.empty() || !searchPending_) counter_->setText(counterText(f));
+    if (f.query.empty() || !searchPending_) {
+        counter_->setText(counterText(f));
+        counter_->setToolTip(QString::fromStdString(f.patternError));
+    }
 
     const bool hasMatches = !f.matches.empty();
     previous_->setEnabled(hasMatches);
@@ -216,7 +234,7 @@ void FindBar::scheduleSearchIfNeeded() {
         searchPending_ = false;
         return;
     }
-    SearchKey key{f.query, f.caseSensitive, session_->revision()};
+    SearchKey key{f.query, f.caseSensitive, f.isRegex, session_->revision()};
     if (searchKey_ && *searchKey_ == key) return;
     searchKey_ = std::move(key);
     searchPending_ = true;

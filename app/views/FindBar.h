@@ -36,7 +36,8 @@ public:
     // Shows the bar exactly while the find state is presented.
     void syncVisibility();
 
-    // The counter's text for a find state: "", "No matches", "2 of 3" or "12 matches".
+    // The counter's text for a find state: "", "No matches", "2 of 3", "12 matches", or
+    // why the regular expression does not compile.
     static QString counterText(const FindState& find);
 
     QLineEdit* queryField() const { return queryField_; }
@@ -46,6 +47,7 @@ public:
     QToolButton* previousButton() const { return previous_; }
     QToolButton* nextButton() const { return next_; }
     QToolButton* caseButton() const { return caseToggle_; }
+    QToolButton* regexButton() const { return regexToggle_; }
     QCheckBox* onlyMatchingRowsBox() const { return onlyMatching_; }
     QPushButton* doneButton() const { return done_; }
     QPushButton* replaceButton() const { return replace_; }
@@ -67,6 +69,7 @@ private:
     struct SearchKey {
         std::string query;
         bool caseSensitive = false;
+        bool isRegex = false;
         int64_t revision = 0;
         bool operator==(const SearchKey&) const = default;
     };
@@ -84,6 +87,7 @@ private:
     QToolButton* previous_ = nullptr;
     QToolButton* next_ = nullptr;
     QToolButton* caseToggle_ = nullptr;
+    QToolButton* regexToggle_ = nullptr;
     QCheckBox* onlyMatching_ = nullptr;
     QPushButton* done_ = nullptr;
     QPushButton* replace_ = nullptr;

@@ -49,6 +49,51 @@ void BM_FirstSync(benchmark::State& state) {
 }
 BENCHMARK(BM_FirstSync)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// Find Next (0) and a keystroke in the replace field (1) with a million matches: each
+// copies and compares the find state, which must not cost the match count.
+void BM_FindStepMillionMatches(benchmark::State& state) {
+    CSVDocument& d = documentOfSize(size_t{128} << 20);
+    EditorSession session(&d);
+    session.sync();
+    const CSVTable t = d.table();
+    std::vector<CellPosition> matches;
+    for (int64_t r = t.firstDataRow(); r < t.rowCount() && matches.size() < 1'000'000; ++r)
+        for (int64_t c = 0; c < t.columnCount() && matches.size() < 1'000'000; ++c)
+            matches.push_back({r, c});
+    FindState f = session.find();
+    f.isPresented = true;
+    f.query = "x";
+    f.matches = std::move(matches);
+    session.setFind(f);
+    int64_t i = 0;
+    for (auto _ : state) {
+        if (state.range(0) == 0)
+            session.findNext(true);
+        else
+            session.setReplacement(++i % 2 ? "a" : "b");
+    }
+    state.counters["matches"] = static_cast<double>(session.find().matches.size());
+}
+BENCHMARK(BM_FindStepMillionMatches)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// Select All and Copy of about a million rows: the clipboard text is built on the main
+// thread, and holds the table's text once more.
+void BM_CopyAllMillionRows(benchmark::State& state) {
+    CSVDocument& d = documentOfSize(size_t{128} << 20);
+    EditorSession session(&d);
+    session.sync();
+    session.selectAll();
+    size_t bytes = 0;
+    for (auto _ : state) {
+        const std::string text = session.copyText();
+        bytes = text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.counters["rows"] = static_cast<double>(d.table().rowCount());
+    state.counters["textMB"] = static_cast<double>(bytes) / (1 << 20);
+}
+BENCHMARK(BM_CopyAllMillionRows)->Iterations(2)->Unit(benchmark::kMillisecond);
+
 // Undo and redo of one step made by `makeStep` on the large table.
 template <class Step> void undoRedo(benchmark::State& state, Step makeStep) {
     CSVDocument& d = documentOfSize(bench::benchDataBytes());

@@ -230,3 +230,47 @@ TEST_F(DocumentControllerTest, CloseAllStopsAtTheFirstCancelledClose) {
 
 } // namespace
 } // namespace zarvel::test
+
+namespace zarvel::test {
+namespace {
+
+// Export Matching Rows writes the header and the rows shown, unedited ones byte for byte,
+// in the type picked, and leaves the document as it was.
+TEST_F(DocumentControllerTest, ExportMatchingRowsWritesTheShownRowsAndKeepsTheDocument) {
+    const QString source = path(QStringLiteral("people.csv"));
+    writeFile(source, QByteArray("id,name\r\n1,\"Ann\"\r\n2,Bob\r\n3,anna\r\n4,Joanne\r\n"));
+    DocumentWindow* window = controller->openFile(source);
+    ASSERT_NE(window, nullptr);
+    EditorSession* session = window->session();
+    session->setSelection({{3, 1}, {3, 1}});
+    session->beginEditing(std::string("Jo Ann"));
+    session->commitEditing(CommitMove::none);
+    session->presentFind(false);
+    session->setQuery("ann");
+    bool done = false;
+    QObject::connect(session, &EditorSession::searchFinished, session, [&] { done = true; });
+    session->search();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10000));
+    EXPECT_FALSE(controller->exportMatchingRows(window)) << "only with \"Only matching rows\" on";
+    session->setShowsOnlyMatches(true);
+    session->setSelection({{0, 0}, {1, 1}});
+    EXPECT_EQ(session->copyText(true), "id\tname\n1\tAnn\n3\tanna\n");
+
+    const QString csv = path(QStringLiteral("matching.csv"));
+    prompts->saveTargets.push_back(SaveTarget{csv, DocumentType::commaSeparatedText});
+    ASSERT_TRUE(controller->exportMatchingRows(window));
+    EXPECT_EQ(readFile(csv), QByteArray("id,name\r\n1,\"Ann\"\r\n3,anna\r\n4,Jo Ann\r\n"));
+    const QString tsv = path(QStringLiteral("matching"));
+    prompts->saveTargets.push_back(SaveTarget{tsv, DocumentType::tabSeparatedText});
+    ASSERT_TRUE(controller->exportMatchingRows(window));
+    EXPECT_EQ(readFile(tsv + QStringLiteral(".tsv")), QByteArray("id\tname\r\n1\tAnn\r\n3\tanna\r\n4\tJo Ann\r\n"));
+
+    EXPECT_TRUE(prompts->errors.empty());
+    EXPECT_EQ(window->document()->filePath(), QFileInfo(source).absoluteFilePath());
+    EXPECT_EQ(window->document()->table().format().dialect.delimiter, Byte::comma);
+    EXPECT_EQ(session->displayedRowCount(), 3);
+    EXPECT_EQ(window->undoStack()->count(), 1) << "the edit only";
+}
+
+} // namespace
+} // namespace zarvel::test

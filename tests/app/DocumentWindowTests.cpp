@@ -95,9 +95,9 @@ TEST(DocumentWindow, TheTableAndEditMenusListTheirCommandsInOrderWithTheirShortc
                                   "Move Column Left\t", "Move Column Right\t", "Sort Ascending by Column\t",
                                   "Sort Descending by Column\t", "--", "Use First Row as Header\t",
                                   "File Format…\t", "--", "Pad Short Rows\t", "Trim Spaces\t"}));
-    EXPECT_EQ(edit.mid(0, 7), (QStringList{"Undo\tCtrl+Z", "Redo\tCtrl+Shift+Z", "--", "Cut\tCtrl+X", "Copy\tCtrl+C",
-                                           "Paste\tCtrl+V", "Select All\tCtrl+A"}));
-    EXPECT_EQ(edit.mid(7), (QStringList{"--", "Find…\tCtrl+F", "Find and Replace…\tCtrl+Alt+F", "Find Next\tCtrl+G",
+    EXPECT_EQ(edit.mid(0, 8), (QStringList{"Undo\tCtrl+Z", "Redo\tCtrl+Shift+Z", "--", "Cut\tCtrl+X", "Copy\tCtrl+C",
+                                           "Copy with Column Titles\t", "Paste\tCtrl+V", "Select All\tCtrl+A"}));
+    EXPECT_EQ(edit.mid(8), (QStringList{"--", "Find…\tCtrl+F", "Find and Replace…\tCtrl+Alt+F", "Find Next\tCtrl+G",
                                         "Find Previous\tCtrl+Shift+G", "--", "Go to Row…\tCtrl+L", "Fill Down\tCtrl+D"}));
 
     // The header command's title follows the table's format.

@@ -145,3 +145,31 @@ TEST_F(FindTest, PresentingKeepsAnOpenReplaceRow) {
     session->closeFind();
     EXPECT_FALSE(session->find().isPresented);
 }
+
+// A pattern finds cells, replaces with its groups in one undo step, and an invalid one
+// says why and finds nothing, also under "Only matching rows".
+TEST_F(FindTest, RegularExpressionsFindReplaceAndReportErrors) {
+    open("code\nAB-123\nab-1234\nxy-999\n");
+    session->setRegex(true);
+    searchFor("([a-z]+)-(\\d{3})$");
+    EXPECT_EQ(matches(), (std::vector<CellPosition>{{1, 0}, {3, 0}})) << "case ignored like plain search";
+    session->setReplacement("$2/$1");
+    session->replaceAll();
+    EXPECT_EQ(table().value(1, 0), "123/AB");
+    EXPECT_EQ(table().value(3, 0), "999/xy");
+    EXPECT_EQ(table().value(2, 0), "ab-1234");
+    session->undo();
+    EXPECT_EQ(table().value(1, 0), "AB-123");
+
+    session->setShowsOnlyMatches(true);
+    searchFor("(\\d");
+    EXPECT_EQ(session->find().patternError, "Unbalanced parenthesis at character 4");
+    EXPECT_TRUE(matches().empty());
+    EXPECT_EQ(session->displayedRowCount(), 0);
+    searchFor("\\d{4}");
+    EXPECT_EQ(session->find().patternError, "");
+    EXPECT_EQ(matches(), (std::vector<CellPosition>{{2, 0}}));
+    session->setRegex(false);
+    searchFor("\\d{4}");
+    EXPECT_TRUE(matches().empty()) << "plain search takes the pattern as text";
+}

@@ -160,3 +160,18 @@ TEST_F(FindBarTest, EscapeAndDoneCloseAndAFocusRequestReachesTheQuery) {
     QTest::mouseClick(bar->doneButton(), Qt::LeftButton);
     EXPECT_FALSE(session->find().isPresented);
 }
+
+TEST_F(FindBarTest, RegularExpressionToggleSearchesAgainAndShowsPatternErrors) {
+    openBar("name\na1\nb22\nc\n");
+    ASSERT_TRUE(settled());
+    typeQuery("\\d+");
+    EXPECT_EQ(counter(), QStringLiteral("No matches"));
+    EXPECT_EQ(bar->regexButton()->toolTip(), QStringLiteral("Regular Expression"));
+    QTest::mouseClick(bar->regexButton(), Qt::LeftButton);
+    ASSERT_TRUE(settled());
+    EXPECT_TRUE(session->find().isRegex);
+    EXPECT_EQ(counter(), QStringLiteral("2 matches"));
+    typeQuery("[");
+    EXPECT_EQ(counter(), QStringLiteral("Missing closing bracket at character 5"));
+    EXPECT_FALSE(bar->nextButton()->isEnabled());
+}

@@ -206,7 +206,7 @@ TEST_F(StatusBarTest, CountsSayOneInTheSingularAndEveryOtherNumberInThePluralGro
     for (const Case& c : cases) {
         FindState find;
         find.query = "x";
-        find.matches.resize(static_cast<size_t>(c.n));
+        find.matches = std::vector<CellPosition>(static_cast<size_t>(c.n));
         EXPECT_EQ(StatusBar::sizeText(c.n, c.n), c.size) << c.n;
         EXPECT_EQ(FindBar::counterText(find), c.matches) << c.n;
         EXPECT_EQ(WarningsPopover::raggedRowsText(c.n), c.ragged) << c.n;

@@ -262,6 +262,36 @@ run find people.csv NAME
 if [ "$(cat out)" = "[[0,0]]" ]; then ok; else bad "find in the header row: $(cat out)"; fi
 run find people.csv zzz
 if [ "$(cat out)" = "[]" ]; then ok; else bad "find nothing: $(cat out)"; fi
+run find people.csv '^an+$' --regex
+if [ "$(cat out)" = "[[1,0],[3,0]]" ]; then ok; else bad "find --regex: $(cat out)"; fi
+run find people.csv '^A' --regex --case-sensitive
+if [ "$(cat out)" = "[[2,1],[3,1]]" ]; then ok; else bad "find --regex --case-sensitive: $(cat out)"; fi
+run find people.csv '(an' --regex
+check_failure 2 "find --regex with an invalid pattern" "Unbalanced parenthesis at character 4"
+
+# ---- filter ---------------------------------------------------------------------------
+
+# Kept rows go out as they were read (quotes, CRLF); the header stays even when it matches nothing.
+printf 'Name,Note
+"ann",plain
+Bob,x
+Cy,"An,n"
+Dee,y
+' >crowd.csv
+run filter crowd.csv an -o kept.csv
+check_status 0 "filter"
+printf 'Name,Note
+"ann",plain
+Cy,"An,n"
+' >expected.csv
+check_same expected.csv kept.csv "filter keeps matching rows byte for byte"
+run filter crowd.csv '^[BD]' --regex --case-sensitive -o - --to-delimiter tab
+if [ "$(cat out)" = "$(printf 'Name\tNote\r\nBob\tx\r\nDee\ty\r\n')" ]; then ok; else bad "filter --regex to tab: $(od -c out | head -3)"; fi
+run filter crowd.csv zzz -o none.csv
+if [ "$(cat none.csv)" = "$(printf 'Name,Note\r\n')" ]; then ok; else bad "filter without a match: $(cat none.csv)"; fi
+run filter crowd.csv '[' --regex -o bad.csv
+check_failure 2 "filter --regex with an invalid pattern" "Missing closing bracket"
+if [ ! -e bad.csv ]; then ok; else bad "filter with an invalid pattern wrote bad.csv"; fi
 
 # ---- sort -----------------------------------------------------------------------------
 

@@ -191,3 +191,101 @@ TEST(TableSearchWorkers, FullResultInRowThenColumnOrderAndASortedPartialOneWhenS
     EXPECT_TRUE(std::is_sorted(partial.begin(), partial.end()));
     EXPECT_TRUE(std::includes(full.begin(), full.end(), partial.begin(), partial.end()));
 }
+
+// --- Regular expressions ----------------------------------------------------------------
+
+TEST(TableSearchRegex, MatchingReplacingAndErrors) {
+    using TableSearch::Regex;
+    const struct {
+        const char *pattern, *text;
+        bool caseSensitive, found;
+        const char *replacement, *replaced;
+    } cases[] = {
+        {"-\\d{3}$", "ab-123", true, true, "[$0]", "ab[-123]"},
+        {"-\\d{3}$", "ab-1234", true, false, "x", "ab-1234"},
+        {"(\\w+)@(\\w+)", "me@host, you@there", true, true, "$2:$1", "host:me, there:you"},
+        {"é+", "xÉÉy", false, true, "e", "xey"},   // case folding beyond ASCII
+        {"é+", "xÉÉy", true, false, "e", "xÉÉy"},
+        {"(?i)z.rich", "aZüRICH", true, true, "<$0>", "a<ZüRICH>"},
+        {"ss", "Straße", false, true, "SS", "StraSSe"}, // full folding, unlike plain search
+        {"k", "\u212A", false, true, "k", "k"},
+        {"x*", "ab", true, true, "-", "-a-b-"},      // empty matches advance by a character
+        {"a", "aaa", true, true, "\\$1\\\\$9$", "$1\\$9$$1\\$9$$1\\$9$"}, // escapes; a missing group stays
+        {"(a)|(b)", "ab", true, true, "[$1$2]", "[a][b]"}, // a group that took no part is empty
+    };
+    for (const auto& c : cases) {
+        const Regex regex(c.pattern, c.caseSensitive);
+        ASSERT_TRUE(regex.isValid()) << c.pattern << ": " << regex.error();
+        EXPECT_EQ(regex.matches(c.text), c.found) << c.pattern << " / " << c.text;
+        EXPECT_EQ(regex.replacing(c.replacement, c.text), c.replaced) << c.pattern << " / " << c.text;
+    }
+
+    const struct {
+        const char *pattern, *error;
+    } invalid[] = {{"(abc", "Unbalanced parenthesis at character 5"},
+                   {"ä[b", "Missing closing bracket at character 4"},
+                   {"a{2,1}", "Maximum below minimum in {min,max} at character 7"}};
+    for (const auto& c : invalid) {
+        const Regex regex(c.pattern, false);
+        EXPECT_FALSE(regex.isValid());
+        EXPECT_EQ(regex.error(), c.error);
+        EXPECT_FALSE(regex.matches("abc"));
+        EXPECT_EQ(regex.replacing("x", "(abc"), "(abc");
+        EXPECT_TRUE(find(regex, table("(abc,a\n")).empty());
+    }
+}
+
+// The prefilter's literal is one that every match must contain, in the raw form of the
+// text: never from alternatives, optional parts or groups, and ignoring case never where
+// a character's folding could stand for it.
+TEST(TableSearchRegex, RequiredLiteralOnlyWhenCertain) {
+    const struct {
+        const char* pattern;
+        bool caseSensitive;
+        const char* literal;
+    } cases[] = {
+        {"-\\d{3}$", true, "-"},       {"abc+de", true, "ab"},   {"ab?cdef", true, "cdef"},
+        {"a|bcd", true, ""},           {"(x)abc", true, "abc"}, {"(abc)?x", true, "x"},
+        {"[abc]xy\\.z", true, "xy.z"}, {"a(?=bcd)", true, ""},    {"\\Qabc\\E", true, ""},
+        {"ab\\x{63}d", true, "ab"},    {"ABC", false, "abc"},     {"(?i)z.rich", true, "ric"},
+        {"(?i)ab(?-i)cd", true, ""},   {"xssy", false, "x"},      {"maße", true, "ma"},
+        {"Masse", false, "m"},        {"\\p{L}{2}abc", true, "abc"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TableSearch::requiredLiteral(c.pattern, c.caseSensitive).first, c.literal) << c.pattern;
+}
+
+// Random tables and patterns: the prefilter never changes what a pattern finds.
+TEST(TableSearchRegex, SameResultWithOrWithoutPrefilter) {
+    const std::vector<std::string> pieces{"ab", "AB", "x", ",", "\"", "\\", "\n", "é", "ß", "ss", "ST", "\uFB06",
+                                          "\u212A", "\u017F", "k", "h", "\u1E96", "fi", "\uFB01", " ", "12", "-"};
+    // Heavy on letters that case folding joins (ß and ss, ﬆ and st, ẖ and h + U+0331).
+    const std::vector<std::string> atoms{"s",  "S",      "t",         "h",     "f",      "i",  "k", "a",
+                                         "x",  "\\x{73}", "\\x{331}", "\\d",   ".",      "-",  ",", "[ab]",
+                                         "é",  "ß",      "(ab|s)",    "\\\"", "\\\\"};
+    const std::vector<std::string> suffixes{"", "", "", "", "", "?", "*", "+", "{2}"};
+    std::mt19937 rng(5);
+    for (const CSVDialect& dialect : {CSVDialect::comma(), backslashDialect}) {
+        std::string text;
+        while (text.size() < 12000)
+            text += pieces[rng() % pieces.size()];
+        CSVTable t = table(text, dialect);
+        t.apply(TableEdit::setCells({{3, 0, "edited ssab"}}));
+        t.apply(TableEdit::reorderRows(Permutation::moving({900, 1200}, 2, t.rowCount())));
+        for (int i = 0; i < 250; ++i) {
+            std::string pattern = rng() % 4 == 0 ? "(?i)" : "";
+            for (size_t n = 1 + rng() % 5; n-- > 0;)
+                pattern += atoms[rng() % atoms.size()] + suffixes[rng() % suffixes.size()];
+            const bool caseSensitive = rng() % 3 == 0;
+            const TableSearch::Regex regex(pattern, caseSensitive);
+            ASSERT_TRUE(regex.isValid()) << pattern << ": " << regex.error();
+            Matches expected;
+            for (int64_t r = 0; r < t.rowCount(); ++r)
+                for (int64_t c = 0; c < t.columnCount(); ++c)
+                    if (regex.matches(t.value(r, c))) expected.push_back({r, c});
+            for (bool prefilter : {true, false})
+                ASSERT_EQ(find(regex, t, {}, 3, prefilter), expected)
+                    << "pattern «" << pattern << "» case " << caseSensitive << " prefilter " << prefilter;
+        }
+    }
+}
