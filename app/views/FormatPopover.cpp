@@ -515,9 +515,9 @@ void FormatPopover::refresh() {
 }
 
 std::optional<TextEncoding> FormatPopover::suggestedEncoding() const {
-    const CSVDocument* document = session_ ? session_->document() : nullptr;
-    if (!document || !document->report()) return std::nullopt;
-    return document->report()->suggestedEncoding;
+    const std::optional<ReadReport> report = session_ ? session_->report() : std::nullopt;
+    if (!report) return std::nullopt;
+    return report->suggestedEncoding;
 }
 
 void FormatPopover::changeSaveFormat(const std::function<void(FileFormat&)>& change) {
