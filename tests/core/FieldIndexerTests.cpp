@@ -39,7 +39,7 @@ CSVDialect backslashDialect() { return {Byte::comma, Byte::doubleQuote, CSVDiale
 TEST(FieldIndexer, EmptyInputAndStartPastEnd) {
     for (auto r : {scan(""), scan("sep=;", CSVDialect::comma(), FieldIndexer::noRowLimit, 5)}) {
         EXPECT_EQ(r.index.rowCount(), 0);
-        EXPECT_EQ(r.index.rowFirstField, std::vector<uint32_t>{0});
+        EXPECT_EQ(r.index.rowFirstField, (IndexVector<uint32_t>{0}));
         EXPECT_EQ(r.index.maxFieldCount, 0);
         EXPECT_FALSE(r.endsWithNewline);
         EXPECT_EQ(r.lineEndingCounts, (std::array<int64_t, 3>{0, 0, 0}));
