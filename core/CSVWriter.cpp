@@ -7,6 +7,7 @@
 #include "core/UTF8.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace zarvel::CSVWriter {
 
@@ -162,8 +163,12 @@ private:
     size_t rawRunEnd(size_t i) const {
         if (!identityColumns_ || !rawCopy_ || pathFor(i - 1) != RowPath::rawRow) return i - 1;
         size_t j = i - 1;
+        // Streaming, a run ends once it fills a block, so memory stays at one block.
+        const uint64_t start = index_.rowContentEnds[rows_[j].number()];
+        const uint64_t limit = sink_ ? blockSize_ : std::numeric_limits<uint64_t>::max();
         while (j + 1 < rows_.size() && pathFor(j + 1) == RowPath::rawRow &&
-               rows_[j].number() + 1 == rows_[j + 1].number() && joinedBySameEnding(rows_[j].number()))
+               rows_[j].number() + 1 == rows_[j + 1].number() && joinedBySameEnding(rows_[j].number()) &&
+               index_.rowContentEnds[rows_[j].number()] - start < limit)
             ++j;
         return j;
     }

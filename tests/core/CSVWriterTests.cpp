@@ -189,3 +189,19 @@ TEST(CSVWriterProperty, RandomUneditedFilesWriteBackIdentically) {
         ASSERT_EQ(CSVWriter::write(r.table, r.report.format), s) << "iteration " << iteration;
     }
 }
+
+// Streaming keeps one block in memory: an unedited file, copied as runs of raw rows, still
+// goes out in blocks of about the size asked for, which together are the whole file.
+TEST(CSVWriter, StreamedBlocksStaySmallForUneditedRows) {
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += std::to_string(i) + ",\"cell " + std::to_string(i) + "\"\r\n";
+    const ReadResult read = readText(text);
+    std::string joined;
+    size_t largest = 0;
+    CSVWriter::write(read.table, read.report.format, [&](std::string_view block) {
+        joined += block;
+        largest = std::max(largest, block.size());
+    }, 256);
+    EXPECT_EQ(joined, text);
+    EXPECT_LE(largest, 256u + 32u);
+}
