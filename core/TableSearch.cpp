@@ -591,6 +591,15 @@ std::pair<std::string, bool> requiredLiteral(std::string_view pattern, bool case
             i += pattern[i] == '\\' ? 2 : 1;
         ++i;
     };
+    auto skipSet = [&] { // past a character set, nested sets and escapes included
+        int sets = 0;
+        for (; i < pattern.size(); ++i) {
+            if (pattern[i] == '\\') ++i;
+            else if (pattern[i] == '[') ++sets;
+            else if (pattern[i] == ']' && --sets == 0) break;
+        }
+        ++i;
+    };
     int depth = 0;
     while (i < pattern.size()) {
         const auto b = static_cast<uint8_t>(pattern[i]);
@@ -599,13 +608,7 @@ std::pair<std::string, bool> requiredLiteral(std::string_view pattern, bool case
         if (depth > 0) { // inside a group: only its end matters
             if (b == '\\') i += 2;
             else if (b == '[') {
-                int sets = 0;
-                for (; i < pattern.size(); ++i) {
-                    if (pattern[i] == '\\') ++i;
-                    else if (pattern[i] == '[') ++sets;
-                    else if (pattern[i] == ']' && --sets == 0) break;
-                }
-                ++i;
+                skipSet();
             } else {
                 depth += b == '(' ? 1 : b == ')' ? -1 : 0;
                 ++i;
@@ -619,13 +622,7 @@ std::pair<std::string, bool> requiredLiteral(std::string_view pattern, bool case
             ++i;
             break;
         case '[': {
-            int sets = 0;
-            for (; i < pattern.size(); ++i) {
-                if (pattern[i] == '\\') ++i;
-                else if (pattern[i] == '[') ++sets;
-                else if (pattern[i] == ']' && --sets == 0) break;
-            }
-            ++i;
+            skipSet();
             breakRun();
             break;
         }

@@ -321,16 +321,9 @@ bool DocumentController::saveAs(DocumentWindow* window) {
         suggested = info.dir().filePath(info.completeBaseName() + QLatin1Char('.') +
                                         extensions(suggestedType).value(0));
     }
-    std::optional<SaveTarget> target;
-    {
-        PanelScope scope(panelDepth_);
-        target = prompts_->chooseSaveTarget(window, suggested, suggestedType);
-    }
-    if (!target || target->path.isEmpty()) return false;
-    QString path = target->path;
-    // An extension the user typed chooses the type when it names one.
-    const DocumentType type = documentTypeNamedBy(path).value_or(target->type);
-    if (QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + extensions(type).value(0);
+    const auto target = askSaveTarget(window, suggested, suggestedType);
+    if (!target) return false;
+    const auto& [path, type] = *target;
 
     // The chosen type's delimiter becomes the table's own (one undoable step), so that
     // the file holds what its type says and the next plain Save writes the same. A
@@ -490,6 +483,22 @@ void DocumentController::finishBackgroundSave(const std::shared_ptr<BackgroundSa
         window->undoStack()->resetClean();
 }
 
+std::optional<std::pair<QString, DocumentType>> DocumentController::askSaveTarget(DocumentWindow* window,
+                                                                               const QString& suggested,
+                                                                               DocumentType suggestedType) {
+    std::optional<SaveTarget> target;
+    {
+        PanelScope scope(panelDepth_);
+        target = prompts_->chooseSaveTarget(window, suggested, suggestedType);
+    }
+    if (!target || target->path.isEmpty()) return std::nullopt;
+    QString path = target->path;
+    // An extension the user typed chooses the type when it names one.
+    const DocumentType type = documentTypeNamedBy(path).value_or(target->type);
+    if (QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + extensions(type).value(0);
+    return std::pair{path, type};
+}
+
 bool DocumentController::exportMatchingRows(DocumentWindow* window) {
     EditorSession* session = window->session();
     session->commitEditing(CommitMove::none);
@@ -501,15 +510,9 @@ bool DocumentController::exportMatchingRows(DocumentWindow* window) {
     const QString folder = current.isEmpty() ? lastDirectory_ : QFileInfo(current).absolutePath();
     const QString suggested =
         QDir(folder).filePath(base + QStringLiteral(" (matching rows).") + extensions(suggestedType).value(0));
-    std::optional<SaveTarget> target;
-    {
-        PanelScope scope(panelDepth_);
-        target = prompts_->chooseSaveTarget(window, suggested, suggestedType);
-    }
-    if (!target || target->path.isEmpty()) return false;
-    QString path = target->path;
-    const DocumentType type = documentTypeNamedBy(path).value_or(target->type);
-    if (QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + extensions(type).value(0);
+    const auto target = askSaveTarget(window, suggested, suggestedType);
+    if (!target) return false;
+    const auto& [path, type] = *target;
 
     const FileFormat format = CSVDocument::formatForSaving(rows.format(), type);
     std::optional<SafeSave::Error> error;

@@ -154,6 +154,10 @@ Q_SIGNALS:
     void windowClosed(zarvel::DocumentWindow* window);
 
 private:
+    // Asks where to save: the path (given the type's extension when it has none) and the
+    // type, which an extension the user typed chooses. Nothing when the user cancels.
+    std::optional<std::pair<QString, DocumentType>> askSaveTarget(DocumentWindow* window, const QString& suggested,
+                                                                  DocumentType suggestedType);
     DocumentWindow* adopt(std::unique_ptr<CSVDocument> document, std::optional<DocumentType> type);
     void reportSaveFailure(QWidget* parent, const QString& path, const QString& reason);
     bool reread(DocumentWindow* window, const QString& actionName);
