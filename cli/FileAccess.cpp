@@ -89,7 +89,7 @@ ReadResult readTable(const std::string& path, const ReadOptions& options) {
             if (error == EFBIG) throw CSVError::fileTooLarge();
             throw CliError::failure(name + ": " + SafeSave::describeSystemError(error));
         }
-        return CSVReader::read(bytes, options);
+        return CSVReader::read(std::move(bytes), options);
     } catch (const CSVError& e) {
         throw CliError::failure(name + ": " + describe(e));
     } catch (const std::bad_alloc&) {

@@ -40,7 +40,7 @@ std::vector<ReadWarning> mergedWarnings(std::vector<ReadWarning> quoting, std::v
 
 } // namespace
 
-ReadResult read(const SharedBytes& data, const ReadOptions& options, ReadProgress* progress) {
+ReadResult read(SharedBytes data, const ReadOptions& options, ReadProgress* progress) {
     auto checkCancelled = [progress] {
         if (progress && progress->isCancelled()) throw CSVError::cancelled();
     };
@@ -58,6 +58,12 @@ ReadResult read(const SharedBytes& data, const ReadOptions& options, ReadProgres
     }
 
     const SharedBytes text = decodeToUTF8(data, encoding.encoding, encoding.hasBOM);
+    std::optional<TextEncoding> suggested;
+    if (!options.encoding) suggested = suggestEncoding(data.view(), encoding.encoding);
+    if (!text.sharesStorageWith(data)) {
+        if (!data.isIntact()) throw CSVError::sourceChanged();
+        data = SharedBytes(); // decoded: the text is all that is needed now
+    }
     if (progress) progress->bytesTotal.store(text.size(), std::memory_order_relaxed);
     checkCancelled();
     // Other encodings were decoded strictly, so only UTF-8 can hold ill-formed bytes.
@@ -141,7 +147,7 @@ ReadResult read(const SharedBytes& data, const ReadOptions& options, ReadProgres
     result.report.warnings = mergedWarnings(std::move(scanned.warnings), std::move(textProblems));
     result.report.raggedRowCount = ragged;
     result.report.confidence = result.table.rowCount() > 0 ? std::min(guess.confidence, 1.0) : 1.0;
-    if (!options.encoding) result.report.suggestedEncoding = suggestEncoding(data.view(), encoding.encoding);
+    result.report.suggestedEncoding = suggested;
     if (!data.isIntact()) throw CSVError::sourceChanged();
     return result;
 }

@@ -28,7 +28,9 @@ namespace CSVReader {
 
 // With `progress`, the read reports how far it has come and throws CSVError cancelled soon
 // after progress->cancel() (from any thread).
-[[nodiscard]] ReadResult read(const SharedBytes& data, const ReadOptions& options = {}, ReadProgress* progress = nullptr);
+// Bytes handed over with std::move are let go as soon as they are decoded, so a file in
+// another encoding is not held twice.
+[[nodiscard]] ReadResult read(SharedBytes data, const ReadOptions& options = {}, ReadProgress* progress = nullptr);
 
 } // namespace CSVReader
 } // namespace zarvel
