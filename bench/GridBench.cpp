@@ -32,9 +32,10 @@ public:
     void header(std::string& out) const { out += "id,name,city,amount,comment,tag\n"; }
 
     void row(int64_t r, std::string& out) {
-        static constexpr std::string_view names[] = {"Anna Berg", "Chloé Novák", "Zoë García", "Jonas Müller",
-                                                     "Kovač", "Reykjavík Olsen"};
-        static constexpr std::string_view cities[] = {"Berlin", "Zürich", "東京", "São Paulo", "Gdan\xCC\x81sk"};
+        static constexpr std::string_view names[] = {"Anna Berg",    "Chloé Novák", "Zoë García",
+                                                     "Jonas Müller", "Kovač",       "Reykjavík Olsen"};
+        static constexpr std::string_view cities[] = {"Berlin", "Zürich", "東京", "São Paulo",
+                                                      "Gdan\xCC\x81sk"};
         static constexpr std::string_view comments[] = {
             "ok", "needs a second look before the end of the month", "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD fine",
             "a rather long remark that keeps going well past the width any column would ever want to show"};
@@ -84,11 +85,12 @@ CSVTable makeSourceTable(int64_t rowCount) {
     text.reserve(static_cast<size_t>(rowCount) * 72 + 64);
     GridRows gen;
     gen.header(text);
-    for (int64_t r = 0; r < rowCount; ++r) gen.row(r, text);
+    for (int64_t r = 0; r < rowCount; ++r)
+        gen.row(r, text);
     SharedBytes bytes = SharedBytes::fromString(std::move(text));
-    FieldIndexer::Result scanned = FieldIndexer::scan(bytes.bytes(), bytes.size(), 0, CSVDialect::comma(),
-                                                      FieldIndexer::noRowLimit, (rowCount + 1) * columns,
-                                                      rowCount + 1);
+    FieldIndexer::Result scanned =
+        FieldIndexer::scan(bytes.bytes(), bytes.size(), 0, CSVDialect::comma(), FieldIndexer::noRowLimit,
+                           (rowCount + 1) * columns, rowCount + 1);
     return CSVTable(bytes, std::move(scanned.index), FileFormat::standard());
 }
 
@@ -106,19 +108,22 @@ void setRowCounter(benchmark::State& state, const CSVTable& table) {
 
 void BM_GridInitialWidthsStrings1k(benchmark::State& state) {
     const CSVTable& table = stringTable();
-    for (auto _ : state) benchmark::DoNotOptimize(ColumnWidthEstimator::widths(table));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ColumnWidthEstimator::widths(table));
     setRowCounter(state, table);
 }
 
 void BM_GridInitialWidthsSource(benchmark::State& state) {
     const CSVTable& table = sourceTable(state.range(0));
-    for (auto _ : state) benchmark::DoNotOptimize(ColumnWidthEstimator::widths(table));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ColumnWidthEstimator::widths(table));
     setRowCounter(state, table);
 }
 
 void BM_GridFittingWidthSource(benchmark::State& state) {
     const CSVTable& table = sourceTable(state.range(0));
-    for (auto _ : state) benchmark::DoNotOptimize(ColumnWidthEstimator::fittingWidth(table, 4));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ColumnWidthEstimator::fittingWidth(table, 4));
     setRowCounter(state, table);
 }
 
@@ -136,7 +141,11 @@ void BM_GridWindow(benchmark::State& state) {
 
 BENCHMARK(BM_GridInitialWidthsStrings1k)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GridInitialWidthsSource)->Arg(smallRows)->Arg(largeRows)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_GridFittingWidthSource)->Arg(smallRows)->Arg(fittingRows)->Arg(largeRows)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_GridFittingWidthSource)
+    ->Arg(smallRows)
+    ->Arg(fittingRows)
+    ->Arg(largeRows)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GridWindow)->Arg(smallRows)->Arg(largeRows);
 
 } // namespace

@@ -161,7 +161,8 @@ void BM_WriteUneditedInBlocks(benchmark::State& state) {
     const CSVTable& table = benchTable();
     for (auto _ : state) {
         size_t written = 0;
-        CSVWriter::write(table, table.format(), [&written](std::string_view block) { written += block.size(); });
+        CSVWriter::write(table, table.format(),
+                         [&written](std::string_view block) { written += block.size(); });
         benchmark::DoNotOptimize(written);
     }
     setBytes(state, benchBytes().size());

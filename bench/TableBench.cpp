@@ -98,8 +98,7 @@ BENCHMARK(BM_FindNonASCII_CaseSensitive)->Unit(benchmark::kMillisecond)->UseReal
 
 // --- Sort ---------------------------------------------------------------------------
 
-template <class Kind>
-void runSort(benchmark::State& state, int64_t column, Kind kind) {
+template <class Kind> void runSort(benchmark::State& state, int64_t column, Kind kind) {
     const CSVTable& table = millionRowTable();
     for (auto _ : state) {
         Permutation p = TableSorter::permutation(table, column, true, kind);

@@ -36,23 +36,26 @@ struct LargeGrid {
 std::unique_ptr<LargeGrid> large;
 
 LargeGrid& largeGrid() {
-    if (!large) large = std::make_unique<LargeGrid>([] {
-        LargeGrid g;
-        // Exactly ten million data rows under the header, the same bytes on every run.
-        bench::CSVGenerator generator(1);
-        std::string text;
-        text.reserve(size_t{1100} << 20);
-        while (generator.shape().rows < dataRows + 1) generator.appendUntil(text, text.size() + 1);
-        std::fprintf(stderr, "table: %lld rows, %zu bytes\n", static_cast<long long>(generator.shape().rows), text.size());
-        g.document = CSVDocument::fromBytes(SharedBytes::fromString(std::move(text)));
-        g.session = std::make_unique<EditorSession>(g.document.get());
-        g.session->sync();
-        g.view = std::make_unique<GridView>(g.session.get());
-        g.view->resize(windowWidth, windowHeight);
-        g.view->show();
-        QApplication::processEvents();
-        return g;
-    }());
+    if (!large)
+        large = std::make_unique<LargeGrid>([] {
+            LargeGrid g;
+            // Exactly ten million data rows under the header, the same bytes on every run.
+            bench::CSVGenerator generator(1);
+            std::string text;
+            text.reserve(size_t{1100} << 20);
+            while (generator.shape().rows < dataRows + 1)
+                generator.appendUntil(text, text.size() + 1);
+            std::fprintf(stderr, "table: %lld rows, %zu bytes\n",
+                         static_cast<long long>(generator.shape().rows), text.size());
+            g.document = CSVDocument::fromBytes(SharedBytes::fromString(std::move(text)));
+            g.session = std::make_unique<EditorSession>(g.document.get());
+            g.session->sync();
+            g.view = std::make_unique<GridView>(g.session.get());
+            g.view->resize(windowWidth, windowHeight);
+            g.view->show();
+            QApplication::processEvents();
+            return g;
+        }());
     return *large;
 }
 

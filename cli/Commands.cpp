@@ -29,23 +29,29 @@ std::string characterString(uint8_t byte) {
 
 std::string_view kindName(ColumnKind kind) {
     switch (kind) {
-    case ColumnKind::number: return "number";
-    case ColumnKind::date: return "date";
-    case ColumnKind::text: break;
+    case ColumnKind::number:
+        return "number";
+    case ColumnKind::date:
+        return "date";
+    case ColumnKind::text:
+        break;
     }
     return "text";
 }
 
 std::string_view warningKindName(ReadWarning::Kind kind) {
     switch (kind) {
-    case ReadWarning::Kind::unclosedQuote: return "unclosedQuote";
-    case ReadWarning::Kind::textAfterClosingQuote: return "textAfterClosingQuote";
-    case ReadWarning::Kind::invalidUTF8: return "invalidUTF8";
-    case ReadWarning::Kind::nulByte: return "nulByte";
+    case ReadWarning::Kind::unclosedQuote:
+        return "unclosedQuote";
+    case ReadWarning::Kind::textAfterClosingQuote:
+        return "textAfterClosingQuote";
+    case ReadWarning::Kind::invalidUTF8:
+        return "invalidUTF8";
+    case ReadWarning::Kind::nulByte:
+        return "nulByte";
     }
     return "unknown";
 }
-
 
 } // namespace
 
@@ -131,7 +137,8 @@ void textInfo(const ReadResult& result, const std::vector<ColumnKind>& kinds) {
     };
     auto yesNo = [](bool value) { return value ? "yes" : "no"; };
     line("encoding", rawValue(format.encoding));
-    if (result.report.suggestedEncoding) line("suggestedEncoding", rawValue(*result.report.suggestedEncoding));
+    if (result.report.suggestedEncoding)
+        line("suggestedEncoding", rawValue(*result.report.suggestedEncoding));
     line("bom", yesNo(format.hasBOM));
     line("sepLine", yesNo(format.hasSepLine));
     line("delimiter", characterWord(format.dialect.delimiter));
@@ -208,8 +215,8 @@ void find(const ReadArguments& read, const std::string& query, bool caseSensitiv
     if (regex) pattern.emplace(query, caseSensitive);
     if (pattern && !pattern->isValid()) throw CliError::usage("QUERY: " + pattern->error());
     const ReadResult result = readTable(read);
-    const std::vector<CellPosition> matches =
-        pattern ? TableSearch::find(*pattern, result.table) : TableSearch::find(query, result.table, caseSensitive);
+    const std::vector<CellPosition> matches = pattern ? TableSearch::find(*pattern, result.table)
+                                                      : TableSearch::find(query, result.table, caseSensitive);
 
     JsonWriter out;
     out.raw('[');
@@ -232,8 +239,9 @@ void filter(const ReadArguments& read, const WriteArguments& write, const Filter
     ReadResult result = readTable(read);
     CSVTable& table = result.table;
     const FileFormat format = OptionValues::outputFormat(result.report.format, write);
-    const std::vector<CellPosition> matches = pattern ? TableSearch::find(*pattern, table)
-                                                      : TableSearch::find(filter.query, table, filter.caseSensitive);
+    const std::vector<CellPosition> matches =
+        pattern ? TableSearch::find(*pattern, table)
+                : TableSearch::find(filter.query, table, filter.caseSensitive);
     // The data rows without a match, as ranges between the matching ones; removing them
     // keeps the others as the table's own rows.
     IndexSet dropped;
@@ -254,8 +262,8 @@ void sort(const ReadArguments& read, const WriteArguments& write, const SortArgu
     if (sort.kind) {
         kind = sortKindFromRawValue(*sort.kind);
         if (!kind)
-            throw CliError::usage("--kind: give \"number\", \"text\", \"natural\" or \"date\", not \"" + *sort.kind +
-                                  "\"");
+            throw CliError::usage("--kind: give \"number\", \"text\", \"natural\" or \"date\", not \"" +
+                                  *sort.kind + "\"");
     }
     OptionValues::checkWriteArguments(write);
     ReadResult result = readTable(read);
@@ -263,18 +271,20 @@ void sort(const ReadArguments& read, const WriteArguments& write, const SortArgu
     const FileFormat format = OptionValues::outputFormat(result.report.format, write);
     // A file without rows has nothing to order: it is written as it is, whatever the column.
     if (sort.column < 0 || (table.rowCount() > 0 && sort.column >= table.columnCount()))
-        throw CliError::usage("--column: " + std::to_string(sort.column) + " is out of range: " +
-                              FileAccess::displayName(read.file, false) + " has " +
+        throw CliError::usage("--column: " + std::to_string(sort.column) +
+                              " is out of range: " + FileAccess::displayName(read.file, false) + " has " +
                               std::to_string(table.columnCount()) +
                               (table.columnCount() == 1 ? " column" : " columns") + ", numbered from 0");
     if (table.rowCount() > 0) {
         // Without --kind a column sorts as the editor's plain sort does: numbers as numbers,
         // anything else (dates included) as text.
         if (!kind)
-            kind = ColumnKindDetector::kinds(table, kindSampleRows)[static_cast<size_t>(sort.column)] == ColumnKind::number
+            kind = ColumnKindDetector::kinds(table, kindSampleRows)[static_cast<size_t>(sort.column)] ==
+                           ColumnKind::number
                        ? SortKind::number
                        : SortKind::text;
-        table.apply(TableEdit::reorderRows(TableSorter::permutation(table, sort.column, !sort.descending, *kind)));
+        table.apply(
+            TableEdit::reorderRows(TableSorter::permutation(table, sort.column, !sort.descending, *kind)));
     }
     FileAccess::writeTable(write.output, table, format);
 }

@@ -25,8 +25,9 @@ std::string describe(const CSVError& error) {
             const std::string cell = "the cell at row " + std::to_string(e.cell->row + 1) + ", column " +
                                      std::to_string(e.cell->column + 1);
             if (e.reason == Reason::noEscape)
-                return cell + " holds a backslash, which cannot be written while the backslash is both the quote "
-                              "character and the escape";
+                return cell +
+                       " holds a backslash, which cannot be written while the backslash is both the quote "
+                       "character and the escape";
             return cell + " cannot be written without a quote character, and the output format has none";
         }
         std::string operator()(const CSVError::NotText&) const { return "the file does not hold text"; }
@@ -123,9 +124,12 @@ void writeTable(const std::string& path, const CSVTable& table, const FileFormat
     options.cleanUpOnSignals = true;
     std::optional<SafeSave::Error> error;
     try {
-        error = SafeSave::save(path, [&](SafeSave::Sink& sink) {
-            CSVWriter::write(table, format, [&sink](std::string_view block) { sink.write(block); });
-        }, options);
+        error = SafeSave::save(
+            path,
+            [&](SafeSave::Sink& sink) {
+                CSVWriter::write(table, format, [&sink](std::string_view block) { sink.write(block); });
+            },
+            options);
     } catch (const CSVError& e) {
         throw CliError::failure(path + ": " + describe(e));
     } catch (const std::bad_alloc&) {

@@ -100,7 +100,8 @@ FileFormat outputFormat(FileFormat format, const WriteArguments& arguments) {
                                     "--to-quote, or --to-quote none");
     // With the backslash both quote and escape, a backslash in a value has no spelling.
     if (format.dialect.quote == Byte::backslash && format.dialect.escape == CSVDialect::Escape::backslash)
-        throw CliError::usage("--to-quote: a backslash cannot be the quote character when backslashes escape");
+        throw CliError::usage(
+            "--to-quote: a backslash cannot be the quote character when backslashes escape");
     if (arguments.encoding) format.encoding = encoding(*arguments.encoding, "--to-encoding");
     if (arguments.bom) format.hasBOM = yesNo(*arguments.bom, "--bom");
     if (arguments.lineEnding) format.lineEnding = lineEnding(*arguments.lineEnding, "--line-ending");

@@ -88,7 +88,8 @@ void addWriteOptions(CLI::App* command, WriteArguments& write) {
 int run(int argc, char** argv) {
     CLI::App app{"Inspect, dump, search, filter, convert and sort delimited text files.", programName};
     app.require_subcommand(1);
-    app.set_version_flag("--version", std::string(programName) + " " + ZARVEL_VERSION, "Print the version and exit");
+    app.set_version_flag("--version", std::string(programName) + " " + ZARVEL_VERSION,
+                         "Print the version and exit");
     app.footer("Rows and columns are numbered from 0; row 0 is the header row when the file has one.");
 
     ReadArguments read;
@@ -132,13 +133,14 @@ int run(int argc, char** argv) {
             "(default: numbers in a number column, else text)")
         ->type_name("number|text|natural|date");
 
-    auto* filter = app.add_subcommand(
-        "filter", "Write the header row and every data row with a cell containing QUERY");
+    auto* filter =
+        app.add_subcommand("filter", "Write the header row and every data row with a cell containing QUERY");
     addReadOptions(filter, read);
     addWriteOptions(filter, write);
     filter->add_option("QUERY", filterArguments.query, "The text to look for")->required();
     filter->add_flag("--case-sensitive", filterArguments.caseSensitive, "Match letter case exactly");
-    filter->add_flag("--regex", filterArguments.regex, "QUERY is a regular expression (ICU syntax), matched in each cell");
+    filter->add_flag("--regex", filterArguments.regex,
+                     "QUERY is a regular expression (ICU syntax), matched in each cell");
 
     try {
         app.parse(argc, argv);

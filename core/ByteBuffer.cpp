@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <csignal>
 #include <mutex>
 #include <new>
 #include <sys/mman.h>
@@ -26,7 +26,9 @@ size_t pageSize() {
     static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     return size;
 }
-size_t roundUpToPage(size_t n) { return (n + pageSize() - 1) / pageSize() * pageSize(); }
+size_t roundUpToPage(size_t n) {
+    return (n + pageSize() - 1) / pageSize() * pageSize();
+}
 
 } // namespace
 
@@ -58,7 +60,8 @@ struct MappingGuard {
     static void withdraw(ByteBuffer* buffer) {
         std::lock_guard lock(registering);
         for (auto& slot : slots)
-            if (slot.load(std::memory_order_relaxed) == buffer) slot.store(nullptr, std::memory_order_release);
+            if (slot.load(std::memory_order_relaxed) == buffer)
+                slot.store(nullptr, std::memory_order_release);
     }
 
     // Async-signal-safe: loads, mmap and a store.
@@ -72,7 +75,8 @@ struct MappingGuard {
             char* const from = reinterpret_cast<char*>(page);
             const size_t length = static_cast<size_t>(b->data_ + b->capacity_ - from);
             b->damaged_.store(true, std::memory_order_relaxed);
-            if (mmap(from, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) return;
+            if (mmap(from, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED)
+                return;
             break;
         }
         // Not one of ours (or it could not be mended): what would have happened anyway.
@@ -186,7 +190,9 @@ SharedBytes SharedBytes::fromString(std::string&& s) {
     return b;
 }
 
-SharedBytes SharedBytes::copyOf(std::string_view s) { return fromString(std::string(s)); }
+SharedBytes SharedBytes::copyOf(std::string_view s) {
+    return fromString(std::string(s));
+}
 
 SharedBytes SharedBytes::fromBuffer(std::shared_ptr<const ByteBuffer> buffer) {
     SharedBytes b;
@@ -197,7 +203,9 @@ SharedBytes SharedBytes::fromBuffer(std::shared_ptr<const ByteBuffer> buffer) {
     return b;
 }
 
-SharedBytes SharedBytes::slice(size_t offset) const { return slice(offset, size_); }
+SharedBytes SharedBytes::slice(size_t offset) const {
+    return slice(offset, size_);
+}
 
 SharedBytes SharedBytes::slice(size_t offset, size_t length) const {
     SharedBytes b = *this;

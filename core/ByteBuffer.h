@@ -14,13 +14,13 @@
 // bytes from a source that is not.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <atomic>
 #include <memory>
-#include <sys/types.h>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace zarvel {
 
@@ -105,6 +105,6 @@ private:
 // without blocking), EFBIG when the file holds `sizeLimit` bytes or more.
 inline constexpr int notRegularFileError = -1;
 [[nodiscard]] bool readWholeFile(const std::string& path, SharedBytes& out, int& error,
-                   uint64_t sizeLimit = UINT64_MAX);
+                                 uint64_t sizeLimit = UINT64_MAX);
 
 } // namespace zarvel

@@ -51,9 +51,8 @@ struct CSVDialect {
                                                              Byte::pipe,  Byte::colon, Byte::caret,
                                                              Byte::tilde, Byte::space};
     // The same without space: the bytes that mark a field boundary for quote detection.
-    static constexpr std::array<uint8_t, 7> nonSpaceDelimiters{Byte::comma, Byte::tab,   Byte::semicolon,
-                                                               Byte::pipe,  Byte::colon, Byte::caret,
-                                                               Byte::tilde};
+    static constexpr std::array<uint8_t, 7> nonSpaceDelimiters{
+        Byte::comma, Byte::tab, Byte::semicolon, Byte::pipe, Byte::colon, Byte::caret, Byte::tilde};
 
     // "Tab", "Space", or the byte taken as a Unicode scalar, in UTF-8.
     static std::string displayName(uint8_t delimiter);

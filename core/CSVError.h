@@ -59,7 +59,9 @@ struct CSVError : std::exception {
 
     explicit CSVError(Case c) : value(c) {}
     static CSVError undecodable(TextEncoding e) { return CSVError(Undecodable{e}); }
-    static CSVError unrepresentable(TextEncoding e) { return CSVError(Unrepresentable{e, Unrepresentable::Reason::character, std::nullopt}); }
+    static CSVError unrepresentable(TextEncoding e) {
+        return CSVError(Unrepresentable{e, Unrepresentable::Reason::character, std::nullopt});
+    }
     static CSVError unrepresentable(TextEncoding e, Unrepresentable::Reason reason, CellPosition cell) {
         return CSVError(Unrepresentable{e, reason, cell});
     }

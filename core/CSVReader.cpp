@@ -19,7 +19,8 @@ void warnTextProblemRows(const FieldIndex& index, size_t contentStart, ReadWarni
                          std::vector<ReadWarning>& out) {
     const auto& ends = index.rowContentEnds;
     size_t found = 0;
-    for (size_t offset = next(contentStart); offset != std::string_view::npos && found < maxTextProblemRows;) {
+    for (size_t offset = next(contentStart);
+         offset != std::string_view::npos && found < maxTextProblemRows;) {
         const size_t row = ends.upperBound(offset);
         if (row >= ends.size()) break;
         out.push_back({kind, static_cast<int64_t>(row)});
@@ -34,7 +35,8 @@ std::vector<ReadWarning> mergedWarnings(std::vector<ReadWarning> quoting, std::v
     if (text.empty()) return quoting;
     if (quoting.size() + text.size() > maxReadWarnings) quoting.resize(maxReadWarnings - text.size());
     quoting.insert(quoting.end(), text.begin(), text.end());
-    std::stable_sort(quoting.begin(), quoting.end(), [](const ReadWarning& a, const ReadWarning& b) { return a.row < b.row; });
+    std::stable_sort(quoting.begin(), quoting.end(),
+                     [](const ReadWarning& a, const ReadWarning& b) { return a.row < b.row; });
     return quoting;
 }
 
@@ -77,7 +79,8 @@ ReadResult read(SharedBytes data, const ReadOptions& options, ReadProgress* prog
         }
     }
 
-    const DialectGuess guess = DialectDetector::detectDialect(text.view(), options.dialect, options.recognizesSepLine);
+    const DialectGuess guess =
+        DialectDetector::detectDialect(text.view(), options.dialect, options.recognizesSepLine);
 
     const auto toIndex = static_cast<double>(text.size() - std::min<size_t>(text.size(), guess.contentStart));
     const auto fieldCapacity = static_cast<int64_t>(toIndex / guess.bytesPerField * 1.05);
@@ -106,9 +109,9 @@ ReadResult read(SharedBytes data, const ReadOptions& options, ReadProgress* prog
     if (best == 0 && guess.hasSepLine && guess.contentStart > 5) {
         // No row ends with a line ending, but the sep= line does: keep its ending so that
         // the file writes back as it was.
-        format.lineEnding = guess.contentStart == 7 ? FileFormat::LineEnding::crlf
+        format.lineEnding = guess.contentStart == 7  ? FileFormat::LineEnding::crlf
                             : text.view()[5] == '\r' ? FileFormat::LineEnding::cr
-                                                      : FileFormat::LineEnding::lf;
+                                                     : FileFormat::LineEnding::lf;
     }
     format.hasHeader = false;
     format.hasSepLine = guess.hasSepLine;
@@ -121,7 +124,8 @@ ReadResult read(SharedBytes data, const ReadOptions& options, ReadProgress* prog
         if (index.fieldCount(r) != index.maxFieldCount) ++ragged;
 
     ReadResult result{CSVTable(text, std::move(scanned.index), format), {}};
-    const bool hasHeader = options.hasHeader ? *options.hasHeader : DialectDetector::detectHeader(result.table);
+    const bool hasHeader =
+        options.hasHeader ? *options.hasHeader : DialectDetector::detectHeader(result.table);
     result.table.setHeaderDetected(hasHeader);
     format.hasHeader = hasHeader;
 
@@ -129,18 +133,24 @@ ReadResult read(SharedBytes data, const ReadOptions& options, ReadProgress* prog
     const std::string_view view = text.view();
     const auto start = static_cast<size_t>(guess.contentStart);
     if (!inspection->valid()) {
-        warnTextProblemRows(result.table.index(), start, ReadWarning::Kind::invalidUTF8, [&](size_t from) {
-            if (from >= view.size()) return std::string_view::npos;
-            const size_t at = UTF8::inspect(view.substr(from)).firstInvalid;
-            return at == std::string_view::npos ? at : from + at;
-        }, textProblems);
+        warnTextProblemRows(
+            result.table.index(), start, ReadWarning::Kind::invalidUTF8,
+            [&](size_t from) {
+                if (from >= view.size()) return std::string_view::npos;
+                const size_t at = UTF8::inspect(view.substr(from)).firstInvalid;
+                return at == std::string_view::npos ? at : from + at;
+            },
+            textProblems);
     }
     // A NUL after the first ill-formed byte was not looked for: look again from there.
     if (inspection->firstNul != std::string_view::npos || !inspection->valid()) {
-        warnTextProblemRows(result.table.index(), start, ReadWarning::Kind::nulByte, [&](size_t from) {
-            if (from >= view.size()) return std::string_view::npos;
-            return view.find('\0', from);
-        }, textProblems);
+        warnTextProblemRows(
+            result.table.index(), start, ReadWarning::Kind::nulByte,
+            [&](size_t from) {
+                if (from >= view.size()) return std::string_view::npos;
+                return view.find('\0', from);
+            },
+            textProblems);
     }
 
     result.report.format = format;

@@ -30,7 +30,8 @@ namespace CSVReader {
 // after progress->cancel() (from any thread).
 // Bytes handed over with std::move are let go as soon as they are decoded, so a file in
 // another encoding is not held twice.
-[[nodiscard]] ReadResult read(SharedBytes data, const ReadOptions& options = {}, ReadProgress* progress = nullptr);
+[[nodiscard]] ReadResult read(SharedBytes data, const ReadOptions& options = {},
+                              ReadProgress* progress = nullptr);
 
 } // namespace CSVReader
 } // namespace zarvel

@@ -27,7 +27,8 @@ std::string displayEditedText(const std::string& text, size_t maxBytes) {
     bool truncated = false;
     if (t.size() > maxBytes) {
         size_t cut = maxBytes;
-        while (cut > 0 && (static_cast<uint8_t>(t[cut]) & 0xC0) == 0x80) --cut;
+        while (cut > 0 && (static_cast<uint8_t>(t[cut]) & 0xC0) == 0x80)
+            --cut;
         t = t.substr(0, cut);
         truncated = true;
     }
@@ -69,7 +70,8 @@ std::string displaySourceField(std::string_view field, const CSVDialect& dialect
     std::string_view part = field;
     if (maxBytes < field.size()) {
         size_t cut = maxBytes;
-        while (cut > 0 && (static_cast<uint8_t>(field[cut]) & 0xC0) == 0x80) --cut;
+        while (cut > 0 && (static_cast<uint8_t>(field[cut]) & 0xC0) == 0x80)
+            --cut;
         part = field.substr(0, cut);
         truncated = true;
     }
@@ -99,11 +101,13 @@ std::string displaySourceField(std::string_view field, const CSVDialect& dialect
             buffer.push_back(c);
     };
     if (!quoted) {
-        for (char c : part) show(c);
+        for (char c : part)
+            show(c);
     } else {
         // A truncated field has lost its closing quote, so nothing is dropped at its end.
         const size_t end = truncated ? part.size() : part.size() - 1;
-        FieldIndexer::unquote(part.substr(std::min<size_t>(1, end), end - std::min<size_t>(1, end)), dialect, show);
+        FieldIndexer::unquote(part.substr(std::min<size_t>(1, end), end - std::min<size_t>(1, end)), dialect,
+                              show);
     }
     if (truncated) buffer.append(ellipsis);
     if (UTF8::isValid(buffer)) return buffer;
@@ -120,9 +124,11 @@ CSVTable::CSVTable(SharedBytes source, FieldIndex index, const FileFormat& forma
     assert(rowCount <= int64_t{UINT32_MAX});
     std::vector<RowRef> rows;
     rows.reserve(static_cast<size_t>(rowCount));
-    for (int64_t r = 0; r < rowCount; ++r) rows.push_back(RowRef::original(static_cast<uint32_t>(r)));
+    for (int64_t r = 0; r < rowCount; ++r)
+        rows.push_back(RowRef::original(static_cast<uint32_t>(r)));
     std::vector<int32_t> columnMap(static_cast<size_t>(index.maxFieldCount));
-    for (size_t i = 0; i < columnMap.size(); ++i) columnMap[i] = static_cast<int32_t>(i);
+    for (size_t i = 0; i < columnMap.size(); ++i)
+        columnMap[i] = static_cast<int32_t>(i);
     index_ = std::make_shared<const FieldIndex>(std::move(index));
     rows_ = CopyOnWrite<std::vector<RowRef>>(std::move(rows));
     columnMap_ = CopyOnWrite<std::vector<int32_t>>(std::move(columnMap));
@@ -131,7 +137,8 @@ CSVTable::CSVTable(SharedBytes source, FieldIndex index, const FileFormat& forma
 CSVTable::CSVTable(StringRows rows, const FileFormat& format)
     : index_(emptyIndex()), sourceDialect_(format.dialect), format_(format) {
     size_t width = 0;
-    for (const auto& row : rows) width = std::max(width, row.size());
+    for (const auto& row : rows)
+        width = std::max(width, row.size());
     std::vector<CopyOnWrite<StringRow>> edited;
     edited.reserve(rows.size());
     std::vector<RowRef> refs;
@@ -172,7 +179,8 @@ StringRow CSVTable::values(int64_t row) const {
     StringRow out(static_cast<size_t>(columnCount()));
     for (size_t c = 0; c < out.size(); ++c) {
         const int32_t field = (*columnMap_)[c];
-        if (field >= 0) out[c] = FieldIndexer::fieldValue(sourceFieldBytes(ref.number(), field), sourceDialect_);
+        if (field >= 0)
+            out[c] = FieldIndexer::fieldValue(sourceFieldBytes(ref.number(), field), sourceDialect_);
     }
     return out;
 }
@@ -180,7 +188,8 @@ StringRow CSVTable::values(int64_t row) const {
 StringRows CSVTable::allRows() const {
     StringRows out;
     out.reserve(static_cast<size_t>(rowCount()));
-    for (int64_t r = 0; r < rowCount(); ++r) out.push_back(values(r));
+    for (int64_t r = 0; r < rowCount(); ++r)
+        out.push_back(values(r));
     return out;
 }
 
@@ -195,7 +204,8 @@ StringRows CSVTable::displayValues(IndexRange rows, IndexRange columns, size_t m
         const RowRef& ref = (*rows_)[static_cast<size_t>(r)];
         for (int64_t c = columns.lower; c < columns.upper; ++c) {
             if (ref.isEdited()) {
-                line.push_back(displayEditedText((*(*editedRows_)[ref.number()])[static_cast<size_t>(c)], maxBytes));
+                line.push_back(
+                    displayEditedText((*(*editedRows_)[ref.number()])[static_cast<size_t>(c)], maxBytes));
                 continue;
             }
             const int32_t field = (*columnMap_)[static_cast<size_t>(c)];
@@ -203,7 +213,8 @@ StringRows CSVTable::displayValues(IndexRange rows, IndexRange columns, size_t m
                 line.emplace_back();
                 continue;
             }
-            line.push_back(displaySourceField(sourceFieldBytes(ref.number(), field), sourceDialect_, maxBytes));
+            line.push_back(
+                displaySourceField(sourceFieldBytes(ref.number(), field), sourceDialect_, maxBytes));
         }
         out.push_back(std::move(line));
     }

@@ -63,18 +63,19 @@ class RowEmitter {
 public:
     // Without a sink the whole output collects in `out`; with one, `out` is handed over
     // in encoded blocks of about `blockSize` bytes, each ending at a row boundary.
-    RowEmitter(const CSVTable& table, const FileFormat& format, std::string& out, const ByteSink* sink = nullptr,
-               size_t blockSize = 0)
-        : table_(table), format_(format), dialect_(format.dialect), ending_(lineEndingBytes(format.lineEnding)),
-          source_(table.source().view()), index_(table.index()), rows_(table.rows()), columnMap_(table.columnMap()),
-          out_(out), sink_(sink), blockSize_(blockSize) {
+    RowEmitter(const CSVTable& table, const FileFormat& format, std::string& out,
+               const ByteSink* sink = nullptr, size_t blockSize = 0)
+        : table_(table), format_(format), dialect_(format.dialect),
+          ending_(lineEndingBytes(format.lineEnding)), source_(table.source().view()), index_(table.index()),
+          rows_(table.rows()), columnMap_(table.columnMap()), out_(out), sink_(sink), blockSize_(blockSize) {
         rawCopy_ = dialect_ == table.sourceDialect() && format.quoting == FileFormat::Quoting::minimal;
         identityColumns_ = table.columnsMatchSource();
         tailStart_ = untouchedTailStart();
     }
 
     void emitAll() {
-        out_.reserve(sink_ ? blockSize_ + blockSize_ / 8 : source_.size() + rows_.size() * ending_.size() + 64);
+        out_.reserve(sink_ ? blockSize_ + blockSize_ / 8
+                           : source_.size() + rows_.size() * ending_.size() + 64);
         if (format_.hasSepLine) {
             out_.append("sep=");
             out_.push_back(static_cast<char>(dialect_.delimiter));
@@ -197,7 +198,9 @@ private:
             }
             return;
         }
-        case RowPath::rawRow: out_.append(table_.sourceRowBytes(n)); return;
+        case RowPath::rawRow:
+            out_.append(table_.sourceRowBytes(n));
+            return;
         case RowPath::rawFields:
             for (size_t c = 0; c < columnMap_.size(); ++c) {
                 if (c) out_.push_back(D);
@@ -248,12 +251,14 @@ private:
         if (!dialect_.quote) fail(Reason::needsQuote, {0, 0});
         StringRow values = table_.values(0);
         // A raw-copied short row stays short.
-        if (pathFor(0) == RowPath::rawRow) values.resize(static_cast<size_t>(index_.fieldCount(rows_[0].number())));
+        if (pathFor(0) == RowPath::rawRow)
+            values.resize(static_cast<size_t>(index_.fieldCount(rows_[0].number())));
         if (values.empty()) values.emplace_back();
         std::string row;
         appendQuoted(values[0], dialect_, row);
         for (size_t c = 1; c < values.size(); ++c) {
-            if (const auto reason = unrepresentableReason(values[c], dialect_)) fail(*reason, {0, static_cast<int64_t>(c)});
+            if (const auto reason = unrepresentableReason(values[c], dialect_))
+                fail(*reason, {0, static_cast<int64_t>(c)});
             row.push_back(static_cast<char>(dialect_.delimiter));
             CSVWriter::appendField(values[c], dialect_, format_.quoting, row);
         }
@@ -319,7 +324,8 @@ bool needsQuotes(std::string_view value, const CSVDialect& dialect) {
     return false;
 }
 
-void appendField(std::string_view value, const CSVDialect& dialect, FileFormat::Quoting quoting, std::string& out) {
+void appendField(std::string_view value, const CSVDialect& dialect, FileFormat::Quoting quoting,
+                 std::string& out) {
     if (!dialect.quote || (quoting == FileFormat::Quoting::minimal && !needsQuotes(value, dialect))) {
         out.append(value);
         return;

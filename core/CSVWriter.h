@@ -32,10 +32,12 @@ inline constexpr size_t defaultBlockSize = 1 << 20;
 // a row boundary, so that memory stays small whatever the table's size. A CSVError may
 // come after some blocks: the bytes passed until then are no file, and the caller
 // drops them.
-void write(const CSVTable& table, const FileFormat& format, const ByteSink& sink, size_t blockSize = defaultBlockSize);
+void write(const CSVTable& table, const FileFormat& format, const ByteSink& sink,
+           size_t blockSize = defaultBlockSize);
 
 // Field rules alone: a value a dialect without a quote cannot hold is appended as it is.
-void appendField(std::string_view value, const CSVDialect& dialect, FileFormat::Quoting quoting, std::string& output);
+void appendField(std::string_view value, const CSVDialect& dialect, FileFormat::Quoting quoting,
+                 std::string& output);
 [[nodiscard]] bool needsQuotes(std::string_view value, const CSVDialect& dialect);
 
 } // namespace zarvel::CSVWriter

@@ -14,7 +14,9 @@ namespace zarvel::ColumnKindDetector {
 
 namespace {
 
-bool isSpaceSeparator(char32_t c) { return c == '\t' || u_charType(static_cast<UChar32>(c)) == U_SPACE_SEPARATOR; }
+bool isSpaceSeparator(char32_t c) {
+    return c == '\t' || u_charType(static_cast<UChar32>(c)) == U_SPACE_SEPARATOR;
+}
 
 // Trims tabs and Unicode space separators (not line breaks) from both ends.
 std::string_view trimmed(std::string_view text) {
@@ -39,7 +41,8 @@ std::string_view trimmed(std::string_view text) {
             continue;
         }
         size_t start = end - 1;
-        while (start > begin && (static_cast<uint8_t>(text[start]) & 0xC0) == 0x80) --start;
+        while (start > begin && (static_cast<uint8_t>(text[start]) & 0xC0) == 0x80)
+            --start;
         size_t next = start;
         if (!isSpaceSeparator(UTF8::decodeNext(text, next)) || next != end) break;
         end = start;
@@ -61,7 +64,9 @@ std::optional<double> parseWhole(const std::string& s) {
     return v;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Exactly `count` ASCII digits at `pos`.
 bool readDigits(std::string_view t, size_t& pos, size_t count, int& value) {
@@ -188,10 +193,12 @@ std::optional<double> numericValue(std::string_view text) {
     if (t.empty()) return std::nullopt;
     const auto first = static_cast<uint8_t>(t[0]);
     if (first < 0x80) {
-        if (!(first >= '0' && first <= '9') && first != '+' && first != '-' && first != '.') return std::nullopt;
+        if (!(first >= '0' && first <= '9') && first != '+' && first != '-' && first != '.')
+            return std::nullopt;
     } else {
         size_t pos = 0;
-        if (u_charType(static_cast<UChar32>(UTF8::decodeNext(t, pos))) != U_DECIMAL_DIGIT_NUMBER) return std::nullopt;
+        if (u_charType(static_cast<UChar32>(UTF8::decodeNext(t, pos))) != U_DECIMAL_DIGIT_NUMBER)
+            return std::nullopt;
     }
     // strtod would stop at an embedded NUL and report success on the prefix.
     if (t.find('\0') != std::string_view::npos) return std::nullopt;

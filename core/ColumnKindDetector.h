@@ -61,6 +61,8 @@ struct DateEvidence {
 } // namespace ColumnKindDetector
 
 // The rule by which other parts of the program read a cell as a number.
-inline std::optional<double> numericValue(std::string_view text) { return ColumnKindDetector::numericValue(text); }
+inline std::optional<double> numericValue(std::string_view text) {
+    return ColumnKindDetector::numericValue(text);
+}
 
 } // namespace zarvel

@@ -25,14 +25,17 @@ std::optional<SepLine> parseSepLine(std::string_view text) {
     if (!is(0, 's') || !is(1, 'e') || !is(2, 'p') || text[3] != '=') return std::nullopt;
     const auto delimiter = static_cast<uint8_t>(text[4]);
     // A line break cannot delimit: «sep=» before a line ending is data.
-    if (delimiter >= 0x80 || delimiter == Byte::lineFeed || delimiter == Byte::carriageReturn) return std::nullopt;
+    if (delimiter >= 0x80 || delimiter == Byte::lineFeed || delimiter == Byte::carriageReturn)
+        return std::nullopt;
     if (text.size() == 5) return SepLine{delimiter, 5};
     if (text[5] == '\n') return SepLine{delimiter, 6};
     if (text[5] == '\r') return SepLine{delimiter, text.size() > 6 && text[6] == '\n' ? 7 : 6};
     return std::nullopt;
 }
 
-bool namesUsableDelimiter(const SepLine& line, std::optional<uint8_t> quote) { return line.delimiter != quote; }
+bool namesUsableDelimiter(const SepLine& line, std::optional<uint8_t> quote) {
+    return line.delimiter != quote;
+}
 
 uint8_t detectQuote(std::string_view sample) {
     int64_t doubles = 0, singles = 0;
@@ -58,7 +61,8 @@ CSVDialect::Escape detectEscape(std::string_view sample, std::optional<uint8_t> 
             !isBoundaryByte(at(i + 2)))
             ++doubledQuotes;
     }
-    return backslashEscapes > 0 && doubledQuotes == 0 ? CSVDialect::Escape::backslash : CSVDialect::Escape::doubled;
+    return backslashEscapes > 0 && doubledQuotes == 0 ? CSVDialect::Escape::backslash
+                                                      : CSVDialect::Escape::doubled;
 }
 
 double scoreRows(const FieldIndex& index, bool sampleTruncated) {
@@ -66,7 +70,8 @@ double scoreRows(const FieldIndex& index, bool sampleTruncated) {
     if (sampleTruncated && n >= 2) --n;
     if (n == 0) return 0.0;
     std::unordered_map<int64_t, int64_t> rowsWithCount;
-    for (int64_t r = 0; r < n; ++r) ++rowsWithCount[index.fieldCount(r)];
+    for (int64_t r = 0; r < n; ++r)
+        ++rowsWithCount[index.fieldCount(r)];
     int64_t modal = 0, modalRows = 0;
     for (const auto& [fields, rows] : rowsWithCount) {
         if (rows > modalRows || (rows == modalRows && fields > modal)) {
@@ -75,7 +80,8 @@ double scoreRows(const FieldIndex& index, bool sampleTruncated) {
         }
     }
     if (modal < 2) return 0.0;
-    return static_cast<double>(modalRows) / static_cast<double>(n) + static_cast<double>(std::min<int64_t>(modal, 50)) / 10'000.0;
+    return static_cast<double>(modalRows) / static_cast<double>(n) +
+           static_cast<double>(std::min<int64_t>(modal, 50)) / 10'000.0;
 }
 
 DialectGuess detectDialect(std::string_view text, const std::optional<CSVDialect>& forcedDialect,
@@ -89,7 +95,8 @@ DialectGuess detectDialect(std::string_view text, const std::optional<CSVDialect
     if (sepLine) {
         const std::optional<uint8_t> quote =
             forcedDialect ? forcedDialect->quote
-                          : std::optional<uint8_t>(detectQuote(text.substr(static_cast<size_t>(sepLine->contentStart), sampleSize)));
+                          : std::optional<uint8_t>(detectQuote(
+                                text.substr(static_cast<size_t>(sepLine->contentStart), sampleSize)));
         if (!namesUsableDelimiter(*sepLine, quote)) {
             quoteNamedBySepLine = quote;
             sepLine.reset();
@@ -146,7 +153,8 @@ DialectGuess detectDialect(std::string_view text, const std::optional<CSVDialect
         }
     }
     const FieldIndex& index = chosen.index;
-    double spanned = index.rowCount() > 0 ? static_cast<double>(index.rowContentEnds.back()) : static_cast<double>(sample.size());
+    double spanned = index.rowCount() > 0 ? static_cast<double>(index.rowContentEnds.back())
+                                          : static_cast<double>(sample.size());
     spanned = std::max(spanned, 1.0);
     guess.bytesPerField = spanned / static_cast<double>(std::max<size_t>(index.fieldStarts.size(), 1));
     guess.bytesPerRow = spanned / static_cast<double>(std::max<int64_t>(index.rowCount(), 1));

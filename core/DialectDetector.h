@@ -43,8 +43,9 @@ struct SepLine {
 uint8_t detectQuote(std::string_view sample);
 CSVDialect::Escape detectEscape(std::string_view sample, std::optional<uint8_t> quote);
 double scoreRows(const FieldIndex& index, bool sampleTruncated);
-[[nodiscard]] DialectGuess detectDialect(std::string_view text, const std::optional<CSVDialect>& forcedDialect,
-                           bool recognizesSepLine = true);
+[[nodiscard]] DialectGuess detectDialect(std::string_view text,
+                                         const std::optional<CSVDialect>& forcedDialect,
+                                         bool recognizesSepLine = true);
 [[nodiscard]] bool detectHeader(const CSVTable& table);
 
 } // namespace DialectDetector

@@ -33,7 +33,8 @@ bool refersToStorage(const TableEdit& edit) {
     return std::visit(
         [](const auto& c) -> bool {
             using T = std::decay_t<decltype(c)>;
-            if constexpr (std::is_same_v<T, TableEdit::RevertCells> || std::is_same_v<T, TableEdit::ReplaceTable>) {
+            if constexpr (std::is_same_v<T, TableEdit::RevertCells> ||
+                          std::is_same_v<T, TableEdit::ReplaceTable>) {
                 return true;
             } else if constexpr (std::is_same_v<T, TableEdit::InsertRows>) {
                 return std::holds_alternative<RowBlock::Refs>(c.block.payload);
@@ -61,7 +62,8 @@ public:
     void u8(uint8_t v) { out_.push_back(static_cast<char>(v)); }
     void u64(uint64_t v) {
         char b[8];
-        for (int i = 0; i < 8; ++i) b[i] = static_cast<char>(v >> (8 * i));
+        for (int i = 0; i < 8; ++i)
+            b[i] = static_cast<char>(v >> (8 * i));
         out_.append(b, 8);
     }
     void i64(int64_t v) { u64(static_cast<uint64_t>(v)); }
@@ -90,7 +92,8 @@ public:
     }
     void permutation(const Permutation& p) {
         u64(p.order.size());
-        for (int64_t v : p.order) i64(v);
+        for (int64_t v : p.order)
+            i64(v);
     }
     void format(const FileFormat& f) {
         u8(f.dialect.delimiter);
@@ -158,14 +161,16 @@ private:
         if (const auto* refs = std::get_if<RowBlock::Refs>(&c.block.payload)) {
             u8(0);
             u64(refs->refs.size());
-            for (const RowRef& r : refs->refs) rowRef(r);
+            for (const RowRef& r : refs->refs)
+                rowRef(r);
         } else {
             const auto& rows = std::get<RowBlock::Values>(c.block.payload).rows;
             u8(1);
             u64(rows.size());
             for (const StringRow& row : rows) {
                 u64(row.size());
-                for (const std::string& v : row) str(v);
+                for (const std::string& v : row)
+                    str(v);
             }
         }
     }
@@ -176,13 +181,16 @@ private:
     void visit(const TableEdit::InsertColumns& c) {
         u8(static_cast<uint8_t>(Tag::insertColumns));
         u64(c.block.positions.size());
-        for (int64_t p : c.block.positions) i64(p);
+        for (int64_t p : c.block.positions)
+            i64(p);
         u64(c.block.mapping.size());
-        for (int32_t m : c.block.mapping) i64(m);
+        for (int32_t m : c.block.mapping)
+            i64(m);
         u64(c.block.values.size());
         for (const auto& column : c.block.values) {
             u64(column.size());
-            for (const std::string& v : column) str(v);
+            for (const std::string& v : column)
+                str(v);
         }
     }
     void visit(const TableEdit::RemoveColumns& c) {
@@ -208,7 +216,8 @@ private:
     void visit(const TableEdit::Batch& c) {
         u8(static_cast<uint8_t>(Tag::batch));
         u64(c.edits.size());
-        for (const TableEdit& e : c.edits) edit(e);
+        for (const TableEdit& e : c.edits)
+            edit(e);
     }
 
     std::string& out_;
@@ -226,7 +235,8 @@ public:
     uint64_t u64() {
         need(8);
         uint64_t v = 0;
-        for (int i = 0; i < 8; ++i) v |= uint64_t(static_cast<uint8_t>(in_[at_ + i])) << (8 * i);
+        for (int i = 0; i < 8; ++i)
+            v |= uint64_t(static_cast<uint8_t>(in_[at_ + i])) << (8 * i);
         at_ += 8;
         return v;
     }
@@ -259,7 +269,8 @@ public:
         const uint8_t kind = u8();
         const uint64_t n = u64();
         if (kind > 1 || n > UINT32_MAX) fail();
-        return kind == 0 ? RowRef::original(static_cast<uint32_t>(n)) : RowRef::edited(static_cast<uint32_t>(n));
+        return kind == 0 ? RowRef::original(static_cast<uint32_t>(n))
+                         : RowRef::edited(static_cast<uint32_t>(n));
     }
     std::vector<CellChange> cellChanges() {
         std::vector<CellChange> changes(count(24));
@@ -273,7 +284,8 @@ public:
     Permutation permutation() {
         Permutation p;
         p.order.resize(count(8));
-        for (int64_t& v : p.order) v = i64();
+        for (int64_t& v : p.order)
+            v = i64();
         return p;
     }
     FileFormat format() {
@@ -304,7 +316,8 @@ public:
     TableEdit edit(int depth = 0) {
         if (depth > 64) fail();
         switch (static_cast<Tag>(u8())) {
-        case Tag::setCells: return TableEdit::setCells(cellChanges());
+        case Tag::setCells:
+            return TableEdit::setCells(cellChanges());
         case Tag::revertCells: {
             CellRevert revert;
             revert.changes = cellChanges();
@@ -321,49 +334,63 @@ public:
             if (u8() == 0) {
                 RowBlock::Refs refs;
                 refs.refs.resize(count(9));
-                for (RowRef& r : refs.refs) r = rowRef();
+                for (RowRef& r : refs.refs)
+                    r = rowRef();
                 block.payload = std::move(refs);
             } else {
                 RowBlock::Values values;
                 values.rows.resize(count(8));
                 for (StringRow& row : values.rows) {
                     row.resize(count(8));
-                    for (std::string& v : row) v = str();
+                    for (std::string& v : row)
+                        v = str();
                 }
                 block.payload = std::move(values);
             }
             const size_t payloadCount = std::visit(
                 [](const auto& p) -> size_t {
-                    if constexpr (std::is_same_v<std::decay_t<decltype(p)>, RowBlock::Refs>) return p.refs.size();
-                    else return p.rows.size();
+                    if constexpr (std::is_same_v<std::decay_t<decltype(p)>, RowBlock::Refs>)
+                        return p.refs.size();
+                    else
+                        return p.rows.size();
                 },
                 block.payload);
             if (static_cast<int64_t>(payloadCount) != block.positions.count()) fail();
             return TableEdit::insertRows(std::move(block));
         }
-        case Tag::removeRows: return TableEdit::removeRows(indexSet());
+        case Tag::removeRows:
+            return TableEdit::removeRows(indexSet());
         case Tag::insertColumns: {
             ColumnBlock block;
             block.positions.resize(count(8));
-            for (int64_t& p : block.positions) p = i64();
+            for (int64_t& p : block.positions)
+                p = i64();
             block.mapping.resize(count(8));
-            for (int32_t& m : block.mapping) m = static_cast<int32_t>(i64());
+            for (int32_t& m : block.mapping)
+                m = static_cast<int32_t>(i64());
             if (block.mapping.size() != block.positions.size()) fail();
             block.values.resize(count(8));
             for (auto& column : block.values) {
                 column.resize(count(8));
-                for (std::string& v : column) v = str();
+                for (std::string& v : column)
+                    v = str();
             }
             return TableEdit::insertColumns(std::move(block));
         }
-        case Tag::removeColumns: return TableEdit::removeColumns(indexSet());
-        case Tag::reorderRows: return TableEdit::reorderRows(permutation());
-        case Tag::reorderColumns: return TableEdit::reorderColumns(permutation());
-        case Tag::setFormat: return TableEdit::setFormat(format());
-        case Tag::replaceTable: return TableEdit::replaceTable(decodeTable(strView()));
+        case Tag::removeColumns:
+            return TableEdit::removeColumns(indexSet());
+        case Tag::reorderRows:
+            return TableEdit::reorderRows(permutation());
+        case Tag::reorderColumns:
+            return TableEdit::reorderColumns(permutation());
+        case Tag::setFormat:
+            return TableEdit::setFormat(format());
+        case Tag::replaceTable:
+            return TableEdit::replaceTable(decodeTable(strView()));
         case Tag::batch: {
             std::vector<TableEdit> edits(count(1));
-            for (TableEdit& e : edits) e = edit(depth + 1);
+            for (TableEdit& e : edits)
+                e = edit(depth + 1);
             return TableEdit::batch(std::move(edits));
         }
         }
@@ -434,7 +461,8 @@ CSVTable decodeTable(std::string_view bytes) {
     // without columns has.
     if (rows == 0 || columns == 0) {
         if (columns > 4096 || rows > (1 << 20)) Reader::fail();
-        CSVTable table(StringRows(static_cast<size_t>(std::max<int64_t>(rows, 1)), StringRow(static_cast<size_t>(columns))),
+        CSVTable table(StringRows(static_cast<size_t>(std::max<int64_t>(rows, 1)),
+                                  StringRow(static_cast<size_t>(columns))),
                        format);
         if (rows == 0) table.apply(TableEdit::removeRows(IndexSet{0}));
         return table;
@@ -451,7 +479,8 @@ CSVTable decodeTable(std::string_view bytes) {
     return table;
 }
 
-std::optional<std::string> encodePortableEdit(const TableEdit& applied, const TableEdit& inverse, const CSVTable& after) {
+std::optional<std::string> encodePortableEdit(const TableEdit& applied, const TableEdit& inverse,
+                                              const CSVTable& after) {
     std::string out;
     Writer writer(out);
     if (const auto* insert = std::get_if<TableEdit::InsertRows>(&applied.value);
@@ -463,7 +492,8 @@ std::optional<std::string> encodePortableEdit(const TableEdit& applied, const Ta
         writer.edit(TableEdit::insertRows(RowBlock{insert->block.positions, std::move(values)}));
         return out;
     }
-    if (const auto* insert = std::get_if<TableEdit::InsertColumns>(&applied.value); insert && refersToStorage(applied)) {
+    if (const auto* insert = std::get_if<TableEdit::InsertColumns>(&applied.value);
+        insert && refersToStorage(applied)) {
         // Blank columns at the same places, then their non-empty cells; the inverse
         // names where the columns ended up.
         const auto* removal = std::get_if<TableEdit::RemoveColumns>(&inverse.value);
@@ -474,9 +504,11 @@ std::optional<std::string> encodePortableEdit(const TableEdit& applied, const Ta
         std::vector<CellChange> changes;
         removal->positions.forEach([&](int64_t column) {
             for (int64_t row = 0; row < after.rowCount(); ++row)
-                if (std::string v = after.value(row, column); !v.empty()) changes.push_back({row, column, std::move(v)});
+                if (std::string v = after.value(row, column); !v.empty())
+                    changes.push_back({row, column, std::move(v)});
         });
-        writer.edit(TableEdit::batch({TableEdit::insertColumns(std::move(blank)), TableEdit::setCells(std::move(changes))}));
+        writer.edit(TableEdit::batch(
+            {TableEdit::insertColumns(std::move(blank)), TableEdit::setCells(std::move(changes))}));
         return out;
     }
     if (!writer.portable(applied)) return std::nullopt;
@@ -490,7 +522,9 @@ uint64_t load(const char* p) {
     std::memcpy(&v, p, 8);
     return v;
 }
-uint64_t round(uint64_t acc, uint64_t v) { return std::rotl(acc + v * p2, 31) * p1; }
+uint64_t round(uint64_t acc, uint64_t v) {
+    return std::rotl(acc + v * p2, 31) * p1;
+}
 } // namespace
 
 void ContentHasher::update(std::string_view bytes) {
@@ -509,7 +543,8 @@ void ContentHasher::update(std::string_view bytes) {
         consume(stripe_);
         pending_ = 0;
     }
-    for (; n >= 32; n -= 32, p += 32) consume(p);
+    for (; n >= 32; n -= 32, p += 32)
+        consume(p);
     std::memcpy(stripe_, p, n);
     pending_ = n;
 }
@@ -525,8 +560,10 @@ uint64_t ContentHasher::digest() const {
     const char* p = stripe_;
     size_t n = pending_;
     uint64_t h = std::rotl(a_, 1) + std::rotl(b_, 7) + std::rotl(c_, 12) + std::rotl(d_, 18) + size_;
-    for (; n >= 8; n -= 8, p += 8) h = std::rotl(h ^ round(0, load(p)), 27) * p1 + p3;
-    for (; n > 0; --n, ++p) h = std::rotl(h ^ (static_cast<uint8_t>(*p) * p3), 11) * p1;
+    for (; n >= 8; n -= 8, p += 8)
+        h = std::rotl(h ^ round(0, load(p)), 27) * p1 + p3;
+    for (; n > 0; --n, ++p)
+        h = std::rotl(h ^ (static_cast<uint8_t>(*p) * p3), 11) * p1;
     h ^= h >> 33;
     h *= p2;
     h ^= h >> 29;

@@ -37,7 +37,8 @@ CSVTable decodeTable(std::string_view bytes); // throws DamagedRecord
 // undoes it and the table right after it was applied. Nothing when only the whole
 // table would do (a replaced table, or a batch holding rows or columns that come back
 // from storage).
-std::optional<std::string> encodePortableEdit(const TableEdit& applied, const TableEdit& inverse, const CSVTable& after);
+std::optional<std::string> encodePortableEdit(const TableEdit& applied, const TableEdit& inverse,
+                                              const CSVTable& after);
 
 // A fast 64-bit hash of bytes (not cryptographic), the same whether the bytes come
 // whole or in blocks of any size.

@@ -30,7 +30,8 @@ inline size_t findFieldEnd(const uint8_t* bytes, size_t p, size_t count, uint8_t
     const __m128i cr = _mm_set1_epi8('\r');
     while (p + 16 <= count) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + p));
-        const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, d), _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
+        const __m128i hit =
+            _mm_or_si128(_mm_cmpeq_epi8(v, d), _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
         const int mask = _mm_movemask_epi8(hit);
         if (mask) return p + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
         p += 16;
@@ -50,8 +51,8 @@ namespace {
 
 // Where one reading of rows stopped.
 struct Stop {
-    size_t at = 0;         // the first row start at or after the target, or the end of the text
-    bool gaveUp = false;   // a row began past `giveUpAt`: the reading is abandoned
+    size_t at = 0;       // the first row start at or after the target, or the end of the text
+    bool gaveUp = false; // a row began past `giveUpAt`: the reading is abandoned
 };
 
 // Reads rows from `start`, a row start, until the next row would start at or after
@@ -59,7 +60,8 @@ struct Stop {
 // in one forward pass, so a reading from a true row start is exact. With `progress`,
 // cancelling is noticed every few thousand rows; `reports` also publishes how far it came.
 Stop readRows(const uint8_t* bytes, size_t count, size_t start, size_t target, size_t giveUpAt,
-              const CSVDialect& dialect, int64_t rowLimit, ReadProgress* progress, bool reports, Result& result) {
+              const CSVDialect& dialect, int64_t rowLimit, ReadProgress* progress, bool reports,
+              Result& result) {
     FieldIndex& index = result.index;
     Stop stop{count, false};
     if (start >= count) return stop;
@@ -78,7 +80,8 @@ Stop readRows(const uint8_t* bytes, size_t count, size_t start, size_t target, s
     auto warn = [&](ReadWarning::Kind kind) {
         if (result.warnings.size() < maxReadWarnings) result.warnings.push_back({kind, rows});
         auto& unclosed = index.unclosedQuoteRows;
-        if (kind == ReadWarning::Kind::unclosedQuote && (unclosed.empty() || unclosed.back() != static_cast<uint32_t>(rows)))
+        if (kind == ReadWarning::Kind::unclosedQuote &&
+            (unclosed.empty() || unclosed.back() != static_cast<uint32_t>(rows)))
             unclosed.push_back(static_cast<uint32_t>(rows));
     };
     auto endRow = [&](size_t e) {
@@ -166,7 +169,8 @@ Stop readRows(const uint8_t* bytes, size_t count, size_t start, size_t target, s
             ++endings[static_cast<size_t>(FileFormat::LineEnding::crlf)];
             p += 2;
         } else {
-            ++endings[static_cast<size_t>(b == '\r' ? FileFormat::LineEnding::cr : FileFormat::LineEnding::lf)];
+            ++endings[static_cast<size_t>(b == '\r' ? FileFormat::LineEnding::cr
+                                                    : FileFormat::LineEnding::lf)];
             p += 1;
         }
         if (p >= count) {
@@ -215,19 +219,22 @@ void appendBlock(Result& whole, const Result& block) {
     const FieldIndex& from = block.index;
     const int64_t rowsBefore = to.rowCount();
     const uint64_t fieldsBefore = to.fieldStarts.size();
-    if (fieldsBefore + from.fieldStarts.size() > std::numeric_limits<uint32_t>::max()) throw CSVError::fileTooLarge();
+    if (fieldsBefore + from.fieldStarts.size() > std::numeric_limits<uint32_t>::max())
+        throw CSVError::fileTooLarge();
     to.fieldStarts.append(from.fieldStarts);
     to.rowContentEnds.append(from.rowContentEnds);
     to.rowFirstField.reserve(to.rowFirstField.size() + from.rowFirstField.size() - 1);
     for (size_t i = 1; i < from.rowFirstField.size(); ++i)
         to.rowFirstField.push_back(static_cast<uint32_t>(fieldsBefore + from.rowFirstField[i]));
-    for (const uint32_t r : from.unclosedQuoteRows) to.unclosedQuoteRows.push_back(static_cast<uint32_t>(rowsBefore + r));
+    for (const uint32_t r : from.unclosedQuoteRows)
+        to.unclosedQuoteRows.push_back(static_cast<uint32_t>(rowsBefore + r));
     to.maxFieldCount = std::max(to.maxFieldCount, from.maxFieldCount);
     for (const ReadWarning& w : block.warnings) {
         if (whole.warnings.size() >= maxReadWarnings) break;
         whole.warnings.push_back({w.kind, w.row + rowsBefore});
     }
-    for (size_t e = 0; e < whole.lineEndingCounts.size(); ++e) whole.lineEndingCounts[e] += block.lineEndingCounts[e];
+    for (size_t e = 0; e < whole.lineEndingCounts.size(); ++e)
+        whole.lineEndingCounts[e] += block.lineEndingCounts[e];
     whole.endsWithNewline = block.endsWithNewline;
 }
 
@@ -249,15 +256,17 @@ Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& 
             int64_t fieldCapacity, int64_t rowCapacity, ReadProgress* progress) {
     const unsigned cores = std::max(std::thread::hardware_concurrency(), 1u);
     if (rowLimit == noRowLimit && cores > 1 && start < count && count - start >= parallelThreshold)
-        return scanInBlocks(bytes, count, start, dialect, defaultBlockSize, cores, fieldCapacity, rowCapacity, progress);
+        return scanInBlocks(bytes, count, start, dialect, defaultBlockSize, cores, fieldCapacity, rowCapacity,
+                            progress);
     Result result;
     reserve(result.index, fieldCapacity, rowCapacity);
     (void)readRows(bytes, count, start, count, count, dialect, rowLimit, progress, true, result);
     return result;
 }
 
-Result scanInBlocks(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect, size_t blockSize,
-                    unsigned threads, int64_t fieldCapacity, int64_t rowCapacity, ReadProgress* progress) {
+Result scanInBlocks(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect,
+                    size_t blockSize, unsigned threads, int64_t fieldCapacity, int64_t rowCapacity,
+                    ReadProgress* progress) {
     Result whole;
     reserve(whole.index, fieldCapacity, rowCapacity);
     if (start >= count) return whole;
@@ -270,7 +279,7 @@ Result scanInBlocks(const uint8_t* bytes, size_t count, size_t start, const CSVD
         const size_t guess = guessRowStart(bytes, count, b);
         if (guess >= count) break;
         if (guess > begins.back()) begins.push_back(guess);
-        b = std::max(b, guess - 1) ;
+        b = std::max(b, guess - 1);
     }
     const size_t blocks = begins.size();
     auto targetOf = [&](size_t k) { return k + 1 < blocks ? begins[k + 1] : count; };
@@ -297,7 +306,8 @@ Result scanInBlocks(const uint8_t* bytes, size_t count, size_t start, const CSVD
             size_t k;
             {
                 std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return quitting || nextToRead >= blocks || nextToRead < merged + lead; });
+                changed.wait(lock,
+                             [&] { return quitting || nextToRead >= blocks || nextToRead < merged + lead; });
                 if (quitting || nextToRead >= blocks) return;
                 k = nextToRead++;
             }
@@ -313,8 +323,8 @@ Result scanInBlocks(const uint8_t* bytes, size_t count, size_t start, const CSVD
             try {
                 const size_t target = targetOf(k);
                 const size_t giveUpAt = k == 0 ? count : target + 4 * blockSize;
-                block.stop = readRows(bytes, count, begins[k], target, giveUpAt, dialect, noRowLimit, progress, false,
-                                      block.result);
+                block.stop = readRows(bytes, count, begins[k], target, giveUpAt, dialect, noRowLimit,
+                                      progress, false, block.result);
             } catch (...) {
                 block.error = std::current_exception();
             }
@@ -338,7 +348,8 @@ Result scanInBlocks(const uint8_t* bytes, size_t count, size_t start, const CSVD
     };
     try {
         const unsigned helperCount = static_cast<unsigned>(std::min<size_t>(threads, blocks));
-        for (unsigned i = 0; i < helperCount; ++i) readers.emplace_back(reader);
+        for (unsigned i = 0; i < helperCount; ++i)
+            readers.emplace_back(reader);
 
         size_t at = start; // where the rows appended so far end: always a true row start
         for (size_t k = 0; k < blocks; ++k) {
@@ -361,7 +372,8 @@ Result scanInBlocks(const uint8_t* bytes, size_t count, size_t start, const CSVD
                 // The guess was wrong (the boundary fell inside a quoted field) or the
                 // reading ran away: read this stretch again from the true row start.
                 reset(block.result);
-                block.stop = readRows(bytes, count, at, target, count, dialect, noRowLimit, progress, false, block.result);
+                block.stop = readRows(bytes, count, at, target, count, dialect, noRowLimit, progress, false,
+                                      block.result);
             }
             appendBlock(whole, block.result);
             at = block.stop.at;
@@ -389,7 +401,8 @@ void appendFieldValue(std::string& out, std::string_view field, const CSVDialect
     }
     std::string raw;
     raw.reserve(field.size() - 2);
-    unquoteRuns(field.substr(1, field.size() - 2), dialect, [&raw](std::string_view run) { raw.append(run); });
+    unquoteRuns(field.substr(1, field.size() - 2), dialect,
+                [&raw](std::string_view run) { raw.append(run); });
     UTF8::appendRepaired(out, raw);
 }
 

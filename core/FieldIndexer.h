@@ -62,7 +62,8 @@ public:
         if (steps_.empty()) [[likely]]
             return low_[i];
         uint64_t high = 0;
-        for (const size_t s : steps_) high += s <= i;
+        for (const size_t s : steps_)
+            high += s <= i;
         return high << 32 | low_[i];
     }
     uint64_t back() const { return (*this)[size() - 1]; }
@@ -74,7 +75,8 @@ public:
     // Appends `other`, whose offsets continue this column's.
     void append(const OffsetColumn& other) {
         const size_t base = low_.size();
-        for (size_t k = static_cast<size_t>(high_); k < other.steps_.size(); ++k) steps_.push_back(base + other.steps_[k]);
+        for (size_t k = static_cast<size_t>(high_); k < other.steps_.size(); ++k)
+            steps_.push_back(base + other.steps_[k]);
         high_ = std::max(high_, other.high_);
         low_.insert(low_.end(), other.low_.begin(), other.low_.end());
     }
@@ -94,7 +96,8 @@ public:
 
 private:
     void stepTo(uint64_t high) {
-        for (; high_ < high; ++high_) steps_.push_back(low_.size());
+        for (; high_ < high; ++high_)
+            steps_.push_back(low_.size());
     }
     IndexVector<uint32_t> low_;
     std::vector<size_t> steps_; // positions where the high part rises by one
@@ -123,7 +126,8 @@ struct FieldIndex {
     std::pair<uint64_t, uint64_t> fieldRange(int64_t row, int64_t field) const {
         const uint32_t first = rowFirstField[row];
         const uint64_t start = fieldStarts[first + field];
-        const uint64_t end = field + 1 == fieldCount(row) ? rowContentEnds[row] : fieldStarts[first + field + 1] - 1;
+        const uint64_t end =
+            field + 1 == fieldCount(row) ? rowContentEnds[row] : fieldStarts[first + field + 1] - 1;
         return {start, end};
     }
     // The row's raw bytes from its first field to its content end.
@@ -131,7 +135,8 @@ struct FieldIndex {
         return {fieldStarts[rowFirstField[row]], rowContentEnds[row]};
     }
     [[nodiscard]] bool hasUnclosedQuote(uint32_t row) const {
-        return !unclosedQuoteRows.empty() && std::binary_search(unclosedQuoteRows.begin(), unclosedQuoteRows.end(), row);
+        return !unclosedQuoteRows.empty() &&
+               std::binary_search(unclosedQuoteRows.begin(), unclosedQuoteRows.end(), row);
     }
     bool operator==(const FieldIndex&) const = default;
 };
@@ -150,9 +155,10 @@ inline constexpr int64_t noRowLimit = std::numeric_limits<int64_t>::max();
 
 // Reads from `start` to the end. Large inputs without a row limit are read in parallel.
 [[nodiscard]] Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect,
-            int64_t rowLimit = noRowLimit, int64_t fieldCapacity = 0, int64_t rowCapacity = 0,
-            ReadProgress* progress = nullptr);
-[[nodiscard]] inline Result scan(std::string_view text, size_t start, const CSVDialect& dialect, int64_t rowLimit = noRowLimit) {
+                          int64_t rowLimit = noRowLimit, int64_t fieldCapacity = 0, int64_t rowCapacity = 0,
+                          ReadProgress* progress = nullptr);
+[[nodiscard]] inline Result scan(std::string_view text, size_t start, const CSVDialect& dialect,
+                                 int64_t rowLimit = noRowLimit) {
     return scan(reinterpret_cast<const uint8_t*>(text.data()), text.size(), start, dialect, rowLimit);
 }
 // The parallel reading with its block size and thread count chosen (tests force small
@@ -193,7 +199,8 @@ template <typename Emit> void unquote(std::string_view inner, const CSVDialect& 
 
 // The same rule, handing `emit(std::string_view)` the value in runs of bytes (PERF: a
 // large cell costs a few appends, not one call per byte).
-template <typename EmitRun> void unquoteRuns(std::string_view inner, const CSVDialect& dialect, EmitRun&& emit) {
+template <typename EmitRun>
+void unquoteRuns(std::string_view inner, const CSVDialect& dialect, EmitRun&& emit) {
     const char Q = static_cast<char>(*dialect.quote);
     const bool backslash = dialect.escape == CSVDialect::Escape::backslash;
     const char specials[2] = {Q, '\\'};

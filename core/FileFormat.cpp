@@ -28,9 +28,12 @@ FileFormat FileFormat::applyingOutput(const FileFormat& preset) const {
 
 std::string_view rawValue(FileFormat::LineEnding e) {
     switch (e) {
-    case FileFormat::LineEnding::lf: return "lf";
-    case FileFormat::LineEnding::crlf: return "crlf";
-    case FileFormat::LineEnding::cr: return "cr";
+    case FileFormat::LineEnding::lf:
+        return "lf";
+    case FileFormat::LineEnding::crlf:
+        return "crlf";
+    case FileFormat::LineEnding::cr:
+        return "cr";
     }
     return "lf";
 }
@@ -43,23 +46,31 @@ std::optional<FileFormat::LineEnding> lineEndingFromRawValue(std::string_view ra
 
 std::string_view displayName(FileFormat::LineEnding e) {
     switch (e) {
-    case FileFormat::LineEnding::lf: return "LF";
-    case FileFormat::LineEnding::crlf: return "CRLF";
-    case FileFormat::LineEnding::cr: return "CR";
+    case FileFormat::LineEnding::lf:
+        return "LF";
+    case FileFormat::LineEnding::crlf:
+        return "CRLF";
+    case FileFormat::LineEnding::cr:
+        return "CR";
     }
     return "LF";
 }
 
 std::string_view lineEndingBytes(FileFormat::LineEnding e) {
     switch (e) {
-    case FileFormat::LineEnding::lf: return "\n";
-    case FileFormat::LineEnding::crlf: return "\r\n";
-    case FileFormat::LineEnding::cr: return "\r";
+    case FileFormat::LineEnding::lf:
+        return "\n";
+    case FileFormat::LineEnding::crlf:
+        return "\r\n";
+    case FileFormat::LineEnding::cr:
+        return "\r";
     }
     return "\n";
 }
 
-std::string_view rawValue(FileFormat::Quoting q) { return q == FileFormat::Quoting::minimal ? "minimal" : "all"; }
+std::string_view rawValue(FileFormat::Quoting q) {
+    return q == FileFormat::Quoting::minimal ? "minimal" : "all";
+}
 
 std::optional<FileFormat::Quoting> quotingFromRawValue(std::string_view raw) {
     if (raw == "minimal") return FileFormat::Quoting::minimal;

@@ -13,7 +13,8 @@ namespace zarvel {
 struct FileFormat {
     enum class LineEnding : uint8_t { lf, crlf, cr };
     enum class Quoting : uint8_t { minimal, all };
-    static constexpr std::array<LineEnding, 3> allLineEndings{LineEnding::lf, LineEnding::crlf, LineEnding::cr};
+    static constexpr std::array<LineEnding, 3> allLineEndings{LineEnding::lf, LineEnding::crlf,
+                                                              LineEnding::cr};
     static constexpr std::array<Quoting, 2> allQuotings{Quoting::minimal, Quoting::all};
 
     CSVDialect dialect = CSVDialect::comma();

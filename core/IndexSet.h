@@ -37,7 +37,8 @@ public:
 
     template <class F> void forEach(F&& f) const {
         for (const IndexRange& r : ranges_)
-            for (int64_t i = r.lower; i < r.upper; ++i) f(i);
+            for (int64_t i = r.lower; i < r.upper; ++i)
+                f(i);
     }
 
     bool operator==(const IndexSet&) const = default;

@@ -32,7 +32,7 @@ struct CellRevert {
         RowRef ref;
         bool operator==(const RowRefRestore&) const = default;
     };
-    std::vector<CellChange> changes; // written in this order
+    std::vector<CellChange> changes;    // written in this order
     std::vector<RowRefRestore> rowRefs; // put back after writing
     bool operator==(const CellRevert&) const = default;
 };
@@ -148,6 +148,8 @@ struct TableEdit {
     bool operator==(const TableEdit&) const = default;
 };
 
-inline bool TableEdit::Batch::operator==(const Batch& other) const { return edits == other.edits; }
+inline bool TableEdit::Batch::operator==(const Batch& other) const {
+    return edits == other.edits;
+}
 
 } // namespace zarvel

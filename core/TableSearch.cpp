@@ -302,8 +302,8 @@ constexpr int64_t minimumChunkRows = 1024;
 // Marks the source rows whose raw bytes may hold the needle. PERF: the text is scanned
 // in file order whatever order the table shows its rows in, so a sorted table costs the
 // same one sequential pass as an unsorted one.
-void markCandidates(const CSVTable& table, Prefilter& prefilter, int64_t start, int64_t end, uint8_t* candidates,
-                    const std::stop_token& stop) {
+void markCandidates(const CSVTable& table, Prefilter& prefilter, int64_t start, int64_t end,
+                    uint8_t* candidates, const std::stop_token& stop) {
     for (int64_t block = start; block < end;) {
         if (stop.stop_requested()) return;
         const int64_t blockEnd = std::min(end, block + cancellationInterval);
@@ -316,7 +316,8 @@ void markCandidates(const CSVTable& table, Prefilter& prefilter, int64_t start, 
 template <class CellMatcher> class ChunkSearch {
 public:
     // `candidates` marks the source rows that passed the prefilter; null: no prefilter.
-    ChunkSearch(const CSVTable& table, CellMatcher& matcher, const uint8_t* candidates, std::vector<CellPosition>& out)
+    ChunkSearch(const CSVTable& table, CellMatcher& matcher, const uint8_t* candidates,
+                std::vector<CellPosition>& out)
         : table_(table), matcher_(matcher), candidates_(candidates), out_(out) {}
 
     void run(int64_t start, int64_t end, const std::stop_token& stop) {
@@ -401,9 +402,9 @@ namespace {
 // not usable), then every candidate and edited row decoded and given to a matcher that
 // `makeMatcher` builds once per chunk.
 template <class MakeMatcher>
-std::vector<CellPosition> searchTable(const CSVTable& table, const std::string& needle, bool needleCaseSensitive,
-                                      const std::stop_token& stop, int workers, bool allowPrefilter,
-                                      MakeMatcher&& makeMatcher) {
+std::vector<CellPosition> searchTable(const CSVTable& table, const std::string& needle,
+                                      bool needleCaseSensitive, const std::stop_token& stop, int workers,
+                                      bool allowPrefilter, MakeMatcher&& makeMatcher) {
     const int64_t n = table.rowCount();
     const int64_t cores = workers > 0 ? workers : std::max<int64_t>(std::thread::hardware_concurrency(), 1);
 
@@ -411,7 +412,8 @@ std::vector<CellPosition> searchTable(const CSVTable& table, const std::string& 
     // rows in their order, decoding only marked rows and every edited one.
     std::vector<uint8_t> candidates;
     const bool prefiltered =
-        !needle.empty() && Prefilter(needle, needleCaseSensitive, table.sourceDialect(), allowPrefilter).usable();
+        !needle.empty() &&
+        Prefilter(needle, needleCaseSensitive, table.sourceDialect(), allowPrefilter).usable();
     if (prefiltered) {
         candidates.assign(static_cast<size_t>(table.index().rowCount()), 0);
         inChunks(table.index().rowCount(), cores, [&](size_t, int64_t start, int64_t end) {
@@ -425,7 +427,8 @@ std::vector<CellPosition> searchTable(const CSVTable& table, const std::string& 
     std::vector<std::vector<CellPosition>> results(chunkCountFor(n, cores));
     inChunks(n, cores, [&](size_t chunk, int64_t start, int64_t end) {
         auto matcher = makeMatcher();
-        ChunkSearch(table, matcher, prefiltered ? candidates.data() : nullptr, results[chunk]).run(start, end, stop);
+        ChunkSearch(table, matcher, prefiltered ? candidates.data() : nullptr, results[chunk])
+            .run(start, end, stop);
     });
 
     size_t total = 0;
@@ -507,23 +510,40 @@ namespace {
 // ICU's errors in plain words; anything else by its ICU name.
 std::string regexErrorWording(UErrorCode status) {
     switch (status) {
-    case U_REGEX_RULE_SYNTAX: return "Syntax error";
-    case U_REGEX_BAD_ESCAPE_SEQUENCE: return "Unknown backslash escape";
-    case U_REGEX_PROPERTY_SYNTAX: return "Bad Unicode property";
-    case U_REGEX_UNIMPLEMENTED: return "Unsupported construct";
-    case U_REGEX_MISMATCHED_PAREN: return "Unbalanced parenthesis";
-    case U_REGEX_NUMBER_TOO_BIG: return "Number too big";
-    case U_REGEX_BAD_INTERVAL: return "Bad {min,max} interval";
-    case U_REGEX_MAX_LT_MIN: return "Maximum below minimum in {min,max}";
-    case U_REGEX_INVALID_BACK_REF: return "Back reference to a missing group";
-    case U_REGEX_INVALID_FLAG: return "Invalid flag";
-    case U_REGEX_LOOK_BEHIND_LIMIT: return "Look-behind without a bounded length";
-    case U_REGEX_SET_CONTAINS_STRING: return "Set contains a string";
-    case U_REGEX_MISSING_CLOSE_BRACKET: return "Missing closing bracket";
-    case U_REGEX_INVALID_RANGE: return "Invalid character range";
-    case U_REGEX_PATTERN_TOO_BIG: return "Pattern too big";
-    case U_REGEX_INVALID_CAPTURE_GROUP_NAME: return "Invalid group name";
-    default: return u_errorName(status);
+    case U_REGEX_RULE_SYNTAX:
+        return "Syntax error";
+    case U_REGEX_BAD_ESCAPE_SEQUENCE:
+        return "Unknown backslash escape";
+    case U_REGEX_PROPERTY_SYNTAX:
+        return "Bad Unicode property";
+    case U_REGEX_UNIMPLEMENTED:
+        return "Unsupported construct";
+    case U_REGEX_MISMATCHED_PAREN:
+        return "Unbalanced parenthesis";
+    case U_REGEX_NUMBER_TOO_BIG:
+        return "Number too big";
+    case U_REGEX_BAD_INTERVAL:
+        return "Bad {min,max} interval";
+    case U_REGEX_MAX_LT_MIN:
+        return "Maximum below minimum in {min,max}";
+    case U_REGEX_INVALID_BACK_REF:
+        return "Back reference to a missing group";
+    case U_REGEX_INVALID_FLAG:
+        return "Invalid flag";
+    case U_REGEX_LOOK_BEHIND_LIMIT:
+        return "Look-behind without a bounded length";
+    case U_REGEX_SET_CONTAINS_STRING:
+        return "Set contains a string";
+    case U_REGEX_MISSING_CLOSE_BRACKET:
+        return "Missing closing bracket";
+    case U_REGEX_INVALID_RANGE:
+        return "Invalid character range";
+    case U_REGEX_PATTERN_TOO_BIG:
+        return "Pattern too big";
+    case U_REGEX_INVALID_CAPTURE_GROUP_NAME:
+        return "Invalid group name";
+    default:
+        return u_errorName(status);
     }
 }
 
@@ -533,9 +553,9 @@ std::string regexErrorWording(UErrorCode status) {
 // letters: in the middle (an all-ASCII folding inside the literal) or at either end (a
 // folding that runs over the literal's edge).
 struct FoldHazards {
-    std::vector<std::string> asciiFolds;       // all-ASCII foldings of one character
-    std::array<bool, 128> badFirst{};          // a letter seen after the start of a folding
-    std::array<bool, 128> badLast{};           // a letter seen before the end of a folding
+    std::vector<std::string> asciiFolds; // all-ASCII foldings of one character
+    std::array<bool, 128> badFirst{};    // a letter seen after the start of a folding
+    std::array<bool, 128> badLast{};     // a letter seen before the end of a folding
 };
 
 const FoldHazards& foldHazards() {
@@ -565,7 +585,9 @@ const FoldHazards& foldHazards() {
     return hazards;
 }
 
-bool isAsciiAlnum(uint8_t b) { return (b >= '0' && b <= '9') || (asciiLower(b) >= 'a' && asciiLower(b) <= 'z'); }
+bool isAsciiAlnum(uint8_t b) {
+    return (b >= '0' && b <= '9') || (asciiLower(b) >= 'a' && asciiLower(b) <= 'z');
+}
 
 } // namespace
 
@@ -594,9 +616,12 @@ std::pair<std::string, bool> requiredLiteral(std::string_view pattern, bool case
     auto skipSet = [&] { // past a character set, nested sets and escapes included
         int sets = 0;
         for (; i < pattern.size(); ++i) {
-            if (pattern[i] == '\\') ++i;
-            else if (pattern[i] == '[') ++sets;
-            else if (pattern[i] == ']' && --sets == 0) break;
+            if (pattern[i] == '\\')
+                ++i;
+            else if (pattern[i] == '[')
+                ++sets;
+            else if (pattern[i] == ']' && --sets == 0)
+                break;
         }
         ++i;
     };
@@ -606,7 +631,8 @@ std::pair<std::string, bool> requiredLiteral(std::string_view pattern, bool case
         if (b == '|' || pattern.substr(i).starts_with("(?") || pattern.substr(i).starts_with("\\Q"))
             return {};
         if (depth > 0) { // inside a group: only its end matters
-            if (b == '\\') i += 2;
+            if (b == '\\')
+                i += 2;
             else if (b == '[') {
                 skipSet();
             } else {
@@ -731,7 +757,8 @@ namespace {
 class RegexCellMatcher {
 public:
     // `precheck`: look for the pattern's exact-case literal before running ICU.
-    explicit RegexCellMatcher(const Regex::Compiled& compiled, std::stop_token stop = {}, bool precheck = false)
+    explicit RegexCellMatcher(const Regex::Compiled& compiled, std::stop_token stop = {},
+                              bool precheck = false)
         : stop_(std::move(stop)),
           literal_(precheck && compiled.literalCaseSensitive ? compiled.literal : std::string()) {
         UErrorCode status = U_ZERO_ERROR;
@@ -742,9 +769,11 @@ public:
         }
     }
     RegexCellMatcher(RegexCellMatcher&& other) noexcept
-        : stop_(std::move(other.stop_)), literal_(std::move(other.literal_)), matcher_(std::move(other.matcher_)) {
+        : stop_(std::move(other.stop_)), literal_(std::move(other.literal_)),
+          matcher_(std::move(other.matcher_)) {
         UErrorCode status = U_ZERO_ERROR;
-        if (matcher_ && stop_.stop_possible()) matcher_->setMatchCallback(&RegexCellMatcher::keepGoing, this, status);
+        if (matcher_ && stop_.stop_possible())
+            matcher_->setMatchCallback(&RegexCellMatcher::keepGoing, this, status);
     }
     ~RegexCellMatcher() { utext_close(&text_); }
 
@@ -823,8 +852,8 @@ std::vector<CellPosition> find(const Regex& regex, const CSVTable& table, std::s
                                bool allowPrefilter) {
     const Regex::Compiled* compiled = regex.compiled();
     if (!compiled || table.rowCount() == 0) return {};
-    return searchTable(table, compiled->literal, compiled->literalCaseSensitive, stop, workers, allowPrefilter,
-                       [&] { return RegexCellMatcher(*compiled, stop, allowPrefilter); });
+    return searchTable(table, compiled->literal, compiled->literalCaseSensitive, stop, workers,
+                       allowPrefilter, [&] { return RegexCellMatcher(*compiled, stop, allowPrefilter); });
 }
 
 } // namespace zarvel::TableSearch

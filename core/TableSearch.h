@@ -21,16 +21,17 @@ namespace zarvel::TableSearch {
 // A stop request makes every worker return within 4096 rows; the partial result is
 // sorted like a full one. `workers` 0 means one per active core. `allowPrefilter` false
 // decodes every cell (the result is the same; tests compare the two).
-[[nodiscard]] std::vector<CellPosition> find(std::string_view query, const CSVTable& table, bool caseSensitive,
-                               std::stop_token stop = {}, int workers = 0, bool allowPrefilter = true);
+[[nodiscard]] std::vector<CellPosition> find(std::string_view query, const CSVTable& table,
+                                             bool caseSensitive, std::stop_token stop = {}, int workers = 0,
+                                             bool allowPrefilter = true);
 
 // An empty query matches nothing, as in find().
 [[nodiscard]] bool matches(std::string_view text, std::string_view query, bool caseSensitive);
 
 // `text` with every occurrence of `query`, left to right without overlap, replaced;
 // unchanged for an empty query.
-[[nodiscard]] std::string replacing(std::string_view query, std::string_view replacement, std::string_view text,
-                      bool caseSensitive);
+[[nodiscard]] std::string replacing(std::string_view query, std::string_view replacement,
+                                    std::string_view text, bool caseSensitive);
 
 // A regular expression in ICU's syntax, compiled once and shared by every worker.
 // Matching is per cell value; without `caseSensitive` ICU's case-insensitive mode
@@ -61,8 +62,9 @@ private:
 // The cells `regex` matches, in the order and with the workers, cancellation and
 // prefilter of the plain find(); an invalid pattern finds nothing. The prefilter is only
 // used when the pattern has a literal every match must contain.
-[[nodiscard]] std::vector<CellPosition> find(const Regex& regex, const CSVTable& table, std::stop_token stop = {},
-                                             int workers = 0, bool allowPrefilter = true);
+[[nodiscard]] std::vector<CellPosition> find(const Regex& regex, const CSVTable& table,
+                                             std::stop_token stop = {}, int workers = 0,
+                                             bool allowPrefilter = true);
 
 // The literal (and whether it is compared ignoring case) that every match of `pattern`
 // must contain, as the prefilter looks for it; empty when there is none that is

@@ -20,10 +20,14 @@ namespace zarvel {
 
 std::string_view rawValue(SortKind kind) {
     switch (kind) {
-    case SortKind::text: return "text";
-    case SortKind::number: return "number";
-    case SortKind::natural: return "natural";
-    case SortKind::date: return "date";
+    case SortKind::text:
+        return "text";
+    case SortKind::number:
+        return "number";
+    case SortKind::natural:
+        return "natural";
+    case SortKind::date:
+        return "date";
     }
     return "text";
 }
@@ -48,8 +52,7 @@ unsigned workerCount(size_t rows) {
 
 // Runs f(worker, begin, end) over `workers` consecutive slices of 0 ..< count, the first
 // on the calling thread.
-template <class F>
-void forEachSlice(size_t count, unsigned workers, const F& f) {
+template <class F> void forEachSlice(size_t count, unsigned workers, const F& f) {
     auto bound = [&](unsigned w) { return count * w / workers; };
     std::vector<std::jthread> threads;
     threads.reserve(workers - 1);
@@ -70,7 +73,8 @@ public:
         if (ref.isEdited()) return table_.editedRow(ref.number())[static_cast<size_t>(column_)];
         if (field_ < 0) return {};
         buffer_.clear();
-        FieldIndexer::appendFieldValue(buffer_, table_.sourceFieldBytes(ref.number(), field_), table_.sourceDialect());
+        FieldIndexer::appendFieldValue(buffer_, table_.sourceFieldBytes(ref.number(), field_),
+                                       table_.sourceDialect());
         return buffer_;
     }
 
@@ -141,7 +145,9 @@ void appendTextKey(std::string& out, std::string_view text) {
     s.toUTF8String(out);
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // A run of digits becomes '0' (so that it compares with other characters as any digit
 // does), the length of the run without its leading zeros, then those digits: runs compare
@@ -196,15 +202,13 @@ struct TextItem {
     int64_t position = 0;
 };
 
-template <class Key>
-struct ValueItem {
+template <class Key> struct ValueItem {
     Key key{};
     int64_t position = 0;
 };
 
 // What each worker gathers for its slice of the data rows, in ascending position.
-template <class Item>
-struct Slice {
+template <class Item> struct Slice {
     std::vector<Item> keyed;
     std::vector<int64_t> unkeyed;
     std::string bytes; // text and natural keys
@@ -218,7 +222,8 @@ struct Sorted {
 // order is strict and total, so the result is the one any sorting algorithm gives. Text
 // keys' bytes stay in their slices.
 template <class Item, class Less>
-std::vector<Item> mergeSlices(std::vector<Slice<Item>>& slices, std::vector<int64_t>& unkeyed, const Less& less) {
+std::vector<Item> mergeSlices(std::vector<Slice<Item>>& slices, std::vector<int64_t>& unkeyed,
+                              const Less& less) {
     std::vector<std::vector<Item>> parts;
     for (auto& s : slices) {
         parts.push_back(std::move(s.keyed));
@@ -245,8 +250,7 @@ std::vector<Item> mergeSlices(std::vector<Slice<Item>>& slices, std::vector<int6
     return parts.empty() ? std::vector<Item>{} : std::move(parts.front());
 }
 
-template <class Item>
-std::vector<int64_t> positions(const std::vector<Item>& items) {
+template <class Item> std::vector<int64_t> positions(const std::vector<Item>& items) {
     std::vector<int64_t> out;
     out.reserve(items.size());
     for (const Item& item : items)
@@ -375,7 +379,8 @@ Sorted sortTexts(const CSVTable& table, int64_t column, bool ascending, bool nat
             else
                 c = std::string_view(ka, a.size).compare(std::string_view(kb, b.size));
             if (c == 0 && (a.tieSize | b.tieSize))
-                c = std::string_view(ka + a.size, a.tieSize).compare(std::string_view(kb + b.size, b.tieSize));
+                c = std::string_view(ka + a.size, a.tieSize)
+                        .compare(std::string_view(kb + b.size, b.tieSize));
         }
         if (c != 0) return ascending ? c < 0 : c > 0;
         return a.position < b.position;
@@ -402,7 +407,8 @@ Sorted sortTexts(const CSVTable& table, int64_t column, bool ascending, bool nat
             const size_t naturalSize = bytes.size() - start;
             bytes += lower;
             const std::string_view key = std::string_view(bytes).substr(start, naturalSize);
-            slice.keyed.push_back({prefixOf(key), prefixOf(key, 8), start, naturalSize, lower.size(), position});
+            slice.keyed.push_back(
+                {prefixOf(key), prefixOf(key, 8), start, naturalSize, lower.size(), position});
             return true;
         },
         less);
@@ -414,7 +420,8 @@ Sorted sortTexts(const CSVTable& table, int64_t column, bool ascending, bool nat
 } // namespace
 
 Permutation permutation(const CSVTable& table, int64_t column, bool ascending, ColumnKind kind) {
-    return permutation(table, column, ascending, kind == ColumnKind::number ? SortKind::number : SortKind::text);
+    return permutation(table, column, ascending,
+                       kind == ColumnKind::number ? SortKind::number : SortKind::text);
 }
 
 Permutation permutation(const CSVTable& table, int64_t column, bool ascending, SortKind kind) {
@@ -423,11 +430,17 @@ Permutation permutation(const CSVTable& table, int64_t column, bool ascending, S
     Sorted sorted;
     // Without data rows there is no cell to read (and a table without rows has no columns).
     if (table.dataRowCount() > 0) switch (kind) {
-    case SortKind::number: sorted = sortNumbers(table, column, ascending, workers); break;
-    case SortKind::date: sorted = sortDates(table, column, ascending, workers); break;
-    case SortKind::text:
-    case SortKind::natural: sorted = sortTexts(table, column, ascending, kind == SortKind::natural, workers); break;
-    }
+        case SortKind::number:
+            sorted = sortNumbers(table, column, ascending, workers);
+            break;
+        case SortKind::date:
+            sorted = sortDates(table, column, ascending, workers);
+            break;
+        case SortKind::text:
+        case SortKind::natural:
+            sorted = sortTexts(table, column, ascending, kind == SortKind::natural, workers);
+            break;
+        }
     Permutation p;
     p.order.reserve(static_cast<size_t>(table.rowCount()));
     if (first == 1) p.order.push_back(0);

@@ -40,11 +40,15 @@ const EncodingInfo& info(TextEncoding e) {
     return table[static_cast<size_t>(e)];
 }
 
-bool isBuiltIn(TextEncoding e) { return !isExtraEncoding(e); }
+bool isBuiltIn(TextEncoding e) {
+    return !isExtraEncoding(e);
+}
 
 // The five bytes code page 1252 leaves undefined; ICU maps them to C1 controls, which
 // would make an ISO-8859-1 file read as Windows-1252 without complaint.
-bool isUndefinedIn1252(uint8_t b) { return b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D; }
+bool isUndefinedIn1252(uint8_t b) {
+    return b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D;
+}
 
 struct ConverterCloser {
     void operator()(UConverter* c) const { ucnv_close(c); }
@@ -71,8 +75,8 @@ enum class Conversion { done, failed, needsMoreRoom };
 // Converts between two ICU converters through ICU's pivot buffer into `out` (room for
 // `capacity` bytes); `written` gets the length. Fails on any illegal, unmappable or
 // truncated input.
-Conversion convertInto(const char* fromName, const char* toName, std::string_view input, char* out, size_t capacity,
-                       size_t& written) {
+Conversion convertInto(const char* fromName, const char* toName, std::string_view input, char* out,
+                       size_t capacity, size_t& written) {
     Converter from = openStrict(fromName);
     Converter to = openStrict(toName);
     if (!from || !to) return Conversion::failed;
@@ -95,16 +99,21 @@ bool convert(const char* fromName, const char* toName, std::string_view input, s
         out.resize(capacity);
         size_t written = 0;
         switch (convertInto(fromName, toName, input, out.data(), capacity, written)) {
-        case Conversion::done: out.resize(written); return true;
-        case Conversion::failed: return false;
-        case Conversion::needsMoreRoom: capacity = capacity * 2 + 64;
+        case Conversion::done:
+            out.resize(written);
+            return true;
+        case Conversion::failed:
+            return false;
+        case Conversion::needsMoreRoom:
+            capacity = capacity * 2 + 64;
         }
     }
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -115,8 +124,10 @@ bool naturalLess(std::string_view a, std::string_view b) {
         const auto ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[j]);
         if (std::isdigit(ca) && std::isdigit(cb)) {
             size_t ei = i, ej = j;
-            while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei]))) ++ei;
-            while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej]))) ++ej;
+            while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei])))
+                ++ei;
+            while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej])))
+                ++ej;
             const std::string_view na = a.substr(i, ei - i), nb = b.substr(j, ej - j);
             if (na.size() != nb.size()) return na.size() < nb.size();
             if (na != nb) return na < nb;
@@ -148,40 +159,75 @@ struct KnownName {
 // Readable names and regions for the encodings people meet; the rest keep their
 // standard name.
 constexpr KnownName knownNames[] = {
-    {"windows-1250", "Windows-1250", "Central European"}, {"windows-1251", "Windows-1251", "Cyrillic"},
-    {"windows-1253", "Windows-1253", "Greek"},            {"windows-1254", "Windows-1254", "Turkish"},
-    {"windows-1255", "Windows-1255", "Hebrew"},           {"windows-1256", "Windows-1256", "Arabic"},
-    {"windows-1257", "Windows-1257", "Baltic"},           {"windows-1258", "Windows-1258", "Vietnamese"},
-    {"windows-874", "Windows-874", "Thai"},               {"TIS-620", "TIS-620", "Thai"},
-    {"ISO-8859-3", "ISO-8859-3", "South European"},       {"ISO-8859-4", "ISO-8859-4", "Baltic"},
-    {"ISO-8859-5", "ISO-8859-5", "Cyrillic"},             {"ISO-8859-6", "ISO-8859-6", "Arabic"},
-    {"ISO-8859-7", "ISO-8859-7", "Greek"},                {"ISO-8859-8", "ISO-8859-8", "Hebrew"},
-    {"ISO-8859-9", "ISO-8859-9", "Turkish"},              {"ISO-8859-10", "ISO-8859-10", "Nordic"},
-    {"x-iso-8859-11", "ISO-8859-11", "Thai"},             {"ISO-8859-13", "ISO-8859-13", "Baltic"},
-    {"ISO-8859-14", "ISO-8859-14", "Celtic"},             {"ISO-8859-15", "ISO-8859-15", "Western European"},
-    {"KOI8-R", "KOI8-R", "Cyrillic (Russian)"},           {"KOI8-U", "KOI8-U", "Cyrillic (Ukrainian)"},
-    {"IBM866", "IBM866 (DOS)", "Cyrillic"},               {"IBM855", "IBM855 (DOS)", "Cyrillic"},
-    {"x-mac-cyrillic", "Mac Cyrillic", "Cyrillic"},       {"x-mac-greek", "Mac Greek", "Greek"},
+    {"windows-1250", "Windows-1250", "Central European"},
+    {"windows-1251", "Windows-1251", "Cyrillic"},
+    {"windows-1253", "Windows-1253", "Greek"},
+    {"windows-1254", "Windows-1254", "Turkish"},
+    {"windows-1255", "Windows-1255", "Hebrew"},
+    {"windows-1256", "Windows-1256", "Arabic"},
+    {"windows-1257", "Windows-1257", "Baltic"},
+    {"windows-1258", "Windows-1258", "Vietnamese"},
+    {"windows-874", "Windows-874", "Thai"},
+    {"TIS-620", "TIS-620", "Thai"},
+    {"ISO-8859-3", "ISO-8859-3", "South European"},
+    {"ISO-8859-4", "ISO-8859-4", "Baltic"},
+    {"ISO-8859-5", "ISO-8859-5", "Cyrillic"},
+    {"ISO-8859-6", "ISO-8859-6", "Arabic"},
+    {"ISO-8859-7", "ISO-8859-7", "Greek"},
+    {"ISO-8859-8", "ISO-8859-8", "Hebrew"},
+    {"ISO-8859-9", "ISO-8859-9", "Turkish"},
+    {"ISO-8859-10", "ISO-8859-10", "Nordic"},
+    {"x-iso-8859-11", "ISO-8859-11", "Thai"},
+    {"ISO-8859-13", "ISO-8859-13", "Baltic"},
+    {"ISO-8859-14", "ISO-8859-14", "Celtic"},
+    {"ISO-8859-15", "ISO-8859-15", "Western European"},
+    {"KOI8-R", "KOI8-R", "Cyrillic (Russian)"},
+    {"KOI8-U", "KOI8-U", "Cyrillic (Ukrainian)"},
+    {"IBM866", "IBM866 (DOS)", "Cyrillic"},
+    {"IBM855", "IBM855 (DOS)", "Cyrillic"},
+    {"x-mac-cyrillic", "Mac Cyrillic", "Cyrillic"},
+    {"x-mac-greek", "Mac Greek", "Greek"},
     {"x-mac-centraleurroman", "Mac Central European", "Central European"},
-    {"x-mac-turkish", "Mac Turkish", "Turkish"},          {"EUC-JP", "EUC-JP", "Japanese"},
-    {"ISO-2022-JP", "ISO-2022-JP", "Japanese"},           {"ISO-2022-JP-1", "ISO-2022-JP-1", "Japanese"},
-    {"ISO-2022-JP-2", "ISO-2022-JP-2", "Japanese"},       {"EUC-KR", "EUC-KR", "Korean"},
-    {"ISO-2022-KR", "ISO-2022-KR", "Korean"},             {"KSC_5601", "Windows-949", "Korean"},
-    {"Big5", "Big5", "Traditional Chinese"},              {"Big5-HKSCS", "Big5-HKSCS", "Traditional Chinese"},
-    {"GBK", "GBK", "Simplified Chinese"},                 {"GB2312", "GB2312", "Simplified Chinese"},
-    {"HZ-GB-2312", "HZ", "Simplified Chinese"},           {"ISO-2022-CN", "ISO-2022-CN", "Chinese"},
-    {"ISO-2022-CN-EXT", "ISO-2022-CN-EXT", "Chinese"},    {"IBM437", "IBM437 (DOS)", "Western European"},
-    {"IBM850", "IBM850 (DOS)", "Western European"},       {"IBM852", "IBM852 (DOS)", "Central European"},
-    {"IBM857", "IBM857 (DOS)", "Turkish"},                {"IBM862", "IBM862 (DOS)", "Hebrew"},
-    {"IBM864", "IBM864 (DOS)", "Arabic"},                 {"IBM869", "IBM869 (DOS)", "Greek"},
-    {"US-ASCII", "US-ASCII", "English"},                  {"hp-roman8", "HP Roman-8", "Western European"},
+    {"x-mac-turkish", "Mac Turkish", "Turkish"},
+    {"EUC-JP", "EUC-JP", "Japanese"},
+    {"ISO-2022-JP", "ISO-2022-JP", "Japanese"},
+    {"ISO-2022-JP-1", "ISO-2022-JP-1", "Japanese"},
+    {"ISO-2022-JP-2", "ISO-2022-JP-2", "Japanese"},
+    {"EUC-KR", "EUC-KR", "Korean"},
+    {"ISO-2022-KR", "ISO-2022-KR", "Korean"},
+    {"KSC_5601", "Windows-949", "Korean"},
+    {"Big5", "Big5", "Traditional Chinese"},
+    {"Big5-HKSCS", "Big5-HKSCS", "Traditional Chinese"},
+    {"GBK", "GBK", "Simplified Chinese"},
+    {"GB2312", "GB2312", "Simplified Chinese"},
+    {"HZ-GB-2312", "HZ", "Simplified Chinese"},
+    {"ISO-2022-CN", "ISO-2022-CN", "Chinese"},
+    {"ISO-2022-CN-EXT", "ISO-2022-CN-EXT", "Chinese"},
+    {"IBM437", "IBM437 (DOS)", "Western European"},
+    {"IBM850", "IBM850 (DOS)", "Western European"},
+    {"IBM852", "IBM852 (DOS)", "Central European"},
+    {"IBM857", "IBM857 (DOS)", "Turkish"},
+    {"IBM862", "IBM862 (DOS)", "Hebrew"},
+    {"IBM864", "IBM864 (DOS)", "Arabic"},
+    {"IBM869", "IBM869 (DOS)", "Greek"},
+    {"US-ASCII", "US-ASCII", "English"},
+    {"hp-roman8", "HP Roman-8", "Western European"},
 };
 
 bool isUnicodeForm(UConverterType type) {
     switch (type) {
-    case UCNV_UTF8: case UCNV_UTF16_BigEndian: case UCNV_UTF16_LittleEndian: case UCNV_UTF32_BigEndian:
-    case UCNV_UTF32_LittleEndian: case UCNV_UTF16: case UCNV_UTF32: case UCNV_UTF7: case UCNV_CESU8:
-    case UCNV_SCSU: case UCNV_BOCU1: case UCNV_IMAP_MAILBOX:
+    case UCNV_UTF8:
+    case UCNV_UTF16_BigEndian:
+    case UCNV_UTF16_LittleEndian:
+    case UCNV_UTF32_BigEndian:
+    case UCNV_UTF32_LittleEndian:
+    case UCNV_UTF16:
+    case UCNV_UTF32:
+    case UCNV_UTF7:
+    case UCNV_CESU8:
+    case UCNV_SCSU:
+    case UCNV_BOCU1:
+    case UCNV_IMAP_MAILBOX:
         return true;
     default:
         return false;
@@ -202,7 +248,8 @@ std::vector<ExtraEncoding> findExtras() {
     std::set<std::string> builtInConverters;
     for (TextEncoding e : allTextEncodings) {
         UErrorCode status = U_ZERO_ERROR;
-        if (const char* canonical = ucnv_getAlias(info(e).icuName, 0, &status); U_SUCCESS(status) && canonical)
+        if (const char* canonical = ucnv_getAlias(info(e).icuName, 0, &status);
+            U_SUCCESS(status) && canonical)
             builtInConverters.insert(canonical);
     }
     // The bytes every delimited file is built of must come back as they went in.
@@ -222,22 +269,26 @@ std::vector<ExtraEncoding> findExtras() {
         // ISO-2022-CN with the CNS 11643 planes 3 to 7 claims characters it then refuses to write.
         if (std::strcmp(name, "ISO_2022,locale=zh,version=2") == 0) continue;
         std::string bytes, back;
-        if (!convert("UTF-8", name, skeleton, bytes) || !convert(name, "UTF-8", bytes, back) || back != skeleton)
+        if (!convert("UTF-8", name, skeleton, bytes) || !convert(name, "UTF-8", bytes, back) ||
+            back != skeleton)
             continue;
         ExtraEncoding extra;
         extra.icuName = name;
         extra.raw = standardName(name);
         std::string lower = extra.raw;
-        for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        for (char& ch : lower)
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
         if (!rawSeen.insert(lower).second) {
             extra.raw = name;
             lower = name;
-            for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            for (char& ch : lower)
+                ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
             if (!rawSeen.insert(lower).second) continue;
         }
         extra.display = extra.raw;
-        const auto known = std::find_if(std::begin(knownNames), std::end(knownNames),
-                                        [&](const KnownName& k) { return equalsIgnoringCase(k.raw, extra.raw); });
+        const auto known =
+            std::find_if(std::begin(knownNames), std::end(knownNames),
+                         [&](const KnownName& k) { return equalsIgnoringCase(k.raw, extra.raw); });
         if (known != std::end(knownNames)) {
             extra.display = known->display;
             extra.region = known->region;
@@ -248,8 +299,9 @@ std::vector<ExtraEncoding> findExtras() {
         extra.refusesC1 = lower.starts_with("windows-");
         found.push_back(std::move(extra));
     }
-    std::sort(found.begin(), found.end(),
-              [](const ExtraEncoding& a, const ExtraEncoding& b) { return naturalLess(a.display, b.display); });
+    std::sort(found.begin(), found.end(), [](const ExtraEncoding& a, const ExtraEncoding& b) {
+        return naturalLess(a.display, b.display);
+    });
     const size_t room = size_t{256} - firstExtraTextEncoding;
     if (found.size() > room) found.resize(room);
     return found;
@@ -303,13 +355,18 @@ std::string_view encodingRegion(TextEncoding e) {
     const ExtraEncoding* x = extra(e);
     return x ? std::string_view(x->region) : std::string_view{};
 }
-std::string_view converterName(TextEncoding e) { return icuName(e); }
-std::string_view bom(TextEncoding e) { return isBuiltIn(e) ? info(e).bom : std::string_view{}; }
+std::string_view converterName(TextEncoding e) {
+    return icuName(e);
+}
+std::string_view bom(TextEncoding e) {
+    return isBuiltIn(e) ? info(e).bom : std::string_view{};
+}
 
 const std::vector<TextEncoding>& extraTextEncodings() {
     static const std::vector<TextEncoding> list = [] {
         std::vector<TextEncoding> v;
-        for (size_t i = 0; i < extras().size(); ++i) v.push_back(static_cast<TextEncoding>(firstExtraTextEncoding + i));
+        for (size_t i = 0; i < extras().size(); ++i)
+            v.push_back(static_cast<TextEncoding>(firstExtraTextEncoding + i));
         return v;
     }();
     return list;
@@ -341,13 +398,15 @@ std::optional<TextEncoding> textEncodingNamed(std::string_view name) {
     return std::nullopt;
 }
 
-bool hasPrefix(std::string_view data, std::string_view prefix) { return data.substr(0, prefix.size()) == prefix; }
+bool hasPrefix(std::string_view data, std::string_view prefix) {
+    return data.substr(0, prefix.size()) == prefix;
+}
 
 EncodingGuess detectEncoding(std::string_view data, UTF8::Inspection* inspection) {
     // The UTF-32 LE mark starts with the UTF-16 LE one, so it is tested first.
-    static constexpr TextEncoding markOrder[] = {TextEncoding::utf8, TextEncoding::utf32LittleEndian,
-                                                 TextEncoding::utf32BigEndian, TextEncoding::utf16LittleEndian,
-                                                 TextEncoding::utf16BigEndian};
+    static constexpr TextEncoding markOrder[] = {
+        TextEncoding::utf8, TextEncoding::utf32LittleEndian, TextEncoding::utf32BigEndian,
+        TextEncoding::utf16LittleEndian, TextEncoding::utf16BigEndian};
     for (TextEncoding e : markOrder)
         if (hasPrefix(data, bom(e))) return {e, true};
 
@@ -367,7 +426,8 @@ EncodingGuess detectEncoding(std::string_view data, UTF8::Inspection* inspection
         return {TextEncoding::windows1252, false};
     };
     if (odd == 0 && even == 0) return eightBit();
-    const int64_t pairs = std::max<int64_t>(static_cast<int64_t>(std::clamp<size_t>(sampleLength, 2, 4096) / 2), 1);
+    const int64_t pairs =
+        std::max<int64_t>(static_cast<int64_t>(std::clamp<size_t>(sampleLength, 2, 4096) / 2), 1);
     if (odd * 4 > pairs && even * 20 < pairs) return {TextEncoding::utf16LittleEndian, false};
     if (even * 4 > pairs && odd * 20 < pairs) return {TextEncoding::utf16BigEndian, false};
     if (static_cast<size_t>(odd + even) <= maxStrayZeroBytes(sampleLength)) return eightBit();
@@ -394,8 +454,10 @@ SharedBytes decodeToUTF8(const SharedBytes& data, TextEncoding encoding, bool ha
         if (refusesC1(encoding) && holdsC1(std::string_view(buffer->data(), written)))
             throw CSVError::undecodable(encoding);
         return SharedBytes::fromBuffer(std::move(buffer));
-    case Conversion::failed: throw CSVError::undecodable(encoding);
-    case Conversion::needsMoreRoom: break;
+    case Conversion::failed:
+        throw CSVError::undecodable(encoding);
+    case Conversion::needsMoreRoom:
+        break;
     }
     std::string out;
     if (!convert(from, "UTF-8", input, out) || (refusesC1(encoding) && holdsC1(out)))
@@ -405,8 +467,9 @@ SharedBytes decodeToUTF8(const SharedBytes& data, TextEncoding encoding, bool ha
 
 bool decodesStrictly(std::string_view data, TextEncoding encoding) {
     if (encoding == TextEncoding::utf8) return UTF8::isValid(data);
-    if (encoding == TextEncoding::windows1252 &&
-        std::any_of(data.begin(), data.end(), [](char c) { return isUndefinedIn1252(static_cast<uint8_t>(c)); }))
+    if (encoding == TextEncoding::windows1252 && std::any_of(data.begin(), data.end(), [](char c) {
+            return isUndefinedIn1252(static_cast<uint8_t>(c));
+        }))
         return false;
     Converter c = openStrict(icuName(encoding));
     if (!c) return false;
@@ -439,7 +502,8 @@ std::optional<TextEncoding> suggestEncoding(std::string_view data, TextEncoding 
         at = lineEnd;
     }
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<UCharsetDetector, void (*)(UCharsetDetector*)> detector(ucsdet_open(&status), ucsdet_close);
+    std::unique_ptr<UCharsetDetector, void (*)(UCharsetDetector*)> detector(ucsdet_open(&status),
+                                                                            ucsdet_close);
     if (U_FAILURE(status)) return std::nullopt;
     ucsdet_setText(detector.get(), sample.data(), static_cast<int32_t>(sample.size()), &status);
     int32_t count = 0;

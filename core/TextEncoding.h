@@ -41,13 +41,17 @@ enum class TextEncoding : uint8_t {
 };
 
 inline constexpr std::array<TextEncoding, 11> allTextEncodings{
-    TextEncoding::utf8,        TextEncoding::utf16LittleEndian, TextEncoding::utf16BigEndian,
-    TextEncoding::utf32LittleEndian, TextEncoding::utf32BigEndian, TextEncoding::windows1252,
-    TextEncoding::isoLatin1,   TextEncoding::isoLatin2,         TextEncoding::macRoman,
-    TextEncoding::shiftJIS,    TextEncoding::gb18030};
+    TextEncoding::utf8,           TextEncoding::utf16LittleEndian,
+    TextEncoding::utf16BigEndian, TextEncoding::utf32LittleEndian,
+    TextEncoding::utf32BigEndian, TextEncoding::windows1252,
+    TextEncoding::isoLatin1,      TextEncoding::isoLatin2,
+    TextEncoding::macRoman,       TextEncoding::shiftJIS,
+    TextEncoding::gb18030};
 
 inline constexpr uint8_t firstExtraTextEncoding = 11;
-inline bool isExtraEncoding(TextEncoding e) { return static_cast<uint8_t>(e) >= firstExtraTextEncoding; }
+inline bool isExtraEncoding(TextEncoding e) {
+    return static_cast<uint8_t>(e) >= firstExtraTextEncoding;
+}
 // The extra encodings, by display name.
 const std::vector<TextEncoding>& extraTextEncodings();
 
@@ -68,7 +72,9 @@ std::string_view encodingRegion(TextEncoding encoding);
 std::string_view converterName(TextEncoding encoding);
 // The byte order mark; empty for the six encodings without one.
 std::string_view bom(TextEncoding encoding);
-inline bool supportsBOM(TextEncoding encoding) { return !bom(encoding).empty(); }
+inline bool supportsBOM(TextEncoding encoding) {
+    return !bom(encoding).empty();
+}
 
 struct EncodingGuess {
     TextEncoding encoding = TextEncoding::utf8;
@@ -85,7 +91,9 @@ struct EncodingGuess {
 
 // Zero bytes in the first 4,096 that still leave a file text: real exports carry a
 // stray NUL or two; binary files have them by the hundred.
-[[nodiscard]] inline size_t maxStrayZeroBytes(size_t sampleLength) { return std::max<size_t>(4, sampleLength / 100); }
+[[nodiscard]] inline size_t maxStrayZeroBytes(size_t sampleLength) {
+    return std::max<size_t>(4, sampleLength / 100);
+}
 
 bool hasPrefix(std::string_view data, std::string_view prefix);
 

@@ -92,7 +92,8 @@ Inspection inspectSerial(std::string_view bytes) {
         // PERF: a block of ASCII without a zero byte, the common case, costs two compares.
         if (i + 16 <= n) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            const int special = _mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()));
+            const int special =
+                _mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()));
             if (special == 0) {
                 i += 16;
                 continue;
@@ -128,7 +129,8 @@ Inspection inspect(std::string_view bytes) {
     std::vector<size_t> cuts{0};
     for (unsigned k = 1; k < cores; ++k) {
         size_t cut = bytes.size() / cores * k;
-        for (int step = 0; step < 4 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80; ++step) ++cut;
+        for (int step = 0; step < 4 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80; ++step)
+            ++cut;
         if ((static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80) return inspectSerial(bytes);
         cuts.push_back(cut);
     }
@@ -137,7 +139,8 @@ Inspection inspect(std::string_view bytes) {
     {
         std::vector<std::jthread> threads;
         for (unsigned k = 1; k < cores; ++k)
-            threads.emplace_back([&, k] { parts[k] = inspectSerial(bytes.substr(cuts[k], cuts[k + 1] - cuts[k])); });
+            threads.emplace_back(
+                [&, k] { parts[k] = inspectSerial(bytes.substr(cuts[k], cuts[k + 1] - cuts[k])); });
         parts[0] = inspectSerial(bytes.substr(0, cuts[1]));
     }
     Inspection found;
@@ -185,9 +188,12 @@ char32_t decodeNext(std::string_view bytes, size_t& pos) {
     }
     pos += len;
     switch (len) {
-    case 1: return p[0];
-    case 2: return (char32_t(p[0] & 0x1F) << 6) | (p[1] & 0x3F);
-    case 3: return (char32_t(p[0] & 0x0F) << 12) | (char32_t(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+    case 1:
+        return p[0];
+    case 2:
+        return (char32_t(p[0] & 0x1F) << 6) | (p[1] & 0x3F);
+    case 3:
+        return (char32_t(p[0] & 0x0F) << 12) | (char32_t(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
     default:
         return (char32_t(p[0] & 0x07) << 18) | (char32_t(p[1] & 0x3F) << 12) | (char32_t(p[2] & 0x3F) << 6) |
                (p[3] & 0x3F);

@@ -47,12 +47,20 @@ inline CSVDialect dialectFrom(ByteSource& in) {
     CSVDialect d;
     d.delimiter = in.below(4) != 0 ? in.pick(CSVDialect::commonDelimiters) : asciiByte();
     switch (in.below(5)) {
-    case 0: d.quote = std::nullopt; break;
-    case 1: d.quote = Byte::singleQuote; break;
-    case 2: d.quote = asciiByte(); break;
-    default: d.quote = Byte::doubleQuote;
+    case 0:
+        d.quote = std::nullopt;
+        break;
+    case 1:
+        d.quote = Byte::singleQuote;
+        break;
+    case 2:
+        d.quote = asciiByte();
+        break;
+    default:
+        d.quote = Byte::doubleQuote;
     }
-    if (d.quote == d.delimiter) d.quote = d.delimiter == Byte::doubleQuote ? Byte::singleQuote : Byte::doubleQuote;
+    if (d.quote == d.delimiter)
+        d.quote = d.delimiter == Byte::doubleQuote ? Byte::singleQuote : Byte::doubleQuote;
     d.escape = in.flag() ? CSVDialect::Escape::backslash : CSVDialect::Escape::doubled;
     return d;
 }
@@ -83,8 +91,9 @@ inline FileFormat formatFrom(ByteSource& in) {
 
 // Encodings that hold every character: writing to them never fails.
 inline bool isUnicodeEncoding(TextEncoding e) {
-    return e == TextEncoding::utf8 || e == TextEncoding::utf16LittleEndian || e == TextEncoding::utf16BigEndian ||
-           e == TextEncoding::utf32LittleEndian || e == TextEncoding::utf32BigEndian;
+    return e == TextEncoding::utf8 || e == TextEncoding::utf16LittleEndian ||
+           e == TextEncoding::utf16BigEndian || e == TextEncoding::utf32LittleEndian ||
+           e == TextEncoding::utf32BigEndian;
 }
 
 inline std::optional<ReadResult> tryRead(std::string_view bytes, const ReadOptions& options) {
@@ -106,7 +115,8 @@ inline void checkIndex(const CSVTable& table, const FileFormat& format) {
     const FieldIndex& ix = table.index();
     const std::string_view text = table.source().view();
     const uint8_t D = format.dialect.delimiter;
-    expect(ix.rowFirstField.size() == ix.rowContentEnds.size() + 1, "one rowFirstField entry per row plus one");
+    expect(ix.rowFirstField.size() == ix.rowContentEnds.size() + 1,
+           "one rowFirstField entry per row plus one");
     expect(ix.rowFirstField.front() == 0, "rowFirstField starts at 0");
     expect(ix.rowFirstField.back() == ix.fieldStarts.size(), "rowFirstField ends at the field count");
     int64_t maxFields = 0;
@@ -121,7 +131,8 @@ inline void checkIndex(const CSVTable& table, const FileFormat& format) {
             const auto [start, end] = ix.fieldRange(r, f);
             expect(start >= previousEnd, "fields in file order without overlap");
             expect(start <= end && end <= contentEnd, "field inside its row");
-            if (f + 1 < fields) expect(static_cast<uint8_t>(text[end]) == D, "fields separated by the delimiter");
+            if (f + 1 < fields)
+                expect(static_cast<uint8_t>(text[end]) == D, "fields separated by the delimiter");
             previousEnd = end;
         }
         // Between two rows lies exactly one line ending; after the last, one or none.
@@ -144,8 +155,10 @@ inline void checkIndex(const CSVTable& table, const FileFormat& format) {
 
 inline void checkCellsDecode(const CSVTable& table) {
     const int64_t rows = table.rowCount(), columns = table.columnCount();
-    const int64_t checkedRows = columns == 0 ? rows : std::min(rows, std::max<int64_t>(maxCheckedCells / columns, 1));
-    for (int64_t c = 0; c < columns; ++c) expect(UTF8::isValid(table.columnTitle(c)), "column title is UTF-8");
+    const int64_t checkedRows =
+        columns == 0 ? rows : std::min(rows, std::max<int64_t>(maxCheckedCells / columns, 1));
+    for (int64_t c = 0; c < columns; ++c)
+        expect(UTF8::isValid(table.columnTitle(c)), "column title is UTF-8");
     for (int64_t r = 0; r < checkedRows; ++r) {
         const StringRow row = table.values(r);
         expect(static_cast<int64_t>(row.size()) == columns, "a row has one value per column");
@@ -194,7 +207,8 @@ inline void checkReadResult(const SharedBytes& bytes, const ReadOptions& options
 
     expect(report.warnings.size() <= maxReadWarnings, "warnings capped");
     for (size_t i = 0; i < report.warnings.size(); ++i) {
-        expect(report.warnings[i].row >= 0 && report.warnings[i].row < table.rowCount(), "warning row in range");
+        expect(report.warnings[i].row >= 0 && report.warnings[i].row < table.rowCount(),
+               "warning row in range");
         if (i > 0) expect(report.warnings[i - 1].row <= report.warnings[i].row, "warnings in file order");
     }
     int64_t ragged = 0;
@@ -212,7 +226,8 @@ inline void checkOneRead(const SharedBytes& bytes, const ReadOptions& options) {
     try {
         result = CSVReader::read(bytes, options);
     } catch (const CSVError& e) {
-        expect(!std::holds_alternative<CSVError::Unrepresentable>(e.value), "reading never fails as unrepresentable");
+        expect(!std::holds_alternative<CSVError::Unrepresentable>(e.value),
+               "reading never fails as unrepresentable");
         expect(!std::holds_alternative<CSVError::FileTooLarge>(e.value), "small inputs are not too large");
         if (options.encoding == TextEncoding::utf8) expect(false, "forced UTF-8 always reads");
         return;
@@ -250,11 +265,14 @@ inline std::string escaped(std::string_view bytes) {
 
 inline std::string describe(const FileFormat& f) {
     std::string s = "delimiter " + escaped(std::string(1, static_cast<char>(f.dialect.delimiter)));
-    s += f.dialect.quote ? " quote " + escaped(std::string(1, static_cast<char>(*f.dialect.quote))) : " no quote";
+    s += f.dialect.quote ? " quote " + escaped(std::string(1, static_cast<char>(*f.dialect.quote)))
+                         : " no quote";
     s += f.dialect.escape == CSVDialect::Escape::backslash ? " backslash" : " doubled";
     s += " " + std::string(rawValue(f.encoding)) + (f.hasBOM ? "+BOM" : "");
-    s += " " + std::string(displayName(f.lineEnding)) + (f.hasHeader ? " header" : "") + (f.hasSepLine ? " sep" : "");
-    s += std::string(f.hasTrailingNewline ? " trailing" : "") + (f.quoting == FileFormat::Quoting::all ? " quote-all" : "");
+    s += " " + std::string(displayName(f.lineEnding)) + (f.hasHeader ? " header" : "") +
+         (f.hasSepLine ? " sep" : "");
+    s += std::string(f.hasTrailingNewline ? " trailing" : "") +
+         (f.quoting == FileFormat::Quoting::all ? " quote-all" : "");
     return s;
 }
 
@@ -262,7 +280,8 @@ inline std::string describe(const StringRows& cells) {
     std::string s = std::to_string(cells.size()) + " rows:";
     for (const StringRow& row : cells) {
         s += "\n ";
-        for (const std::string& v : row) s += " [" + escaped(v) + "]";
+        for (const std::string& v : row)
+            s += " [" + escaped(v) + "]";
     }
     return s;
 }
@@ -282,24 +301,27 @@ inline StringRows asWritten(const StringRows& cells, size_t width) {
 
 inline size_t widest(const StringRows& rows) {
     size_t w = 0;
-    for (const StringRow& row : rows) w = std::max(w, row.size());
+    for (const StringRow& row : rows)
+        w = std::max(w, row.size());
     return w;
 }
 
 // A write refused as unrepresentable must name a cell the format really cannot spell.
-inline void expectJustified(const StringRows& cells, const FileFormat& format, const CSVError::Unrepresentable& e,
-                            const std::string& context) {
+inline void expectJustified(const StringRows& cells, const FileFormat& format,
+                            const CSVError::Unrepresentable& e, const std::string& context) {
     using Reason = CSVError::Unrepresentable::Reason;
     const CSVDialect& d = format.dialect;
     if (e.reason == Reason::character) {
-        expect(!isUnicodeEncoding(format.encoding), context + ": every character has a code in a Unicode encoding");
+        expect(!isUnicodeEncoding(format.encoding),
+               context + ": every character has a code in a Unicode encoding");
         return;
     }
     expect(e.cell.has_value(), context + ": the error names a cell");
     const auto [row, column] = *e.cell;
     expect(row >= 0 && row < static_cast<int64_t>(cells.size()), context + ": the named row exists");
     const StringRow& values = cells[static_cast<size_t>(row)];
-    const std::string value = column < static_cast<int64_t>(values.size()) ? values[static_cast<size_t>(column)] : "";
+    const std::string value =
+        column < static_cast<int64_t>(values.size()) ? values[static_cast<size_t>(column)] : "";
     if (e.reason == Reason::noEscape) {
         expect(d.quote == Byte::backslash && d.escape == CSVDialect::Escape::backslash &&
                    value.find('\\') != std::string::npos,
@@ -309,7 +331,8 @@ inline void expectJustified(const StringRows& cells, const FileFormat& format, c
     // Quoting would have protected the cell, unless the quote is itself a letter of «sep».
     expect(!d.quote || (row == 0 && column == 0 && (*d.quote == 's' || *d.quote == 'S')),
            context + ": a format with a quote can write every cell");
-    const bool holdsBreak = value.find_first_of(std::string{static_cast<char>(d.delimiter), '\n', '\r'}) != std::string::npos;
+    const bool holdsBreak =
+        value.find_first_of(std::string{static_cast<char>(d.delimiter), '\n', '\r'}) != std::string::npos;
     const bool firstCell = row == 0 && column == 0;
     const bool emptyLastRow = row + 1 == static_cast<int64_t>(cells.size()) && !format.hasTrailingNewline;
     expect(holdsBreak || firstCell || emptyLastRow, context + ": the named cell needs a quote");
@@ -324,8 +347,9 @@ inline void checkRoundTrip(const CSVTable& table, const StringRows& cells, const
     std::optional<CSVError> streamError;
     std::string streamed;
     try {
-        CSVWriter::write(table, format, [&streamed](std::string_view block) { streamed += block; },
-                         1 + table.rowCount() % 13);
+        CSVWriter::write(
+            table, format, [&streamed](std::string_view block) { streamed += block; },
+            1 + table.rowCount() % 13);
     } catch (const CSVError& e) {
         streamError = e;
     }
@@ -338,7 +362,8 @@ inline void checkRoundTrip(const CSVTable& table, const StringRows& cells, const
         expect(streamError.has_value(), context + ": streamed in blocks, refused too");
         const auto* refused = std::get_if<CSVError::Unrepresentable>(&e.value);
         expect(refused != nullptr, context + ": only unrepresentable fails a write");
-        expect(!mustWrite || !isUnicodeEncoding(format.encoding), context + ": a write that cannot fail failed");
+        expect(!mustWrite || !isUnicodeEncoding(format.encoding),
+               context + ": a write that cannot fail failed");
         expectJustified(cells, format, *refused, context + " " + describe(cells));
         return;
     }
@@ -348,8 +373,10 @@ inline void checkRoundTrip(const CSVTable& table, const StringRows& cells, const
     const StringRows actual = back->table.allRows();
     const size_t width = std::max(widest(cells), widest(actual));
     if (actual.size() != cells.size() || asWritten(actual, width) != asWritten(cells, width))
-        throw CheckFailure(written + ": other cells\nexpected " + describe(cells) + "\nactual   " + describe(actual));
-    if (recognizesSepLine) expect(back->report.format.hasSepLine == format.hasSepLine, written + ": sep= line kept");
+        throw CheckFailure(written + ": other cells\nexpected " + describe(cells) + "\nactual   " +
+                           describe(actual));
+    if (recognizesSepLine)
+        expect(back->report.format.hasSepLine == format.hasSepLine, written + ": sep= line kept");
 }
 
 inline void checkWrite(const uint8_t* data, size_t size) {
@@ -365,7 +392,8 @@ inline void checkWrite(const uint8_t* data, size_t size) {
 
     // In its own format a table was readable, so it is writable and reads back (a first
     // row spelling a sep= line was data only because sep= lines went unrecognised).
-    checkRoundTrip(table, cells, read->report.format, options.recognizesSepLine, options.recognizesSepLine, "own format");
+    checkRoundTrip(table, cells, read->report.format, options.recognizesSepLine, options.recognizesSepLine,
+                   "own format");
 
     // In another format, read back with that format forced.
     FileFormat other = formatFrom(choices);
@@ -389,7 +417,8 @@ struct Observed {
 
 inline Observed observe(const CSVTable& t) {
     Observed o{t.allRows(), t.rowCount(), t.columnCount(), t.format(), t.columnsMatchSource(), {}, false};
-    for (const StringRow& row : o.cells) expect(static_cast<int64_t>(row.size()) == o.columnCount, "row width");
+    for (const StringRow& row : o.cells)
+        expect(static_cast<int64_t>(row.size()) == o.columnCount, "row width");
     try {
         o.written = CSVWriter::write(t, t.format());
     } catch (const CSVError&) {
@@ -416,9 +445,26 @@ public:
     explicit EditDecoder(ByteSource& in) : in_(in) {}
 
     std::string text() {
-        static constexpr std::string_view pieces[] = {"a", "B", "zz", ",", "\"", "\n", "\r\n", " ", "\xC3\xA9",
-                                                       "\\", "\xE6\x97\xA5", "x\"y", "1", "-2.5", "sep=;", "\xEF\xBB\xBF",
-                                                       "\xFF", "\t", "'", ";"};
+        static constexpr std::string_view pieces[] = {"a",
+                                                      "B",
+                                                      "zz",
+                                                      ",",
+                                                      "\"",
+                                                      "\n",
+                                                      "\r\n",
+                                                      " ",
+                                                      "\xC3\xA9",
+                                                      "\\",
+                                                      "\xE6\x97\xA5",
+                                                      "x\"y",
+                                                      "1",
+                                                      "-2.5",
+                                                      "sep=;",
+                                                      "\xEF\xBB\xBF",
+                                                      "\xFF",
+                                                      "\t",
+                                                      "'",
+                                                      ";"};
         std::string s;
         for (int64_t n = in_.below(4); n > 0; --n) {
             if (in_.below(8) == 0)
@@ -445,19 +491,34 @@ public:
     std::vector<int64_t> shuffled(int64_t count) {
         std::vector<int64_t> order(static_cast<size_t>(count));
         std::iota(order.begin(), order.end(), 0);
-        for (int64_t i = count - 1; i > 0; --i) std::swap(order[static_cast<size_t>(i)], order[static_cast<size_t>(in_.below(i + 1))]);
+        for (int64_t i = count - 1; i > 0; --i)
+            std::swap(order[static_cast<size_t>(i)], order[static_cast<size_t>(in_.below(i + 1))]);
         return order;
     }
 
     FileFormat format(const FileFormat& current) {
         FileFormat f = current;
         switch (in_.below(6)) {
-        case 0: f.hasHeader = !f.hasHeader; break;
-        case 1: f.dialect = dialectFrom(in_); break;
-        case 2: f.quoting = f.quoting == FileFormat::Quoting::all ? FileFormat::Quoting::minimal : FileFormat::Quoting::all; break;
-        case 3: f.lineEnding = in_.pick(FileFormat::allLineEndings); break;
-        case 4: f.hasSepLine = !f.hasSepLine; f.hasTrailingNewline = in_.flag(); break;
-        default: f = formatFrom(in_); f.hasHeader = current.hasHeader;
+        case 0:
+            f.hasHeader = !f.hasHeader;
+            break;
+        case 1:
+            f.dialect = dialectFrom(in_);
+            break;
+        case 2:
+            f.quoting = f.quoting == FileFormat::Quoting::all ? FileFormat::Quoting::minimal
+                                                              : FileFormat::Quoting::all;
+            break;
+        case 3:
+            f.lineEnding = in_.pick(FileFormat::allLineEndings);
+            break;
+        case 4:
+            f.hasSepLine = !f.hasSepLine;
+            f.hasTrailingNewline = in_.flag();
+            break;
+        default:
+            f = formatFrom(in_);
+            f.hasHeader = current.hasHeader;
         }
         return f;
     }
@@ -492,21 +553,25 @@ public:
             StringRows values;
             for (int64_t n = 1 + in_.below(3); n > 0; --n) {
                 StringRow row;
-                for (int64_t c = in_.below(columns + 2); c > 0; --c) row.push_back(text());
+                for (int64_t c = in_.below(columns + 2); c > 0; --c)
+                    row.push_back(text());
                 values.push_back(std::move(row));
             }
-            if (in_.flag()) return TableEdit::insertRows(RowBlock::fromRows(std::move(values), in_.below(rows + 1)));
+            if (in_.flag())
+                return TableEdit::insertRows(RowBlock::fromRows(std::move(values), in_.below(rows + 1)));
             // Scattered final positions in the table after the insertion.
             const auto n = static_cast<int64_t>(values.size());
             std::vector<int64_t> all = shuffled(rows + n);
             all.resize(static_cast<size_t>(n));
-            return TableEdit::insertRows(RowBlock{IndexSet::fromValues(all), RowBlock::Values{std::move(values)}});
+            return TableEdit::insertRows(
+                RowBlock{IndexSet::fromValues(all), RowBlock::Values{std::move(values)}});
         }
         case 5:
             if (rows == 0) break;
             return TableEdit::removeRows(someOf(rows, 4));
         case 6: {
-            if (in_.flag()) return TableEdit::insertColumns(ColumnBlock::empty(1 + in_.below(2), in_.below(columns + 1)));
+            if (in_.flag())
+                return TableEdit::insertColumns(ColumnBlock::empty(1 + in_.below(2), in_.below(columns + 1)));
             // Positions in any order and source mappings. No texts for copied-out rows:
             // those are indexed by editedRows entry, which only the inverse of a removal
             // can know.
@@ -524,11 +589,13 @@ public:
             return TableEdit::removeColumns(someOf(columns, 2));
         case 8:
             if (in_.flag() && rows > 0)
-                return TableEdit::reorderRows(Permutation::moving(someOf(rows, 3), in_.below(rows + 1), rows));
+                return TableEdit::reorderRows(
+                    Permutation::moving(someOf(rows, 3), in_.below(rows + 1), rows));
             return TableEdit::reorderRows(Permutation{shuffled(rows)});
         case 9:
             if (in_.flag() && columns > 0)
-                return TableEdit::reorderColumns(Permutation::moving(someOf(columns, 2), in_.below(columns + 1), columns));
+                return TableEdit::reorderColumns(
+                    Permutation::moving(someOf(columns, 2), in_.below(columns + 1), columns));
             return TableEdit::reorderColumns(Permutation{shuffled(columns)});
         case 10:
             return TableEdit::setFormat(format(t.format()));
@@ -536,13 +603,15 @@ public:
             // Sorting by a column, as the session does it.
             if (columns == 0) break;
             const int64_t column = in_.below(columns);
-            const ColumnKind kind = in_.flag() ? ColumnKindDetector::kinds(t, 100)[static_cast<size_t>(column)]
-                                               : (in_.flag() ? ColumnKind::number : ColumnKind::text);
+            const ColumnKind kind = in_.flag()
+                                        ? ColumnKindDetector::kinds(t, 100)[static_cast<size_t>(column)]
+                                        : (in_.flag() ? ColumnKind::number : ColumnKind::text);
             const Permutation p = TableSorter::permutation(t, column, in_.flag(), kind);
             expect(static_cast<int64_t>(p.order.size()) == rows, "a sort orders every row");
             std::vector<int64_t> seen = p.order;
             std::sort(seen.begin(), seen.end());
-            for (int64_t i = 0; i < rows; ++i) expect(seen[static_cast<size_t>(i)] == i, "a sort is a permutation");
+            for (int64_t i = 0; i < rows; ++i)
+                expect(seen[static_cast<size_t>(i)] == i, "a sort is a permutation");
             if (t.firstDataRow() == 1) expect(p.order.front() == 0, "the header row never moves");
             return TableEdit::reorderRows(p);
         }
@@ -551,12 +620,14 @@ public:
             const std::string query = text(), replacement = text();
             const bool caseSensitive = in_.flag();
             const std::vector<CellPosition> found = TableSearch::find(query, t, caseSensitive, {}, 1, true);
-            expect(found == TableSearch::find(query, t, caseSensitive, {}, 1, false), "the prefilter changes no result");
+            expect(found == TableSearch::find(query, t, caseSensitive, {}, 1, false),
+                   "the prefilter changes no result");
             std::vector<CellChange> changes;
             for (const CellPosition& p : found) {
                 const std::string value = t.value(p.row, p.column);
                 expect(TableSearch::matches(value, query, caseSensitive), "every found cell matches");
-                changes.push_back({p.row, p.column, TableSearch::replacing(query, replacement, value, caseSensitive)});
+                changes.push_back(
+                    {p.row, p.column, TableSearch::replacing(query, replacement, value, caseSensitive)});
             }
             if (changes.empty()) break;
             return TableEdit::setCells(std::move(changes));
@@ -599,16 +670,22 @@ private:
 inline CSVTable startTable(const uint8_t* data, size_t size, uint8_t choice) {
     switch (choice % 6) {
     case 0:
-        return EditDecoder::sourceTable(
-            "id,name,note\n1,\"Smith, J\",\"said \"\"hi\"\"\"\n2,\xC3\x85gren\n3,\"two\nlines\",x,extra\n4,,\n",
-            CSVDialect::comma(), true);
-    case 1: return EditDecoder::sourceTable("a;\"b;c\";d\r\n\"\";e\r\nf;g;h;i\r\n", CSVDialect::semicolon(), false);
-    case 2: return CSVTable({{"x", "y"}, {"z"}, {"\xE6\x97\xA5", "\xE8\xAA\x9E", "!"}}, FileFormat::standard());
+        return EditDecoder::sourceTable("id,name,note\n1,\"Smith, J\",\"said "
+                                        "\"\"hi\"\"\"\n2,\xC3\x85gren\n3,\"two\nlines\",x,extra\n4,,\n",
+                                        CSVDialect::comma(), true);
+    case 1:
+        return EditDecoder::sourceTable("a;\"b;c\";d\r\n\"\";e\r\nf;g;h;i\r\n", CSVDialect::semicolon(),
+                                        false);
+    case 2:
+        return CSVTable({{"x", "y"}, {"z"}, {"\xE6\x97\xA5", "\xE8\xAA\x9E", "!"}}, FileFormat::standard());
     // Malformed quoting whose reading depends on what follows: stray and unclosed
     // quotes, text after a closing quote, a backslash at a row's end.
-    case 3: return EditDecoder::sourceTable("k,v\nb,\"q\"\nx,\"ab\"cd\r\n\"\",c\\\n\"a,1\n\n", CSVDialect::comma(), false);
+    case 3:
+        return EditDecoder::sourceTable("k,v\nb,\"q\"\nx,\"ab\"cd\r\n\"\",c\\\n\"a,1\n\n",
+                                        CSVDialect::comma(), false);
     case 4:
-        return EditDecoder::sourceTable("\"a\\\"\n\"b\",\"c\\\r\"d\n\"e,f\\", {Byte::comma, Byte::doubleQuote, CSVDialect::Escape::backslash},
+        return EditDecoder::sourceTable("\"a\\\"\n\"b\",\"c\\\r\"d\n\"e,f\\",
+                                        {Byte::comma, Byte::doubleQuote, CSVDialect::Escape::backslash},
                                         false);
     default:
         if (auto read = tryRead({reinterpret_cast<const char*>(data), size}, {})) {

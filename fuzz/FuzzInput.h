@@ -47,7 +47,8 @@ public:
     std::string bytes(size_t maxBytes) {
         const auto n = static_cast<size_t>(below(static_cast<int64_t>(maxBytes) + 1));
         std::string s;
-        for (size_t i = 0; i < n && !exhausted(); ++i) s.push_back(static_cast<char>(byte()));
+        for (size_t i = 0; i < n && !exhausted(); ++i)
+            s.push_back(static_cast<char>(byte()));
         return s;
     }
 
@@ -62,7 +63,8 @@ private:
 class TailSource {
 public:
     TailSource(const uint8_t* data, size_t size) : size_(std::min<size_t>(size, sizeof(tail_))) {
-        for (size_t i = 0; i < size_; ++i) tail_[i] = data[size - 1 - i];
+        for (size_t i = 0; i < size_; ++i)
+            tail_[i] = data[size - 1 - i];
     }
     ByteSource source() const { return ByteSource(tail_, size_); }
 

@@ -27,7 +27,8 @@ public:
         size_.columns = in_.below(6);
         setRows(rowCount());
         std::vector<double> widths;
-        for (int64_t c = 0; c < size_.columns; ++c) widths.push_back(width());
+        for (int64_t c = 0; c < size_.columns; ++c)
+            widths.push_back(width());
         geometry_ = GridGeometry(widths, size_.rows);
         visible_ = rect();
     }
@@ -36,7 +37,9 @@ public:
         switch (in_.below(10)) {
         case 0:
         case 1:
-        case 2: key(); break;
+        case 2:
+            key();
+            break;
         case 3:
             if (!size_.isEmpty()) selection_.select(cell(), in_.flag());
             break;
@@ -63,7 +66,8 @@ public:
         case 7:
             if (in_.flag() || size_.columns == 0) {
                 std::vector<double> widths;
-                for (int64_t c = 0; c < size_.columns; ++c) widths.push_back(width());
+                for (int64_t c = 0; c < size_.columns; ++c)
+                    widths.push_back(width());
                 geometry_.setColumnWidths(widths);
             } else {
                 geometry_.setWidth(in_.below(size_.columns), anyFinite());
@@ -84,9 +88,11 @@ public:
         const auto& offsets = geometry_.offsets();
         const auto& widths = geometry_.columnWidths();
         expect(offsets.size() == widths.size() + 1 && offsets.front() == 0, "one offset per column plus one");
-        for (size_t i = 0; i < widths.size(); ++i) expect(offsets[i + 1] == offsets[i] + widths[i], "offsets add up");
+        for (size_t i = 0; i < widths.size(); ++i)
+            expect(offsets[i + 1] == offsets[i] + widths[i], "offsets add up");
         const auto digits = static_cast<int64_t>(std::to_string(size_.rows).size());
-        expect(geometry_.gutterWidth() == static_cast<double>(std::max<int64_t>(digits, 3) * 8 + 16), "gutter width");
+        expect(geometry_.gutterWidth() == static_cast<double>(std::max<int64_t>(digits, 3) * 8 + 16),
+               "gutter width");
 
         const IndexRange rows = selection_.rows(), columns = selection_.columns();
         expect(!rows.empty() && !columns.empty(), "a selection spans at least one cell");
@@ -96,20 +102,25 @@ public:
                 expect(c.column >= 0 && c.column < size_.columns, "selected column inside the grid");
             }
             const GridGeometry::Rect r = geometry_.rect(rows, columns);
-            expect(std::isfinite(r.x) && std::isfinite(r.y) && r.width >= 0 && r.height > 0, "selection rectangle");
-            const GridGeometry::Rect cell = geometry_.cellRect(selection_.active.row, selection_.active.column);
-            expect(cell.x >= r.x && cell.maxY() <= r.maxY() + 1e-6 * std::abs(r.maxY()), "active cell inside the selection");
+            expect(std::isfinite(r.x) && std::isfinite(r.y) && r.width >= 0 && r.height > 0,
+                   "selection rectangle");
+            const GridGeometry::Rect cell =
+                geometry_.cellRect(selection_.active.row, selection_.active.column);
+            expect(cell.x >= r.x && cell.maxY() <= r.maxY() + 1e-6 * std::abs(r.maxY()),
+                   "active cell inside the selection");
         }
 
         const GridGeometry::Window w = geometry_.window(visible_, overscanRows_, overscanColumns_);
-        expect(w.rows.lower >= 0 && w.rows.lower <= w.rows.upper && w.rows.upper <= size_.rows, "window rows inside");
+        expect(w.rows.lower >= 0 && w.rows.lower <= w.rows.upper && w.rows.upper <= size_.rows,
+               "window rows inside");
         expect(w.columns.lower >= 0 && w.columns.lower <= w.columns.upper && w.columns.upper <= size_.columns,
                "window columns inside");
         if (size_.columns == 0) expect(w == GridGeometry::Window::empty(), "no columns, empty window");
 
         for (double v : {visible_.x, visible_.y, visible_.maxX(), visible_.maxY()}) {
             if (const auto row = geometry_.rowAt(v)) expect(*row >= 0 && *row < size_.rows, "rowAt inside");
-            if (const auto column = geometry_.columnAt(v)) expect(*column >= 0 && *column < size_.columns, "columnAt inside");
+            if (const auto column = geometry_.columnAt(v))
+                expect(*column >= 0 && *column < size_.columns, "columnAt inside");
             const int64_t nr = geometry_.nearestRow(v), nc = geometry_.nearestColumn(v);
             expect(nr >= 0 && nr <= std::max<int64_t>(size_.rows - 1, 0), "nearestRow inside");
             expect(nc >= 0 && nc <= std::max<int64_t>(size_.columns - 1, 0), "nearestColumn inside");
@@ -119,9 +130,12 @@ public:
 private:
     int64_t rowCount() {
         switch (in_.below(4)) {
-        case 0: return 0;
-        case 1: return in_.below(1 << 16) + (int64_t{1} << in_.below(34)); // up to ten billion
-        default: return in_.below(12);
+        case 0:
+            return 0;
+        case 1:
+            return in_.below(1 << 16) + (int64_t{1} << in_.below(34)); // up to ten billion
+        default:
+            return in_.below(12);
         }
     }
     void setRows(int64_t rows) { size_.rows = rows; }
@@ -135,12 +149,17 @@ private:
         return in_.pick(values);
     }
     double coordinate() {
-        static constexpr double values[] = {-1e300, -1e9, -1, 0, 10, 25.999, 26, 47.5, 140, 1e4, 2.2e8, 1e15, 1e300};
+        static constexpr double values[] = {-1e300, -1e9, -1,  0,     10,   25.999, 26,
+                                            47.5,   140,  1e4, 2.2e8, 1e15, 1e300};
         switch (in_.below(8)) {
-        case 0: return std::numeric_limits<double>::quiet_NaN();
-        case 1: return std::numeric_limits<double>::infinity();
-        case 2: return static_cast<double>(static_cast<int16_t>(in_.below(65'536)));
-        default: return in_.pick(values);
+        case 0:
+            return std::numeric_limits<double>::quiet_NaN();
+        case 1:
+            return std::numeric_limits<double>::infinity();
+        case 2:
+            return static_cast<double>(static_cast<int16_t>(in_.below(65'536)));
+        default:
+            return in_.pick(values);
         }
     }
     GridGeometry::Rect rect() {
@@ -171,7 +190,8 @@ private:
         expect(a == GridKeymap::action(k), "the same key means the same action");
         if (k.key == GridKey::Key::character) {
             const int64_t n = ColumnWidthEstimator::characterCount(k.text);
-            expect(n >= 0 && n <= static_cast<int64_t>(k.text.size()), "character count within the byte count");
+            expect(n >= 0 && n <= static_cast<int64_t>(k.text.size()),
+                   "character count within the byte count");
         }
         if (!a) return;
         perform(*a);
@@ -187,17 +207,21 @@ private:
                     if (size_.isEmpty()) return;
                     const int64_t rows = pageRows();
                     int64_t row = selection_.active.row;
-                    row = a.direction == GridDirection::down ? (row > size_.rows - 1 - rows ? size_.rows - 1 : row + rows)
-                                                             : (row < rows ? 0 : row - rows);
+                    row = a.direction == GridDirection::down
+                              ? (row > size_.rows - 1 - rows ? size_.rows - 1 : row + rows)
+                              : (row < rows ? 0 : row - rows);
                     selection_.select({row, selection_.active.column}, a.extend);
                 } else if constexpr (std::is_same_v<T, GridAction::Advance>) {
                     selection_.advance(a.backwards, size_);
                 } else if constexpr (std::is_same_v<T, GridAction::SelectAll>) {
                     selection_.selectAll(size_);
                     if (!size_.isEmpty())
-                        expect(selection_.coversWholeRows(size_) && selection_.coversWholeColumns(size_), "select all");
+                        expect(selection_.coversWholeRows(size_) && selection_.coversWholeColumns(size_),
+                               "select all");
                 } else if constexpr (std::is_same_v<T, GridAction::BeginEditing>) {
-                    if (a.replacingWith) expect(GridKeymap::isTypeableText(*a.replacingWith), "typing starts with typeable text");
+                    if (a.replacingWith)
+                        expect(GridKeymap::isTypeableText(*a.replacingWith),
+                               "typing starts with typeable text");
                 } else if constexpr (std::is_same_v<T, GridAction::InsertRow>) {
                     if (size_.columns == 0) return;
                     const int64_t at = size_.rows == 0 ? 0 : selection_.active.row + (a.above ? 0 : 1);
@@ -249,7 +273,8 @@ inline void checkGrid(const uint8_t* data, size_t size) {
     ByteSource in(data, size);
     GridModel model(in);
     model.checkInvariants();
-    for (int step = 0; step < maxGridSteps && !in.exhausted(); ++step) model.step();
+    for (int step = 0; step < maxGridSteps && !in.exhausted(); ++step)
+        model.step();
 }
 
 } // namespace zarvel::fuzz

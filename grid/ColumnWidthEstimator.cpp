@@ -74,7 +74,8 @@ private:
         ubrk_setUText(iterator_, &text, &status);
         int64_t n = 0;
         if (U_SUCCESS(status)) {
-            while (ubrk_next(iterator_) != UBRK_DONE) ++n;
+            while (ubrk_next(iterator_) != UBRK_DONE)
+                ++n;
         } else {
             n = scalarCount(s);
         }
@@ -95,7 +96,9 @@ GraphemeCounter& threadCounter() {
 
 } // namespace
 
-int64_t characterCount(std::string_view utf8) { return threadCounter().count(utf8); }
+int64_t characterCount(std::string_view utf8) {
+    return threadCounter().count(utf8);
+}
 
 double widthForCharacters(int64_t count, double maxWidth) {
     const double w = static_cast<double>(count) * averageCharacterWidth + padding;
@@ -128,7 +131,8 @@ std::vector<double> widths(const CSVTable& table, int64_t sampleRows) {
 
     std::vector<double> result;
     result.reserve(longest.size());
-    for (int64_t l : longest) result.push_back(widthForCharacters(l, defaultMaxWidth));
+    for (int64_t l : longest)
+        result.push_back(widthForCharacters(l, defaultMaxWidth));
     return result;
 }
 
@@ -140,11 +144,13 @@ IndexRange fittingRows(const CSVTable& table) {
 double fittingWidth(const CSVTable& table, int64_t column, IndexRange rows) {
     GraphemeCounter& counter = threadCounter();
     const int64_t lower = std::clamp<int64_t>(rows.lower, 0, table.rowCount());
-    const int64_t upper = std::clamp<int64_t>(rows.upper, lower, std::min(table.rowCount(), lower + fittingSampleRows));
+    const int64_t upper =
+        std::clamp<int64_t>(rows.upper, lower, std::min(table.rowCount(), lower + fittingSampleRows));
 
     int64_t longest = 0;
     if (upper > lower) {
-        const StringRows texts = table.displayValues({lower, upper}, {column, column + 1}, fittingDisplayLimit);
+        const StringRows texts =
+            table.displayValues({lower, upper}, {column, column + 1}, fittingDisplayLimit);
         for (const StringRow& row : texts) {
             if (row.empty() || static_cast<int64_t>(row[0].size()) <= longest) continue;
             longest = std::max(longest, counter.count(row[0]));
@@ -154,6 +160,8 @@ double fittingWidth(const CSVTable& table, int64_t column, IndexRange rows) {
     return widthForCharacters(std::max(title, longest), fittingMaxWidth);
 }
 
-double fittingWidth(const CSVTable& table, int64_t column) { return fittingWidth(table, column, fittingRows(table)); }
+double fittingWidth(const CSVTable& table, int64_t column) {
+    return fittingWidth(table, column, fittingRows(table));
+}
 
 } // namespace zarvel::ColumnWidthEstimator

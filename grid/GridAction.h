@@ -64,8 +64,8 @@ struct GridAction {
         bool operator==(const SelectAll&) const = default;
     };
 
-    using Case = std::variant<Move, Page, Advance, BeginEditing, ClearContents, InsertRow, InsertColumn, DeleteRows,
-                              DeleteColumns, SelectAll>;
+    using Case = std::variant<Move, Page, Advance, BeginEditing, ClearContents, InsertRow, InsertColumn,
+                              DeleteRows, DeleteColumns, SelectAll>;
     Case value;
 
     static GridAction move(GridDirection d, bool extend, bool toEdge) { return {Move{d, extend, toEdge}}; }

@@ -108,10 +108,10 @@ GridGeometry::Window GridGeometry::window(const Rect& visible, int64_t overscanR
     // A grid without rows keeps rows 0 ..< 0 but still lays out its columns, so the
     // header strip has titles to draw.
     if (rowCount_ >= 1) {
-        const double first = std::floor((visible.minY() - headerHeight_) / rowHeight_) -
-                             static_cast<double>(overscanRows);
-        const double last = std::ceil((visible.maxY() - headerHeight_) / rowHeight_) +
-                            static_cast<double>(overscanRows);
+        const double first =
+            std::floor((visible.minY() - headerHeight_) / rowHeight_) - static_cast<double>(overscanRows);
+        const double last =
+            std::ceil((visible.maxY() - headerHeight_) / rowHeight_) + static_cast<double>(overscanRows);
         w.rows.lower = clampedIndex(first, 0, rowCount_);
         w.rows.upper = clampedIndex(last, w.rows.lower, rowCount_);
     }

@@ -24,12 +24,24 @@ struct GridKey {
     // `deleteKey` is the key that erases (delete is a reserved word); `edit` is the key
     // that opens a cell for editing without typing (F2 on a PC keyboard).
     enum class Key : uint8_t {
-        up, down, left, right, tab, enter, escape, deleteKey, home, end, pageUp, pageDown, character, edit
+        up,
+        down,
+        left,
+        right,
+        tab,
+        enter,
+        escape,
+        deleteKey,
+        home,
+        end,
+        pageUp,
+        pageDown,
+        character,
+        edit
     };
-    static constexpr std::array<Key, 14> allKeys{Key::up,     Key::down,      Key::left,      Key::right,
-                                                 Key::tab,    Key::enter,     Key::escape,    Key::deleteKey,
-                                                 Key::home,   Key::end,       Key::pageUp,    Key::pageDown,
-                                                 Key::character, Key::edit};
+    static constexpr std::array<Key, 14> allKeys{
+        Key::up,        Key::down, Key::left, Key::right,  Key::tab,      Key::enter,     Key::escape,
+        Key::deleteKey, Key::home, Key::end,  Key::pageUp, Key::pageDown, Key::character, Key::edit};
 
     struct Modifiers {
         bool shift = false;
@@ -59,7 +71,8 @@ struct GridKey {
 
 template <> struct std::hash<zarvel::GridKey> {
     size_t operator()(const zarvel::GridKey& k) const noexcept {
-        const size_t flags = (k.shift ? 1u : 0u) | (k.command ? 2u : 0u) | (k.option ? 4u : 0u) | (k.control ? 8u : 0u);
+        const size_t flags =
+            (k.shift ? 1u : 0u) | (k.command ? 2u : 0u) | (k.option ? 4u : 0u) | (k.control ? 8u : 0u);
         return std::hash<std::string_view>{}(k.text) * 31u + static_cast<size_t>(k.key) * 16u + flags;
     }
 };

@@ -11,21 +11,30 @@ namespace {
 
 std::optional<GridDirection> arrowDirection(GridKey::Key key) {
     switch (key) {
-    case GridKey::Key::up: return GridDirection::up;
-    case GridKey::Key::down: return GridDirection::down;
-    case GridKey::Key::left: return GridDirection::left;
-    case GridKey::Key::right: return GridDirection::right;
-    default: return std::nullopt;
+    case GridKey::Key::up:
+        return GridDirection::up;
+    case GridKey::Key::down:
+        return GridDirection::down;
+    case GridKey::Key::left:
+        return GridDirection::left;
+    case GridKey::Key::right:
+        return GridDirection::right;
+    default:
+        return std::nullopt;
     }
 }
 
 GridAction arrowAction(GridDirection d, const GridKey& key) {
     if (key.option && !key.command) {
         switch (d) {
-        case GridDirection::up: return GridAction::insertRow(true);
-        case GridDirection::down: return GridAction::insertRow(false);
-        case GridDirection::left: return GridAction::insertColumn(true);
-        case GridDirection::right: return GridAction::insertColumn(false);
+        case GridDirection::up:
+            return GridAction::insertRow(true);
+        case GridDirection::down:
+            return GridAction::insertRow(false);
+        case GridDirection::left:
+            return GridAction::insertColumn(true);
+        case GridDirection::right:
+            return GridAction::insertColumn(false);
         }
     }
     return GridAction::move(d, key.shift, key.command);
@@ -68,23 +77,31 @@ std::optional<GridAction> action(const GridKey& key) {
     using Key = GridKey::Key;
     if (auto d = arrowDirection(key.key)) return arrowAction(*d, key);
     switch (key.key) {
-    case Key::tab: return GridAction::advance(key.shift);
+    case Key::tab:
+        return GridAction::advance(key.shift);
     case Key::enter:
     case Key::edit:
         if (key.command || key.option) return std::nullopt;
         return GridAction::beginEditing();
-    case Key::escape: return std::nullopt;
+    case Key::escape:
+        return std::nullopt;
     case Key::deleteKey:
         // Ctrl+Alt+Backspace may end the whole X session; it means nothing here.
         if (key.command && key.option) return std::nullopt;
         if (key.command) return GridAction::deleteRows();
         return GridAction::clearContents();
-    case Key::home: return GridAction::move(GridDirection::up, key.shift, true);
-    case Key::end: return GridAction::move(GridDirection::down, key.shift, true);
-    case Key::pageUp: return GridAction::page(GridDirection::up, key.shift);
-    case Key::pageDown: return GridAction::page(GridDirection::down, key.shift);
-    case Key::character: return characterAction(key);
-    default: return std::nullopt;
+    case Key::home:
+        return GridAction::move(GridDirection::up, key.shift, true);
+    case Key::end:
+        return GridAction::move(GridDirection::down, key.shift, true);
+    case Key::pageUp:
+        return GridAction::page(GridDirection::up, key.shift);
+    case Key::pageDown:
+        return GridAction::page(GridDirection::down, key.shift);
+    case Key::character:
+        return characterAction(key);
+    default:
+        return std::nullopt;
     }
 }
 

@@ -6,22 +6,36 @@ namespace zarvel {
 
 namespace {
 
-int64_t clampTo(int64_t value, int64_t limit) { return std::clamp<int64_t>(value, 0, std::max<int64_t>(limit - 1, 0)); }
+int64_t clampTo(int64_t value, int64_t limit) {
+    return std::clamp<int64_t>(value, 0, std::max<int64_t>(limit - 1, 0));
+}
 
-IndexRange span(int64_t a, int64_t b) { return {std::min(a, b), std::max(a, b) + 1}; }
+IndexRange span(int64_t a, int64_t b) {
+    return {std::min(a, b), std::max(a, b) + 1};
+}
 
 // The whole axis as a range: 0 ... max(count - 1, 0).
-IndexRange wholeAxis(int64_t count) { return {0, std::max<int64_t>(count, 1)}; }
+IndexRange wholeAxis(int64_t count) {
+    return {0, std::max<int64_t>(count, 1)};
+}
 
 } // namespace
 
-IndexRange GridSelection::rows() const { return span(anchor.row, active.row); }
+IndexRange GridSelection::rows() const {
+    return span(anchor.row, active.row);
+}
 
-IndexRange GridSelection::columns() const { return span(anchor.column, active.column); }
+IndexRange GridSelection::columns() const {
+    return span(anchor.column, active.column);
+}
 
-bool GridSelection::coversWholeRows(const GridSize& size) const { return columns() == wholeAxis(size.columns); }
+bool GridSelection::coversWholeRows(const GridSize& size) const {
+    return columns() == wholeAxis(size.columns);
+}
 
-bool GridSelection::coversWholeColumns(const GridSize& size) const { return rows() == wholeAxis(size.rows); }
+bool GridSelection::coversWholeColumns(const GridSize& size) const {
+    return rows() == wholeAxis(size.rows);
+}
 
 void GridSelection::select(const GridCell& cell, bool extend) {
     active = cell;
@@ -33,10 +47,18 @@ void GridSelection::move(GridDirection direction, bool extend, bool toEdge, cons
     int64_t r = active.row;
     int64_t c = active.column;
     switch (direction) {
-    case GridDirection::up: r = toEdge ? 0 : r - 1; break;
-    case GridDirection::down: r = toEdge ? size.rows - 1 : r + 1; break;
-    case GridDirection::left: c = toEdge ? 0 : c - 1; break;
-    case GridDirection::right: c = toEdge ? size.columns - 1 : c + 1; break;
+    case GridDirection::up:
+        r = toEdge ? 0 : r - 1;
+        break;
+    case GridDirection::down:
+        r = toEdge ? size.rows - 1 : r + 1;
+        break;
+    case GridDirection::left:
+        c = toEdge ? 0 : c - 1;
+        break;
+    case GridDirection::right:
+        c = toEdge ? size.columns - 1 : c + 1;
+        break;
     }
     select({clampTo(r, size.rows), clampTo(c, size.columns)}, extend);
 }

@@ -33,7 +33,9 @@ struct GridSelection {
     IndexRange columns() const;
     int64_t cellCount() const { return rows().count() * columns().count(); }
     bool isSingleCell() const { return anchor == active; }
-    bool contains(const GridCell& cell) const { return rows().contains(cell.row) && columns().contains(cell.column); }
+    bool contains(const GridCell& cell) const {
+        return rows().contains(cell.row) && columns().contains(cell.column);
+    }
     // The selection spans every column (0 ... max(columns - 1, 0)): it is whole rows.
     bool coversWholeRows(const GridSize& size) const;
     // The selection spans every row (0 ... max(rows - 1, 0)): it is whole columns.

@@ -24,19 +24,24 @@ namespace {
 QString describeUnrepresentable(const CSVError::Unrepresentable& e, const CSVTable* table) {
     using Reason = CSVError::Unrepresentable::Reason;
     if (e.reason == Reason::character || !e.cell)
-        return QStringLiteral("Some characters of the table cannot be written in %1.").arg(QString::fromUtf8(displayName(e.encoding)));
+        return QStringLiteral("Some characters of the table cannot be written in %1.")
+            .arg(QString::fromUtf8(displayName(e.encoding)));
     // Rows as the gutter numbers them, columns by their titles.
     const int64_t firstDataRow = table ? table->firstDataRow() : 0;
-    const QString row = e.cell->row < firstDataRow ? QStringLiteral("The header cell")
-                                                   : QStringLiteral("The cell in row %1").arg(e.cell->row - firstDataRow + 1);
+    const QString row = e.cell->row < firstDataRow
+                            ? QStringLiteral("The header cell")
+                            : QStringLiteral("The cell in row %1").arg(e.cell->row - firstDataRow + 1);
     const QString column = table && e.cell->column < table->columnCount()
                                ? QString::fromUtf8(table->columnTitle(e.cell->column))
                                : QString::fromUtf8(CSVTable::columnLetters(e.cell->column));
     const QString cell = QStringLiteral("%1, column “%2”,").arg(row, column);
     if (e.reason == Reason::noEscape)
-        return QStringLiteral("%1 holds a backslash, which cannot be written while the backslash is both the quote "
-                              "character and the escape.").arg(cell);
-    return QStringLiteral("%1 cannot be written without a quote character, and the save format has none.").arg(cell);
+        return QStringLiteral(
+                   "%1 holds a backslash, which cannot be written while the backslash is both the quote "
+                   "character and the escape.")
+            .arg(cell);
+    return QStringLiteral("%1 cannot be written without a quote character, and the save format has none.")
+        .arg(cell);
 }
 
 } // namespace
@@ -46,7 +51,8 @@ QString describe(const CSVError& error, const CSVTable* table) {
         [table](const auto& e) -> QString {
             using T = std::decay_t<decltype(e)>;
             if constexpr (std::is_same_v<T, CSVError::Undecodable>)
-                return QStringLiteral("The file is not valid text in %1.").arg(QString::fromUtf8(displayName(e.encoding)));
+                return QStringLiteral("The file is not valid text in %1.")
+                    .arg(QString::fromUtf8(displayName(e.encoding)));
             else if constexpr (std::is_same_v<T, CSVError::Unrepresentable>)
                 return describeUnrepresentable(e, table);
             else if constexpr (std::is_same_v<T, CSVError::NotText>)
@@ -54,9 +60,10 @@ QString describe(const CSVError& error, const CSVTable* table) {
             else if constexpr (std::is_same_v<T, CSVError::Cancelled>)
                 return QStringLiteral("Opening the file was cancelled.");
             else if constexpr (std::is_same_v<T, CSVError::SourceChanged>)
-                return QStringLiteral("Another program changed the file while it was open, so the rows you did not "
-                                      "edit can no longer be read from it. Nothing was written. Reload the file to "
-                                      "see its new content.");
+                return QStringLiteral(
+                    "Another program changed the file while it was open, so the rows you did not "
+                    "edit can no longer be read from it. Nothing was written. Reload the file to "
+                    "see its new content.");
             else
                 return QStringLiteral("The file is too large: it has more than 4,294,967,295 fields.");
         },
@@ -65,13 +72,20 @@ QString describe(const CSVError& error, const CSVTable* table) {
 
 QString DocumentError::message() const {
     switch (kind) {
-    case Kind::notFound: return QStringLiteral("The file does not exist.");
-    case Kind::permissionDenied: return QStringLiteral("You do not have permission to read the file.");
-    case Kind::isDirectory: return QStringLiteral("The item is a folder, not a file.");
-    case Kind::notRegularFile: return QStringLiteral("The item is not a regular file.");
-    case Kind::tooLarge: return QStringLiteral("The file is too large to be held in memory.");
-    case Kind::content: return csvError ? describe(*csvError) : QStringLiteral("The file cannot be read.");
-    case Kind::io: break;
+    case Kind::notFound:
+        return QStringLiteral("The file does not exist.");
+    case Kind::permissionDenied:
+        return QStringLiteral("You do not have permission to read the file.");
+    case Kind::isDirectory:
+        return QStringLiteral("The item is a folder, not a file.");
+    case Kind::notRegularFile:
+        return QStringLiteral("The item is not a regular file.");
+    case Kind::tooLarge:
+        return QStringLiteral("The file is too large to be held in memory.");
+    case Kind::content:
+        return csvError ? describe(*csvError) : QStringLiteral("The file cannot be read.");
+    case Kind::io:
+        break;
     }
     return detail.isEmpty() ? QStringLiteral("The file cannot be read.")
                             : QStringLiteral("The file cannot be read: %1.").arg(detail);
@@ -91,7 +105,8 @@ CSVDocument::~CSVDocument() {
 }
 
 CSVDocument::CSVDocument(ReadResult result, SharedBytes original)
-    : storage_(std::move(result.table)), report_(std::move(result.report)), originalData_(std::move(original)) {}
+    : storage_(std::move(result.table)), report_(std::move(result.report)),
+      originalData_(std::move(original)) {}
 
 std::unique_ptr<CSVDocument> CSVDocument::fromBytes(const SharedBytes& bytes) {
     ReadResult result = CSVReader::read(bytes, ReadOptions{});
@@ -102,13 +117,19 @@ namespace {
 
 DocumentError errorFor(int code) {
     switch (code) {
-    case ENOENT: return {DocumentError::Kind::notFound, std::nullopt, {}};
+    case ENOENT:
+        return {DocumentError::Kind::notFound, std::nullopt, {}};
     case EACCES:
-    case EPERM: return {DocumentError::Kind::permissionDenied, std::nullopt, {}};
-    case EISDIR: return {DocumentError::Kind::isDirectory, std::nullopt, {}};
-    case notRegularFileError: return {DocumentError::Kind::notRegularFile, std::nullopt, {}};
-    case EFBIG: return {DocumentError::Kind::tooLarge, std::nullopt, {}};
-    default: return {DocumentError::Kind::io, std::nullopt, QString::fromLocal8Bit(std::strerror(code))};
+    case EPERM:
+        return {DocumentError::Kind::permissionDenied, std::nullopt, {}};
+    case EISDIR:
+        return {DocumentError::Kind::isDirectory, std::nullopt, {}};
+    case notRegularFileError:
+        return {DocumentError::Kind::notRegularFile, std::nullopt, {}};
+    case EFBIG:
+        return {DocumentError::Kind::tooLarge, std::nullopt, {}};
+    default:
+        return {DocumentError::Kind::io, std::nullopt, QString::fromLocal8Bit(std::strerror(code))};
     }
 }
 
@@ -123,7 +144,8 @@ bool readFile(const QString& path, SharedBytes& bytes, DocumentError& error) {
 
 class FileHandle {
 public:
-    explicit FileHandle(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
+    explicit FileHandle(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
     ~FileHandle() {
         if (fd_ >= 0) ::close(fd_);
     }
@@ -143,21 +165,26 @@ std::optional<uint64_t> regularFileSize(const FileHandle& file, DocumentError& e
         error = errorFor(errno);
         return std::nullopt;
     }
-    if (S_ISDIR(st.st_mode)) error = errorFor(EISDIR);
-    else if (!S_ISREG(st.st_mode)) error = errorFor(notRegularFileError);
-    else return static_cast<uint64_t>(st.st_size);
+    if (S_ISDIR(st.st_mode))
+        error = errorFor(EISDIR);
+    else if (!S_ISREG(st.st_mode))
+        error = errorFor(notRegularFileError);
+    else
+        return static_cast<uint64_t>(st.st_size);
     return std::nullopt;
 }
 
 constexpr uint64_t mapFromBytes = uint64_t{32} << 20;
 
-DocumentError cancelledError() { return {DocumentError::Kind::content, CSVError::cancelled(), {}}; }
+DocumentError cancelledError() {
+    return {DocumentError::Kind::content, CSVError::cancelled(), {}};
+}
 
 // Reads a file in blocks, so that a cancel is seen between two of them and the bytes so
 // far can be shown. A file that shrinks meanwhile gives what it still holds; one that
 // grows is read again whole.
-bool readFileInBlocks(const QString& path, SharedBytes& out, DocumentError& error, std::atomic<uint64_t>& loaded,
-                      const ReadProgress& progress) {
+bool readFileInBlocks(const QString& path, SharedBytes& out, DocumentError& error,
+                      std::atomic<uint64_t>& loaded, const ReadProgress& progress) {
     constexpr size_t block = 8 << 20;
     const std::string name = QFile::encodeName(path).toStdString();
     FileHandle file(name);
@@ -202,7 +229,8 @@ std::optional<ReadResult> readHead(const FileHandle& file, uint64_t size) {
     std::string head(static_cast<size_t>(std::min(size, CSVDocument::previewBytes)), '\0');
     size_t filled = 0;
     while (filled < head.size()) {
-        const ssize_t n = ::pread(file.fd(), head.data() + filled, head.size() - filled, static_cast<off_t>(filled));
+        const ssize_t n =
+            ::pread(file.fd(), head.data() + filled, head.size() - filled, static_cast<off_t>(filled));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         filled += static_cast<size_t>(n);
@@ -291,14 +319,15 @@ std::unique_ptr<CSVDocument> CSVDocument::openInBackground(const QString& path, 
         } catch (const CSVError& e) {
             outcome->error = {DocumentError::Kind::content, e, {}};
         } catch (const std::bad_alloc&) {
-            outcome->error = {DocumentError::Kind::io, std::nullopt, QStringLiteral("there is not enough memory")};
+            outcome->error = {DocumentError::Kind::io, std::nullopt,
+                              QStringLiteral("there is not enough memory")};
         } catch (...) {
             outcome->error = {DocumentError::Kind::io, std::nullopt, {}};
         }
         // The document joins this thread before it goes, so it is alive here; a call
         // still queued when it goes is dropped with it, and the outcome freed.
-        QMetaObject::invokeMethod(self, [self, outcome] { self->finishOpening(std::move(*outcome)); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            self, [self, outcome] { self->finishOpening(std::move(*outcome)); }, Qt::QueuedConnection);
     });
     return document;
 }
@@ -356,7 +385,8 @@ FileFormat CSVDocument::formatForSaving(const FileFormat& format, DocumentType t
         f.dialect.delimiter = Byte::pipe;
     else if (conformsTo(type, DocumentType::tabSeparatedText))
         f.dialect.delimiter = Byte::tab;
-    if (type == DocumentType::commaSeparatedText && f.dialect.delimiter == Byte::tab) f.dialect.delimiter = Byte::comma;
+    if (type == DocumentType::commaSeparatedText && f.dialect.delimiter == Byte::tab)
+        f.dialect.delimiter = Byte::comma;
     return f;
 }
 

@@ -19,19 +19,24 @@ enum class DocumentType {
     commaSeparatedText,
     tabSeparatedText,
     utf8TabSeparatedText,
-    tabText,   // the program's own .tab
-    pipeText,  // the program's own .psv
+    tabText,                // the program's own .tab
+    pipeText,               // the program's own .psv
     delimiterSeparatedText, // the program's own .dsv
     delimitedText,
     plainText,
 };
 
-inline constexpr std::array<DocumentType, 8> readableDocumentTypes{
-    DocumentType::commaSeparatedText, DocumentType::tabSeparatedText, DocumentType::utf8TabSeparatedText,
-    DocumentType::tabText,            DocumentType::pipeText,         DocumentType::delimiterSeparatedText,
-    DocumentType::delimitedText,      DocumentType::plainText};
+inline constexpr std::array<DocumentType, 8> readableDocumentTypes{DocumentType::commaSeparatedText,
+                                                                   DocumentType::tabSeparatedText,
+                                                                   DocumentType::utf8TabSeparatedText,
+                                                                   DocumentType::tabText,
+                                                                   DocumentType::pipeText,
+                                                                   DocumentType::delimiterSeparatedText,
+                                                                   DocumentType::delimitedText,
+                                                                   DocumentType::plainText};
 inline constexpr std::array<DocumentType, 4> writableDocumentTypes{
-    DocumentType::commaSeparatedText, DocumentType::tabSeparatedText, DocumentType::pipeText, DocumentType::plainText};
+    DocumentType::commaSeparatedText, DocumentType::tabSeparatedText, DocumentType::pipeText,
+    DocumentType::plainText};
 
 // Reverse-domain identifier, e.g. "app.zarvel.psv" for the program's own types.
 QString identifier(DocumentType type);

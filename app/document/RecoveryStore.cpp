@@ -22,7 +22,9 @@ namespace {
 constexpr char magic[8] = {'Z', 'R', 'V', 'J', 1, 0, 0, 0};
 constexpr char headerEntry = 'H', editEntry = 'E', snapshotEntry = 'S';
 
-QByteArray native(const QString& path) { return QFile::encodeName(path); }
+QByteArray native(const QString& path) {
+    return QFile::encodeName(path);
+}
 
 bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -53,12 +55,14 @@ int takeLock(const QString& path) {
 }
 
 void putU64(std::string& out, uint64_t v) {
-    for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+    for (int i = 0; i < 8; ++i)
+        out.push_back(static_cast<char>(v >> (8 * i)));
 }
 
 uint64_t getU64(std::string_view in, size_t at) {
     uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v |= uint64_t(static_cast<uint8_t>(in[at + i])) << (8 * i);
+    for (int i = 0; i < 8; ++i)
+        v |= uint64_t(static_cast<uint8_t>(in[at + i])) << (8 * i);
     return v;
 }
 
@@ -86,7 +90,8 @@ std::string encodeHeader(const Header& h) {
     out.append(path.constData(), static_cast<size_t>(path.size()));
     out.push_back(h.identity ? 1 : 0);
     const FileIdentity id = h.identity.value_or(FileIdentity{});
-    for (uint64_t v : {id.device, id.inode, id.size, static_cast<uint64_t>(id.modifiedNs), id.contentHash}) putU64(out, v);
+    for (uint64_t v : {id.device, id.inode, id.size, static_cast<uint64_t>(id.modifiedNs), id.contentHash})
+        putU64(out, v);
     return out;
 }
 
@@ -160,7 +165,8 @@ bool readAll(const QString& path, std::string& out) {
 
 // Copies `source` to `target` through `target.new`, keeping it only when its bytes hash
 // to `contentHash` (the file did not change meanwhile) and it reached the disk.
-void copyVerified(const QByteArray& source, const QByteArray& target, uint64_t contentHash, const std::stop_token& stop) {
+void copyVerified(const QByteArray& source, const QByteArray& target, uint64_t contentHash,
+                  const std::stop_token& stop) {
     const QByteArray temporary = target + ".new";
     const int in = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return;
@@ -207,12 +213,14 @@ uint64_t tableBytesEstimate(const CSVTable& table) {
 RecoveryStore::RecoveryStore(QString folder) : folder_(std::move(folder)) {}
 
 RecoveryStore::~RecoveryStore() {
-    for (const auto& [id, fd] : locks_) ::close(fd);
+    for (const auto& [id, fd] : locks_)
+        ::close(fd);
 }
 
 QString RecoveryStore::defaultFolder() {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (state.isEmpty() || !QDir::isAbsolutePath(state)) state = QDir::homePath() + QStringLiteral("/.local/state");
+    if (state.isEmpty() || !QDir::isAbsolutePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
     return state + QStringLiteral("/zarvel/recovery");
 }
 
@@ -225,18 +233,21 @@ RecoveryStore::Scan RecoveryStore::scan() {
     Scan result;
     const QDir dir(folder_);
     // Leftovers of runs that ended: locks of clean documents, snapshots cut short.
-    for (const QFileInfo& info :
-         dir.entryInfoList({QStringLiteral("*.lock"), QStringLiteral("*.zrec.new"), QStringLiteral("*.base.new")}, QDir::Files)) {
+    for (const QFileInfo& info : dir.entryInfoList(
+             {QStringLiteral("*.lock"), QStringLiteral("*.zrec.new"), QStringLiteral("*.base.new")},
+             QDir::Files)) {
         const QString id = info.fileName().section(QLatin1Char('.'), 0, 0);
         const bool isLock = info.suffix() == QStringLiteral("lock");
         if (locks_.count(id) || (isLock && dir.exists(id + QStringLiteral(".zrec")))) continue;
         const int lock = takeLock(dir.filePath(id + QStringLiteral(".lock")));
         if (lock < 0) continue;
         QFile::remove(info.filePath());
-        if (!dir.exists(id + QStringLiteral(".zrec"))) QFile::remove(dir.filePath(id + QStringLiteral(".lock")));
+        if (!dir.exists(id + QStringLiteral(".zrec")))
+            QFile::remove(dir.filePath(id + QStringLiteral(".lock")));
         ::close(lock);
     }
-    const QFileInfoList journals = dir.entryInfoList({QStringLiteral("*.zrec")}, QDir::Files, QDir::Time | QDir::Reversed);
+    const QFileInfoList journals =
+        dir.entryInfoList({QStringLiteral("*.zrec")}, QDir::Files, QDir::Time | QDir::Reversed);
     for (const QFileInfo& info : journals) {
         const QString id = info.completeBaseName();
         if (locks_.count(id)) continue;
@@ -255,8 +266,10 @@ RecoveryStore::Scan RecoveryStore::scan() {
             RecoveryRecord record;
             record.id = id;
             record.filePath = journal.header.untitled ? QString() : journal.header.path;
-            record.name = journal.header.untitled ? QStringLiteral("Untitled") : QFileInfo(journal.header.path).fileName();
-            record.folder = journal.header.untitled ? QString() : QFileInfo(journal.header.path).absolutePath();
+            record.name = journal.header.untitled ? QStringLiteral("Untitled")
+                                                  : QFileInfo(journal.header.path).fileName();
+            record.folder =
+                journal.header.untitled ? QString() : QFileInfo(journal.header.path).absolutePath();
             record.lastChange = info.lastModified();
             locks_[id] = lock;
             result.records << record;
@@ -270,7 +283,8 @@ RecoveryStore::Scan RecoveryStore::scan() {
     return result;
 }
 
-std::optional<RecoveryStore::Restored> RecoveryStore::restore(const RecoveryRecord& record, QString& problem) {
+std::optional<RecoveryStore::Restored> RecoveryStore::restore(const RecoveryRecord& record,
+                                                              QString& problem) {
     const QDir dir(folder_);
     std::string bytes;
     if (!readAll(dir.filePath(record.id + QStringLiteral(".zrec")), bytes)) {
@@ -293,7 +307,8 @@ std::optional<RecoveryStore::Restored> RecoveryStore::restore(const RecoveryReco
             if (!header.untitled) restored.document->setFilePath(header.path);
         }
         const std::optional<FileIdentity>& now = restored.document->fileIdentity();
-        const bool fileAsRecorded = header.identity && now && now->contentHash == header.identity->contentHash;
+        const bool fileAsRecorded =
+            header.identity && now && now->contentHash == header.identity->contentHash;
         restored.fileChanged = !header.untitled && header.identity && !fileAsRecorded;
         // Saving then asks before overwriting what the other program wrote.
         if (restored.fileChanged && fileOpened) restored.document->setFileIdentity(header.identity);
@@ -312,7 +327,8 @@ std::optional<RecoveryStore::Restored> RecoveryStore::restore(const RecoveryReco
             table = CSVTable(CSVDocument::newDocumentRows(), FileFormat::standard());
         } else if (fileAsRecorded) {
             table = restored.document->table(); // read as the changes' run read it
-        } else if (std::string base; header.identity && readAll(dir.filePath(record.id + QStringLiteral(".base")), base) &&
+        } else if (std::string base; header.identity &&
+                                     readAll(dir.filePath(record.id + QStringLiteral(".base")), base) &&
                                      hashBytes(base) == header.identity->contentHash) {
             // The file changed since, but its bytes as the changes found them were kept.
             table = CSVDocument::fromBytes(SharedBytes::fromString(std::move(base)))->table();
@@ -321,7 +337,8 @@ std::optional<RecoveryStore::Restored> RecoveryStore::restore(const RecoveryReco
             problem = QStringLiteral("The file was changed or removed since the changes were made.");
             return std::nullopt;
         }
-        for (size_t i = start; i < journal.entries.size(); ++i) table.apply(decodeEdit(journal.entries[i].second));
+        for (size_t i = start; i < journal.entries.size(); ++i)
+            table.apply(decodeEdit(journal.entries[i].second));
         restored.table = std::move(table);
         return restored;
     } catch (const DamagedRecord&) {
@@ -354,9 +371,10 @@ void RecoveryStore::discard(const RecoveryRecord& record) {
 
 // MARK: recorder
 
-DocumentRecorder::DocumentRecorder(const QString& folder, CSVDocument* document, QUndoStack* undoStack, QObject* parent)
-    : QObject(parent), folder_(folder), id_(QUuid::createUuid().toString(QUuid::WithoutBraces)), document_(document),
-      undoStack_(undoStack) {
+DocumentRecorder::DocumentRecorder(const QString& folder, CSVDocument* document, QUndoStack* undoStack,
+                                   QObject* parent)
+    : QObject(parent), folder_(folder), id_(QUuid::createUuid().toString(QUuid::WithoutBraces)),
+      document_(document), undoStack_(undoStack) {
     RecoveryStore(folder_).prepare();
     lockFd_ = takeLock(QDir(folder_).filePath(id_ + QStringLiteral(".lock")));
     document->setEditObserver(this);
@@ -386,9 +404,13 @@ void DocumentRecorder::detach() {
     document_ = nullptr;
 }
 
-QString DocumentRecorder::journalPath() const { return QDir(folder_).filePath(id_ + QStringLiteral(".zrec")); }
+QString DocumentRecorder::journalPath() const {
+    return QDir(folder_).filePath(id_ + QStringLiteral(".zrec"));
+}
 
-QString DocumentRecorder::basePath() const { return QDir(folder_).filePath(id_ + QStringLiteral(".base")); }
+QString DocumentRecorder::basePath() const {
+    return QDir(folder_).filePath(id_ + QStringLiteral(".base"));
+}
 
 void DocumentRecorder::startBaseCopy(const QString& file, uint64_t contentHash) {
     dropBase();

@@ -104,7 +104,8 @@ public:
     // file to stay as it is (settable so both ways can be exercised).
     static inline uint64_t smallTableBytes = 8u << 20;
 
-    DocumentRecorder(const QString& folder, CSVDocument* document, QUndoStack* undoStack, QObject* parent = nullptr);
+    DocumentRecorder(const QString& folder, CSVDocument* document, QUndoStack* undoStack,
+                     QObject* parent = nullptr);
     ~DocumentRecorder() override;
 
     void editApplied(const TableEdit& edit, const TableEdit& inverse) override;

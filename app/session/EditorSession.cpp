@@ -35,7 +35,9 @@ EditorSession::EditorSession(CSVDocument* document, QObject* parent) : QObject(p
     refreshShape();
 }
 
-EditorSession::~EditorSession() { searchStop_.request_stop(); }
+EditorSession::~EditorSession() {
+    searchStop_.request_stop();
+}
 
 // MARK: observed state
 
@@ -102,7 +104,9 @@ int64_t EditorSession::displayedRowCount() const {
     return shape_.dataRowCount;
 }
 
-GridSize EditorSession::displayedSize() const { return {displayedRowCount(), shape_.columnCount}; }
+GridSize EditorSession::displayedSize() const {
+    return {displayedRowCount(), shape_.columnCount};
+}
 
 int64_t EditorSession::tableRow(int64_t displayRow) const {
     if (rowFilter_) return (*rowFilter_)[static_cast<size_t>(displayRow)];
@@ -224,7 +228,9 @@ void EditorSession::selectAll() {
 
 // MARK: editing
 
-void EditorSession::requestScroll() { scrollRequest_ = ScrollRequest{selection_.active, QUuid::createUuid()}, Q_EMIT scrollRequestChanged(); }
+void EditorSession::requestScroll() {
+    scrollRequest_ = ScrollRequest{selection_.active, QUuid::createUuid()}, Q_EMIT scrollRequestChanged();
+}
 
 void EditorSession::applyEdit(const TableEdit& edit, const QString& actionName) {
     if (document_) document_->apply(edit, undoManager_, actionName);
@@ -260,7 +266,9 @@ void EditorSession::beginRenamingColumn(int64_t column) {
     setEditing(CellDraft{CellDraft::Target::header(column), currentTable().value(0, column), false});
 }
 
-void EditorSession::cancelEditing() { setEditing(std::nullopt); }
+void EditorSession::cancelEditing() {
+    setEditing(std::nullopt);
+}
 
 void EditorSession::updateDraft(const std::string& text, bool isEntering) {
     if (!editing_) return;
@@ -281,11 +289,13 @@ void EditorSession::commitEditing(CommitMove move) {
     } else {
         const GridCell cell = std::get<CellDraft::Target::Cell>(draft.target.value).cell;
         // A draft whose cell left the grid meanwhile is outside the table.
-        if (cell.row >= 0 && cell.row < displayedRowCount() && cell.column >= 0 && cell.column < t.columnCount())
+        if (cell.row >= 0 && cell.row < displayedRowCount() && cell.column >= 0 &&
+            cell.column < t.columnCount())
             target = CellPosition{tableRow(cell.row), cell.column};
     }
     if (target && t.value(target->row, target->column) != draft.text)
-        applyEdit(TableEdit::setCells({{target->row, target->column, draft.text}}), QStringLiteral("Edit Cell"));
+        applyEdit(TableEdit::setCells({{target->row, target->column, draft.text}}),
+                  QStringLiteral("Edit Cell"));
 
     if (draft.target.isHeader() || move == CommitMove::none) return;
     GridSelection s = selection_;
@@ -307,7 +317,8 @@ GridGeometry::Rect EditorSession::editorFrame(const CellDraft::Target& target) c
     if (target.isHeader()) {
         const int64_t column = std::get<CellDraft::Target::Header>(target.value).column;
         if (column < 0 || column >= layout_.columnCount()) return {};
-        return {layout_.xOfColumn(column), 0, layout_.columnWidths()[static_cast<size_t>(column)], layout_.headerHeight()};
+        return {layout_.xOfColumn(column), 0, layout_.columnWidths()[static_cast<size_t>(column)],
+                layout_.headerHeight()};
     }
     const GridCell cell = std::get<CellDraft::Target::Cell>(target.value).cell;
     if (cell.column < 0 || cell.column >= layout_.columnCount()) return {};
@@ -327,10 +338,12 @@ void removeLastCharacter(std::string& text) {
     if (text.empty()) return;
     UErrorCode status = U_ZERO_ERROR;
     const icu::UnicodeString u = icu::UnicodeString::fromUTF8(text);
-    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    std::unique_ptr<icu::BreakIterator> it(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
     if (U_FAILURE(status)) {
         size_t cut = text.size() - 1;
-        while (cut > 0 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80) --cut;
+        while (cut > 0 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80)
+            --cut;
         text.resize(cut);
         return;
     }
@@ -385,7 +398,9 @@ bool EditorSession::handleTypingOver(const GridKey& key) {
         if (handled && !std::holds_alternative<GridAction::SelectAll>(action->value)) requestScroll();
         return handled;
     }
-    case K::tab: commitEditing(key.shift ? CommitMove::previous : CommitMove::next); return true;
+    case K::tab:
+        commitEditing(key.shift ? CommitMove::previous : CommitMove::next);
+        return true;
     case K::enter:
         if (key.command && !key.option) {
             commitEditingIntoSelection();
@@ -396,7 +411,9 @@ bool EditorSession::handleTypingOver(const GridKey& key) {
             commitEditing(CommitMove::down);
         }
         return true;
-    case K::escape: cancelEditing(); return true;
+    case K::escape:
+        cancelEditing();
+        return true;
     case K::edit:
         // What was typed so far stays, now in the full editor with its caret and keys.
         draft.isEntering = false;
@@ -413,7 +430,8 @@ bool EditorSession::handleTypingOver(const GridKey& key) {
     case K::home:
     case K::end:
     case K::pageUp:
-    case K::pageDown: return false;
+    case K::pageDown:
+        return false;
     case K::character:
         if (key.command || key.control) return false;
         draft.text += key.text;
@@ -532,7 +550,8 @@ void EditorSession::fitColumnWidth(int64_t column) {
     const CSVTable t = currentTable();
     if (column < 0 || column >= t.columnCount()) return;
     const int64_t first = t.firstDataRow();
-    setColumnWidth(column, ColumnWidthEstimator::fittingWidth(t, column, {first, std::min(first + 2000, t.rowCount())}));
+    setColumnWidth(
+        column, ColumnWidthEstimator::fittingWidth(t, column, {first, std::min(first + 2000, t.rowCount())}));
 }
 
 void EditorSession::undo() {

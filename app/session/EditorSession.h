@@ -27,8 +27,8 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
-#include <QThreadPool>
 #include <QPointer>
+#include <QThreadPool>
 #include <QUndoStack>
 #include <QUuid>
 
@@ -255,7 +255,8 @@ private:
     void endTask();
     // Runs `work` on a worker thread and `done` with its result back on the main
     // thread, unless the session is gone by then.
-    template <class Result> void runInBackground(std::function<Result()> work, std::function<void(Result)> done);
+    template <class Result>
+    void runInBackground(std::function<Result()> work, std::function<void(Result)> done);
     bool matchIsCurrent(const CellPosition& match, const CSVTable& table) const;
     void rebuildFilterFromMatches(bool resetSelection);
     bool selectionDisplayedRowValid() const {

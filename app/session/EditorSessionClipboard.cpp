@@ -30,7 +30,8 @@ std::string EditorSession::copyText(bool withColumnTitles) const {
         block.push_back(std::move(line));
     }
     try {
-        const std::string bytes = CSVWriter::write(CSVTable(std::move(block), clipboardFormat()), clipboardFormat());
+        const std::string bytes =
+            CSVWriter::write(CSVTable(std::move(block), clipboardFormat()), clipboardFormat());
         return UTF8::isValid(bytes) ? bytes : UTF8::repaired(bytes);
     } catch (const CSVError&) {
         return {};
@@ -91,7 +92,8 @@ void EditorSession::paste(std::string_view text) {
         std::vector<CellChange> changes;
         const IndexRange r = rows.clamped(0, size.rows), c = columns.clamped(0, t.columnCount());
         for (int64_t row = r.lower; row < r.upper; ++row)
-            for (int64_t column = c.lower; column < c.upper; ++column) changes.push_back({tableRow(row), column, pasted[0][0]});
+            for (int64_t column = c.lower; column < c.upper; ++column)
+                changes.push_back({tableRow(row), column, pasted[0][0]});
         if (!changes.empty()) applyEdit(TableEdit::setCells(std::move(changes)), QStringLiteral("Paste"));
         return;
     }
@@ -99,7 +101,8 @@ void EditorSession::paste(std::string_view text) {
     const int64_t top = std::max<int64_t>(rows.lower, 0), left = std::max<int64_t>(columns.lower, 0);
     const auto height = static_cast<int64_t>(pasted.size());
     int64_t width = 0;
-    for (const auto& row : pasted) width = std::max<int64_t>(width, static_cast<int64_t>(row.size()));
+    for (const auto& row : pasted)
+        width = std::max<int64_t>(width, static_cast<int64_t>(row.size()));
     const int64_t newRows = std::max<int64_t>(top + height - size.rows, 0);
     const int64_t newColumns = std::max<int64_t>(left + width - t.columnCount(), 0);
 
@@ -107,17 +110,20 @@ void EditorSession::paste(std::string_view text) {
     std::vector<int64_t> targetRows;
     for (int64_t i = 0; i < height; ++i) {
         const int64_t displayRow = top + i;
-        const int64_t row = displayRow < size.rows ? tableRow(displayRow) : t.rowCount() + (displayRow - size.rows);
+        const int64_t row =
+            displayRow < size.rows ? tableRow(displayRow) : t.rowCount() + (displayRow - size.rows);
         targetRows.push_back(row);
         const auto& values = pasted[static_cast<size_t>(i)];
-        for (size_t j = 0; j < values.size(); ++j) changes.push_back({row, left + static_cast<int64_t>(j), values[j]});
+        for (size_t j = 0; j < values.size(); ++j)
+            changes.push_back({row, left + static_cast<int64_t>(j), values[j]});
     }
     const bool filtered = rowFilter_.has_value();
     if (newRows > 0) removeRowFilter();
 
     std::vector<TableEdit> edits;
     if (newRows > 0) edits.push_back(TableEdit::insertRows(RowBlock::empty(newRows, t.rowCount())));
-    if (newColumns > 0) edits.push_back(TableEdit::insertColumns(ColumnBlock::empty(newColumns, t.columnCount())));
+    if (newColumns > 0)
+        edits.push_back(TableEdit::insertColumns(ColumnBlock::empty(newColumns, t.columnCount())));
     edits.push_back(TableEdit::setCells(std::move(changes)));
     applyEdit(TableEdit::batch(std::move(edits)), QStringLiteral("Paste"));
 

@@ -100,7 +100,8 @@ void EditorSession::search() {
     const bool caseSensitive = find_.caseSensitive;
     runInBackground<std::vector<CellPosition>>(
         [copy, query, caseSensitive, regex, stop] {
-            return regex ? TableSearch::find(*regex, copy, stop) : TableSearch::find(query, copy, caseSensitive, stop);
+            return regex ? TableSearch::find(*regex, copy, stop)
+                         : TableSearch::find(query, copy, caseSensitive, stop);
         },
         [this, stop, generation, revision](std::vector<CellPosition> matches) {
             // A superseded or cancelled search ends silently; its successor reports.
@@ -177,11 +178,13 @@ void EditorSession::replaceCurrent() {
         const CellPosition match = matches[static_cast<size_t>(*current)];
         if (matchIsCurrent(match, t)) {
             const std::string value = t.value(match.row, match.column);
-            std::string replaced = find_.isRegex
-                                       ? TableSearch::Regex(find_.query, find_.caseSensitive).replacing(find_.replacement, value)
-                                       : TableSearch::replacing(find_.query, find_.replacement, value, find_.caseSensitive);
+            std::string replaced =
+                find_.isRegex
+                    ? TableSearch::Regex(find_.query, find_.caseSensitive).replacing(find_.replacement, value)
+                    : TableSearch::replacing(find_.query, find_.replacement, value, find_.caseSensitive);
             if (replaced != value)
-                applyEdit(TableEdit::setCells({{match.row, match.column, std::move(replaced)}}), QStringLiteral("Replace"));
+                applyEdit(TableEdit::setCells({{match.row, match.column, std::move(replaced)}}),
+                          QStringLiteral("Replace"));
         }
     }
     findNext(true);
@@ -196,8 +199,9 @@ void EditorSession::replaceAll() {
     for (const CellPosition& match : find_.matches) {
         if (!matchIsCurrent(match, t)) continue;
         const std::string value = t.value(match.row, match.column);
-        std::string replaced = regex ? regex->replacing(find_.replacement, value)
-                                     : TableSearch::replacing(find_.query, find_.replacement, value, find_.caseSensitive);
+        std::string replaced =
+            regex ? regex->replacing(find_.replacement, value)
+                  : TableSearch::replacing(find_.query, find_.replacement, value, find_.caseSensitive);
         if (replaced != value) changes.push_back({match.row, match.column, std::move(replaced)});
     }
     if (changes.empty()) return;
@@ -233,7 +237,8 @@ void EditorSession::rebuildFilterFromMatches(bool resetSelection) {
         // A row that left the filter lands on the row that took its place.
         auto toDisplay = [&](int64_t tableRow) {
             const auto it = std::lower_bound(rows.begin(), rows.end(), tableRow);
-            return std::min<int64_t>(static_cast<int64_t>(it - rows.begin()), std::max<int64_t>(static_cast<int64_t>(rows.size()) - 1, 0));
+            return std::min<int64_t>(static_cast<int64_t>(it - rows.begin()),
+                                     std::max<int64_t>(static_cast<int64_t>(rows.size()) - 1, 0));
         };
         GridSelection s = selection_;
         s.anchor.row = toDisplay(selectedRows->first);

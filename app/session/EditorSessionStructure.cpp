@@ -28,7 +28,8 @@ void EditorSession::insertRow(bool above) {
     const int64_t count = wholeRows ? rows.count() : 1;
     applyEdit(TableEdit::insertRows(RowBlock::empty(count, position)),
               count == 1 ? QStringLiteral("Insert Row") : QStringLiteral("Insert Rows"));
-    const GridCell cell{std::max<int64_t>(position - currentTable().firstDataRow(), 0), selection_.active.column};
+    const GridCell cell{std::max<int64_t>(position - currentTable().firstDataRow(), 0),
+                        selection_.active.column};
     setSelection({cell, cell});
     clampSelection();
     requestScroll();
@@ -39,9 +40,11 @@ namespace {
 QString freshColumnName(const CSVTable& t) {
     std::set<std::string> names;
     if (t.rowCount() > 0)
-        for (int64_t c = 0; c < t.columnCount(); ++c) names.insert(t.value(0, c));
+        for (int64_t c = 0; c < t.columnCount(); ++c)
+            names.insert(t.value(0, c));
     int64_t n = t.columnCount() + 1;
-    while (names.count("Column " + std::to_string(n))) ++n;
+    while (names.count("Column " + std::to_string(n)))
+        ++n;
     return QStringLiteral("Column %1").arg(n);
 }
 
@@ -74,7 +77,8 @@ void EditorSession::deleteRows() {
     if (size.rows == 0) return;
     const IndexRange rows = selection_.rows();
     IndexSet tableRows;
-    for (int64_t r = std::max<int64_t>(rows.lower, 0); r < std::min(rows.upper, size.rows); ++r) tableRows.insert(tableRow(r));
+    for (int64_t r = std::max<int64_t>(rows.lower, 0); r < std::min(rows.upper, size.rows); ++r)
+        tableRows.insert(tableRow(r));
     if (tableRows.empty()) return;
     const int64_t count = tableRows.count();
     applyEdit(TableEdit::removeRows(std::move(tableRows)),
@@ -142,20 +146,22 @@ void EditorSession::sort(int64_t column, bool ascending, SortKind kind) {
     beginTask();
     const CSVTable copy = currentTable();
     const int64_t revision = document_->revision();
-    runInBackground<Permutation>([copy, column, ascending, kind] { return TableSorter::permutation(copy, column, ascending, kind); },
-                                 [this, revision](Permutation order) {
-                                     endTask();
-                                     // The order describes the rows as they were: after an edit, or
-                                     // while a cell is being typed into, it is dropped and the
-                                     // user's work stays as it is.
-                                     if (!document_ || document_->revision() != revision || editing_) return;
-                                     if (order.isIdentity()) return;
-                                     applyEdit(TableEdit::reorderRows(std::move(order)), QStringLiteral("Sort"));
-                                 });
+    runInBackground<Permutation>(
+        [copy, column, ascending, kind] { return TableSorter::permutation(copy, column, ascending, kind); },
+        [this, revision](Permutation order) {
+            endTask();
+            // The order describes the rows as they were: after an edit, or
+            // while a cell is being typed into, it is dropped and the
+            // user's work stays as it is.
+            if (!document_ || document_->revision() != revision || editing_) return;
+            if (order.isIdentity()) return;
+            applyEdit(TableEdit::reorderRows(std::move(order)), QStringLiteral("Sort"));
+        });
 }
 
 QString EditorSession::toggleHeaderTitle(bool tableHasHeader) {
-    return tableHasHeader ? QStringLiteral("Treat First Row as Data") : QStringLiteral("Use First Row as Header");
+    return tableHasHeader ? QStringLiteral("Treat First Row as Data")
+                          : QStringLiteral("Use First Row as Header");
 }
 
 void EditorSession::toggleHeader() {
@@ -208,7 +214,8 @@ int64_t EditorSession::fillDown() {
     std::vector<CellChange> changes;
     const int64_t source = tableRow(rows.lower);
     std::vector<std::string> values;
-    for (int64_t c = columns.lower; c < columns.upper; ++c) values.push_back(t.value(source, c));
+    for (int64_t c = columns.lower; c < columns.upper; ++c)
+        values.push_back(t.value(source, c));
     for (int64_t r = rows.lower + 1; r < rows.upper; ++r) {
         const int64_t row = tableRow(r);
         for (int64_t c = columns.lower; c < columns.upper; ++c) {
@@ -273,7 +280,8 @@ int64_t EditorSession::padShortRows() {
         changes.push_back({row, firstMissing, {}});
         added += missing;
     }
-    if (!changes.empty()) applyEdit(TableEdit::setCells(std::move(changes)), QStringLiteral("Pad Short Rows"));
+    if (!changes.empty())
+        applyEdit(TableEdit::setCells(std::move(changes)), QStringLiteral("Pad Short Rows"));
     return added;
 }
 
@@ -281,8 +289,10 @@ namespace {
 
 std::string_view trimmed(std::string_view text) {
     const auto isSpace = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+    while (!text.empty() && isSpace(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isSpace(text.back()))
+        text.remove_suffix(1);
     return text;
 }
 

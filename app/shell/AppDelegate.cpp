@@ -9,8 +9,8 @@
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QTimer>
-#include <QWindow>
 #include <QWidget>
+#include <QWindow>
 
 namespace zarvel {
 
@@ -22,13 +22,16 @@ AppDelegate::AppDelegate(DocumentController* controller, QObject* parent)
 
 void AppDelegate::applicationDidFinishLaunching() {
     if (!observers_.empty()) return;
-    observers_.push_back(connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this] { scheduleCheck(); }));
+    observers_.push_back(
+        connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this] { scheduleCheck(); }));
     if (controller_)
-        observers_.push_back(connect(controller_, &DocumentController::windowClosed, this, [this] { scheduleCheck(); }));
+        observers_.push_back(
+            connect(controller_, &DocumentController::windowClosed, this, [this] { scheduleCheck(); }));
 }
 
 void AppDelegate::scheduleCheck() {
-    QTimer::singleShot(checkDelayMilliseconds, Qt::PreciseTimer, this, [this] { Q_EMIT checked(checkForQuit()); });
+    QTimer::singleShot(checkDelayMilliseconds, Qt::PreciseTimer, this,
+                       [this] { Q_EMIT checked(checkForQuit()); });
 }
 
 bool AppDelegate::checkForQuit() {

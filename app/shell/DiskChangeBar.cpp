@@ -44,12 +44,15 @@ DiskChangeBar::DiskChangeBar(CSVDocument* document, QWidget* parent) : QFrame(pa
 void DiskChangeBar::watch() {
     if (!document_) return;
     const QString path = document_->filePath();
-    const QStringList wanted = path.isEmpty() ? QStringList() : QStringList{path, QFileInfo(path).absolutePath()};
+    const QStringList wanted =
+        path.isEmpty() ? QStringList() : QStringList{path, QFileInfo(path).absolutePath()};
     QStringList stale = watcher_.files() + watcher_.directories();
-    for (const QString& p : wanted) stale.removeAll(p);
+    for (const QString& p : wanted)
+        stale.removeAll(p);
     if (!stale.isEmpty()) watcher_.removePaths(stale);
     for (const QString& p : wanted)
-        if (!watcher_.files().contains(p) && !watcher_.directories().contains(p) && QFileInfo::exists(p)) watcher_.addPath(p);
+        if (!watcher_.files().contains(p) && !watcher_.directories().contains(p) && QFileInfo::exists(p))
+            watcher_.addPath(p);
 }
 
 void DiskChangeBar::check() {

@@ -32,7 +32,9 @@ namespace zarvel {
 
 namespace {
 
-QString quoted(const QString& name) { return QStringLiteral("“") + name + QStringLiteral("”"); }
+QString quoted(const QString& name) {
+    return QStringLiteral("“") + name + QStringLiteral("”");
+}
 
 // Message boxes guess rich text from a tag anywhere in their text; file names and the
 // system's words are shown as typed, escaped inside rich text so that they still wrap.
@@ -64,7 +66,8 @@ QString saveFailureReason(const SafeSave::Error& error) {
     case SafeSave::Error::Kind::notPermitted:
         return QStringLiteral("The file is locked, or you do not have permission to change it.");
     default:
-        return QStringLiteral("The file could not be written: %1.").arg(QString::fromStdString(error.reason()));
+        return QStringLiteral("The file could not be written: %1.")
+            .arg(QString::fromStdString(error.reason()));
     }
 }
 
@@ -82,12 +85,14 @@ std::optional<SaveTarget> DialogPrompts::chooseSaveTarget(QWidget* parent, const
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     QStringList filters;
-    for (DocumentType type : writableDocumentTypes) filters << nameFilter(type);
+    for (DocumentType type : writableDocumentTypes)
+        filters << nameFilter(type);
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(nameFilter(suggestedType));
     dialog.setDefaultSuffix(extensions(suggestedType).value(0));
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
-        if (const auto type = documentTypeForNameFilter(filter)) dialog.setDefaultSuffix(extensions(*type).value(0));
+        if (const auto type = documentTypeForNameFilter(filter))
+            dialog.setDefaultSuffix(extensions(*type).value(0));
     });
     dialog.selectFile(suggestedPath);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
@@ -128,7 +133,8 @@ OverwriteChoice DialogPrompts::askToOverwriteChangedFile(QWidget* parent, const 
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(QApplication::applicationName());
-    box.setText(QStringLiteral("The file %1 was changed by another program since you opened it.").arg(quoted(documentName)));
+    box.setText(QStringLiteral("The file %1 was changed by another program since you opened it.")
+                    .arg(quoted(documentName)));
     box.setInformativeText(QStringLiteral("Saving replaces the other program’s changes with yours."));
     QPushButton* overwrite = box.addButton(QStringLiteral("Overwrite"), QMessageBox::DestructiveRole);
     QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
@@ -142,14 +148,16 @@ RecoveryChoice DialogPrompts::askToRestore(QWidget* parent, const QList<Recovery
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(QApplication::applicationName());
-    box.setText(records.size() == 1 ? QStringLiteral("Zarvel ended before a document with unsaved changes was saved.")
-                                    : QStringLiteral("Zarvel ended before %1 documents with unsaved changes were saved.")
-                                          .arg(groupedCount(records.size())));
+    box.setText(records.size() == 1
+                    ? QStringLiteral("Zarvel ended before a document with unsaved changes was saved.")
+                    : QStringLiteral("Zarvel ended before %1 documents with unsaved changes were saved.")
+                          .arg(groupedCount(records.size())));
     QStringList lines;
     for (const RecoveryRecord& record : records) {
         const QString when = QLocale().toString(record.lastChange, QLocale::ShortFormat);
-        lines << (record.folder.isEmpty() ? QStringLiteral("%1 — changed %2").arg(record.name, when)
-                                          : QStringLiteral("%1 in %2 — changed %3").arg(record.name, record.folder, when));
+        lines << (record.folder.isEmpty()
+                      ? QStringLiteral("%1 — changed %2").arg(record.name, when)
+                      : QStringLiteral("%1 in %2 — changed %3").arg(record.name, record.folder, when));
     }
     box.setInformativeText(lines.join(QLatin1Char('\n')));
     QPushButton* restore = box.addButton(QStringLiteral("Restore"), QMessageBox::AcceptRole);
@@ -194,7 +202,8 @@ DocumentController::~DocumentController() {
         save->thread.join();
         finishBackgroundSave(save);
     }
-    for (const QPointer<QWidget>& window : windows_) delete window.data();
+    for (const QPointer<QWidget>& window : windows_)
+        delete window.data();
 }
 
 QList<DocumentWindow*> DocumentController::windows() const {
@@ -204,12 +213,14 @@ QList<DocumentWindow*> DocumentController::windows() const {
     return result;
 }
 
-DocumentWindow* DocumentController::adopt(std::unique_ptr<CSVDocument> document, std::optional<DocumentType> type) {
+DocumentWindow* DocumentController::adopt(std::unique_ptr<CSVDocument> document,
+                                          std::optional<DocumentType> type) {
     auto* window = new DocumentWindow(std::move(document), this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     if (type) window->setFileType(*type);
     windows_ << window;
-    if (recoveryStore_) new DocumentRecorder(recoveryStore_->folder(), window->document(), window->undoStack(), window);
+    if (recoveryStore_)
+        new DocumentRecorder(recoveryStore_->folder(), window->document(), window->undoStack(), window);
     connect(window, &DocumentWindow::closed, this, [this](DocumentWindow* closing) {
         // Saved, or thrown away on purpose: nothing is left to recover.
         if (auto* recorder = closing->findChild<DocumentRecorder*>()) recorder->discard();
@@ -220,10 +231,13 @@ DocumentWindow* DocumentController::adopt(std::unique_ptr<CSVDocument> document,
     // A file read in the background that fails leaves no window behind: the error is
     // told over the window, then it closes. A cancelled read just closes it.
     connect(window->document(), &CSVDocument::openFailed, window, [this, window](const DocumentError& error) {
-        const bool cancelled = error.csvError && std::holds_alternative<CSVError::Cancelled>(error.csvError->value);
+        const bool cancelled =
+            error.csvError && std::holds_alternative<CSVError::Cancelled>(error.csvError->value);
         if (!cancelled)
-            prompts_->showError(window, QStringLiteral("The document %1 could not be opened.").arg(quoted(window->displayName())),
-                                error.message());
+            prompts_->showError(
+                window,
+                QStringLiteral("The document %1 could not be opened.").arg(quoted(window->displayName())),
+                error.message());
         window->close();
     });
     window->show();
@@ -235,7 +249,9 @@ DocumentWindow* DocumentController::adopt(std::unique_ptr<CSVDocument> document,
     return window;
 }
 
-DocumentWindow* DocumentController::newDocument() { return adopt(std::make_unique<CSVDocument>(), std::nullopt); }
+DocumentWindow* DocumentController::newDocument() {
+    return adopt(std::make_unique<CSVDocument>(), std::nullopt);
+}
 
 DocumentWindow* DocumentController::openFile(const QString& path, QWidget* errorParent) {
     const QFileInfo info(path);
@@ -252,8 +268,9 @@ DocumentWindow* DocumentController::openFile(const QString& path, QWidget* error
     DocumentError error;
     std::unique_ptr<CSVDocument> document = CSVDocument::openInBackground(info.absoluteFilePath(), error);
     if (!document) {
-        prompts_->showError(errorParent, QStringLiteral("The document %1 could not be opened.").arg(quoted(info.fileName())),
-                            error.message());
+        prompts_->showError(
+            errorParent, QStringLiteral("The document %1 could not be opened.").arg(quoted(info.fileName())),
+            error.message());
         return nullptr;
     }
     lastDirectory_ = info.absolutePath();
@@ -281,10 +298,14 @@ void DocumentController::open(QWidget* parent) {
 DocumentType DocumentController::suggestedSaveType(const DocumentWindow* window) {
     const FileFormat format = window->document()->table().format();
     switch (format.dialect.delimiter) {
-    case Byte::comma: return DocumentType::commaSeparatedText;
-    case Byte::tab: return DocumentType::tabSeparatedText;
-    case Byte::pipe: return DocumentType::pipeText;
-    default: break;
+    case Byte::comma:
+        return DocumentType::commaSeparatedText;
+    case Byte::tab:
+        return DocumentType::tabSeparatedText;
+    case Byte::pipe:
+        return DocumentType::pipeText;
+    default:
+        break;
     }
     // Any other delimiter: the file's own type when it writes that delimiter (a .csv
     // with semicolons stays one), otherwise plain text, which keeps every delimiter.
@@ -338,11 +359,15 @@ bool DocumentController::saveAs(DocumentWindow* window) {
 }
 
 void DocumentController::reportSaveFailure(QWidget* parent, const QString& path, const QString& reason) {
-    prompts_->showError(parent, QStringLiteral("The document could not be saved as %1.").arg(quoted(QFileInfo(path).fileName())),
-                        reason);
+    prompts_->showError(
+        parent,
+        QStringLiteral("The document could not be saved as %1.").arg(quoted(QFileInfo(path).fileName())),
+        reason);
 }
 
-bool DocumentController::isSaving(const DocumentWindow* window) const { return saves_.count(window) != 0; }
+bool DocumentController::isSaving(const DocumentWindow* window) const {
+    return saves_.count(window) != 0;
+}
 
 void DocumentController::waitForSave(DocumentWindow* window) {
     const auto it = saves_.find(window);
@@ -352,8 +377,8 @@ void DocumentController::waitForSave(DocumentWindow* window) {
     finishBackgroundSave(save);
 }
 
-void DocumentController::takeSavedState(DocumentWindow* window, const QString& absolutePath, DocumentType type,
-                                        uint64_t digest) {
+void DocumentController::takeSavedState(DocumentWindow* window, const QString& absolutePath,
+                                        DocumentType type, uint64_t digest) {
     window->document()->setFilePath(absolutePath);
     window->document()->setFileIdentity(FileIdentity::withHash(absolutePath, digest));
     window->setFileType(type);
@@ -378,12 +403,15 @@ bool DocumentController::saveTo(DocumentWindow* window, const QString& path, Doc
     std::optional<SafeSave::Error> error;
     ContentHasher written;
     try {
-        error = SafeSave::save(QFile::encodeName(path).toStdString(), [&](SafeSave::Sink& sink) {
-            CSVWriter::write(snapshot, snapshot.format(), [&](std::string_view block) {
-                written.update(block);
-                sink.write(block);
-            });
-        }, saveOptions_);
+        error = SafeSave::save(
+            QFile::encodeName(path).toStdString(),
+            [&](SafeSave::Sink& sink) {
+                CSVWriter::write(snapshot, snapshot.format(), [&](std::string_view block) {
+                    written.update(block);
+                    sink.write(block);
+                });
+            },
+            saveOptions_);
     } catch (const CSVError& e) {
         reportSaveFailure(window, path, describe(e, &snapshot));
         return false;
@@ -432,13 +460,16 @@ void DocumentController::startBackgroundSave(DocumentWindow* window, const QStri
     state->thread = std::thread([this, state, options, weak = std::weak_ptr<BackgroundSave>(save)] {
         ContentHasher written;
         try {
-            state->error = SafeSave::save(QFile::encodeName(state->path).toStdString(), [&](SafeSave::Sink& sink) {
-                CSVWriter::write(state->snapshot, state->snapshot.format(), [&](std::string_view block) {
-                    written.update(block);
-                    sink.write(block);
-                    state->written.fetch_add(block.size(), std::memory_order_relaxed);
-                });
-            }, options);
+            state->error = SafeSave::save(
+                QFile::encodeName(state->path).toStdString(),
+                [&](SafeSave::Sink& sink) {
+                    CSVWriter::write(state->snapshot, state->snapshot.format(), [&](std::string_view block) {
+                        written.update(block);
+                        sink.write(block);
+                        state->written.fetch_add(block.size(), std::memory_order_relaxed);
+                    });
+                },
+                options);
         } catch (const CSVError& e) {
             state->failure = describe(e, &state->snapshot);
         } catch (...) {
@@ -446,9 +477,12 @@ void DocumentController::startBackgroundSave(DocumentWindow* window, const QStri
         }
         state->digest = written.digest();
         // The controller waits for every save before it goes, so it is here to take this.
-        QMetaObject::invokeMethod(this, [this, weak] {
-            if (const auto save = weak.lock()) finishBackgroundSave(save);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, weak] {
+                if (const auto save = weak.lock()) finishBackgroundSave(save);
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -466,7 +500,8 @@ void DocumentController::finishBackgroundSave(const std::shared_ptr<BackgroundSa
     window->statusStrip()->setSaveProgress(std::nullopt);
 
     if (save->failure || save->error) {
-        reportSaveFailure(window, save->path, save->failure ? *save->failure : saveFailureReason(*save->error));
+        reportSaveFailure(window, save->path,
+                          save->failure ? *save->failure : saveFailureReason(*save->error));
         // The format this save gave the table goes back, unless the user went on since.
         if (save->undoFormatOnFailure && window->undoStack()->index() == save->undoIndexAfterFormat &&
             window->undoStack()->canUndo())
@@ -483,9 +518,9 @@ void DocumentController::finishBackgroundSave(const std::shared_ptr<BackgroundSa
         window->undoStack()->resetClean();
 }
 
-std::optional<std::pair<QString, DocumentType>> DocumentController::askSaveTarget(DocumentWindow* window,
-                                                                               const QString& suggested,
-                                                                               DocumentType suggestedType) {
+std::optional<std::pair<QString, DocumentType>>
+DocumentController::askSaveTarget(DocumentWindow* window, const QString& suggested,
+                                  DocumentType suggestedType) {
     std::optional<SaveTarget> target;
     {
         PanelScope scope(panelDepth_);
@@ -506,10 +541,11 @@ bool DocumentController::exportMatchingRows(DocumentWindow* window) {
     const CSVTable rows = session->displayedRowsTable();
     const DocumentType suggestedType = suggestedSaveType(window);
     const QString& current = window->document()->filePath();
-    const QString base = current.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(current).completeBaseName();
+    const QString base =
+        current.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(current).completeBaseName();
     const QString folder = current.isEmpty() ? lastDirectory_ : QFileInfo(current).absolutePath();
-    const QString suggested =
-        QDir(folder).filePath(base + QStringLiteral(" (matching rows).") + extensions(suggestedType).value(0));
+    const QString suggested = QDir(folder).filePath(base + QStringLiteral(" (matching rows).") +
+                                                    extensions(suggestedType).value(0));
     const auto target = askSaveTarget(window, suggested, suggestedType);
     if (!target) return false;
     const auto& [path, type] = *target;
@@ -518,14 +554,18 @@ bool DocumentController::exportMatchingRows(DocumentWindow* window) {
     std::optional<SafeSave::Error> error;
     const auto fail = [&](const QString& reason) {
         prompts_->showError(window,
-                            QStringLiteral("The matching rows could not be exported as %1.").arg(quoted(QFileInfo(path).fileName())),
+                            QStringLiteral("The matching rows could not be exported as %1.")
+                                .arg(quoted(QFileInfo(path).fileName())),
                             reason);
         return false;
     };
     try {
-        error = SafeSave::save(QFile::encodeName(path).toStdString(), [&](SafeSave::Sink& sink) {
-            CSVWriter::write(rows, format, [&](std::string_view block) { sink.write(block); });
-        }, saveOptions_);
+        error = SafeSave::save(
+            QFile::encodeName(path).toStdString(),
+            [&](SafeSave::Sink& sink) {
+                CSVWriter::write(rows, format, [&](std::string_view block) { sink.write(block); });
+            },
+            saveOptions_);
     } catch (const CSVError& e) {
         return fail(describe(e, &rows));
     }
@@ -538,8 +578,10 @@ bool DocumentController::reread(DocumentWindow* window, const QString& actionNam
     window->session()->cancelEditing();
     DocumentError error;
     if (!window->document()->reload(window->undoStack(), actionName, error)) {
-        prompts_->showError(window, QStringLiteral("The document %1 could not be read again.").arg(quoted(window->displayName())),
-                            error.message());
+        prompts_->showError(
+            window,
+            QStringLiteral("The document %1 could not be read again.").arg(quoted(window->displayName())),
+            error.message());
         return false;
     }
     window->undoStack()->setClean();
@@ -547,7 +589,9 @@ bool DocumentController::reread(DocumentWindow* window, const QString& actionNam
     return true;
 }
 
-bool DocumentController::reload(DocumentWindow* window) { return reread(window, QStringLiteral("Reload")); }
+bool DocumentController::reload(DocumentWindow* window) {
+    return reread(window, QStringLiteral("Reload"));
+}
 
 bool DocumentController::revertToSaved(DocumentWindow* window) {
     if (window->document()->filePath().isEmpty()) return false;
@@ -559,8 +603,10 @@ QList<DocumentWindow*> DocumentController::restoreRecoveredDocuments(QWidget* pa
     if (!recoveryStore_ || !recoveryStore_->prepare()) return restored;
     const RecoveryStore::Scan scan = recoveryStore_->scan();
     if (!scan.damaged.isEmpty())
-        prompts_->showError(parent, QStringLiteral("Some unsaved changes from an earlier session could not be recovered."),
-                            QStringLiteral("Their damaged records were set aside in %1.").arg(quoted(recoveryStore_->folder())));
+        prompts_->showError(
+            parent, QStringLiteral("Some unsaved changes from an earlier session could not be recovered."),
+            QStringLiteral("Their damaged records were set aside in %1.")
+                .arg(quoted(recoveryStore_->folder())));
     if (scan.records.isEmpty()) return restored;
     const RecoveryChoice choice = prompts_->askToRestore(parent, scan.records);
     QStringList failures;
@@ -577,7 +623,8 @@ QList<DocumentWindow*> DocumentController::restoreRecoveredDocuments(QWidget* pa
         }
         const QString path = result->document->filePath();
         DocumentWindow* window =
-            adopt(std::move(result->document), path.isEmpty() ? std::nullopt : std::optional(documentTypeForFileName(path)));
+            adopt(std::move(result->document),
+                  path.isEmpty() ? std::nullopt : std::optional(documentTypeForFileName(path)));
         window->document()->apply(TableEdit::replaceTable(std::move(result->table)), window->undoStack(),
                                   QStringLiteral("Recover Unsaved Changes"));
         // The new journal holds everything before the old one goes.
@@ -587,7 +634,8 @@ QList<DocumentWindow*> DocumentController::restoreRecoveredDocuments(QWidget* pa
         restored << window;
     }
     if (!failures.isEmpty())
-        prompts_->showError(parent, QStringLiteral("Some unsaved changes could not be restored."), failures.join(QLatin1Char('\n')));
+        prompts_->showError(parent, QStringLiteral("Some unsaved changes could not be restored."),
+                            failures.join(QLatin1Char('\n')));
     return restored;
 }
 
@@ -603,8 +651,10 @@ bool DocumentController::shouldClose(DocumentWindow* window) {
         if (!save(window)) return false;
         waitForSave(window);
         return !window->isWindowModified();
-    case SaveChoice::dontSave: return true;
-    case SaveChoice::cancel: return false;
+    case SaveChoice::dontSave:
+        return true;
+    case SaveChoice::cancel:
+        return false;
     }
     return false;
 }
@@ -642,7 +692,9 @@ void DocumentController::populateFileMenu(QMenu* menu, DocumentWindow* window) {
     connect(saveAsAction, &QAction::triggered, window, [this, window] { saveAs(window); });
     QAction* exportRows = add(QStringLiteral("Export Matching Rows…"), QKeySequence());
     connect(exportRows, &QAction::triggered, window, [this, window] { exportMatchingRows(window); });
-    auto updateExport = [exportRows, window] { exportRows->setEnabled(window->session()->rowFilter().has_value()); };
+    auto updateExport = [exportRows, window] {
+        exportRows->setEnabled(window->session()->rowFilter().has_value());
+    };
     connect(window->session(), &EditorSession::rowFilterChanged, exportRows, updateExport);
     updateExport();
     QAction* revert = add(QStringLiteral("Revert to Saved"), QKeySequence());
@@ -651,7 +703,8 @@ void DocumentController::populateFileMenu(QMenu* menu, DocumentWindow* window) {
         const bool whole = !window->session()->isOpening(); // a file still being read cannot be saved yet
         saveAction->setEnabled(whole);
         saveAsAction->setEnabled(whole);
-        revert->setEnabled(whole && !window->undoStack()->isClean() && !window->document()->filePath().isEmpty());
+        revert->setEnabled(whole && !window->undoStack()->isClean() &&
+                           !window->document()->filePath().isEmpty());
     };
     connect(menu, &QMenu::aboutToShow, revert, updateRevert);
     connect(window->undoStack(), &QUndoStack::cleanChanged, revert, updateRevert);
@@ -661,14 +714,16 @@ void DocumentController::populateFileMenu(QMenu* menu, DocumentWindow* window) {
     connect(add(QStringLiteral("Close"), QKeySequence(Qt::CTRL | Qt::Key_W)), &QAction::triggered, window,
             [window] { window->close(); });
     menu->addSeparator();
-    connect(add(QStringLiteral("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered, this, [this] { quit(); });
+    connect(add(QStringLiteral("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered, this,
+            [this] { quit(); });
 }
 
 void DocumentController::openRecent(const QString& path, QWidget* parent) {
     if (!QFileInfo::exists(path)) {
         RecentFiles::remove(path);
-        prompts_->showError(parent, QStringLiteral("The file %1 no longer exists.").arg(quoted(QFileInfo(path).fileName())),
-                            QStringLiteral("It was moved, renamed or deleted, and is no longer listed under Open Recent."));
+        prompts_->showError(
+            parent, QStringLiteral("The file %1 no longer exists.").arg(quoted(QFileInfo(path).fileName())),
+            QStringLiteral("It was moved, renamed or deleted, and is no longer listed under Open Recent."));
         return;
     }
     openFile(path, parent);
@@ -680,7 +735,8 @@ void DocumentController::fillRecentMenu(QMenu* menu, DocumentWindow* window) {
     for (const QString& path : paths) {
         const QFileInfo info(path);
         // The folder tells apart two files of the same name; "&" would mark a mnemonic.
-        QString title = info.fileName() + QStringLiteral(" — ") + QDir::toNativeSeparators(info.absolutePath());
+        QString title =
+            info.fileName() + QStringLiteral(" — ") + QDir::toNativeSeparators(info.absolutePath());
         title.replace(QLatin1Char('&'), QStringLiteral("&&"));
         QAction* item = menu->addAction(title);
         item->setToolTip(QDir::toNativeSeparators(path));

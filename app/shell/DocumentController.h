@@ -72,7 +72,8 @@ class DocumentController : public QObject {
     Q_OBJECT
 public:
     // Without prompts the controller uses the real dialogs.
-    explicit DocumentController(std::unique_ptr<DocumentPrompts> prompts = nullptr, QObject* parent = nullptr);
+    explicit DocumentController(std::unique_ptr<DocumentPrompts> prompts = nullptr,
+                                QObject* parent = nullptr);
     // Closes the windows still open, without asking.
     ~DocumentController() override;
 
@@ -101,7 +102,8 @@ public:
     // means the save began, and its outcome is taken in (and a failure reported) when
     // it ends. `undoFormatOnFailure`: the last undo step gave the table the format this
     // save asked for, and a failed save takes it back.
-    bool saveTo(DocumentWindow* window, const QString& path, DocumentType type, bool undoFormatOnFailure = false);
+    bool saveTo(DocumentWindow* window, const QString& path, DocumentType type,
+                bool undoFormatOnFailure = false);
     // Tables larger than this (in bytes of their source text) are saved on a worker
     // while the window stays in use; smaller ones at once. Tests lower it.
     static constexpr uint64_t defaultBackgroundSaveThreshold = 8 << 20;
@@ -156,17 +158,18 @@ Q_SIGNALS:
 private:
     // Asks where to save: the path (given the type's extension when it has none) and the
     // type, which an extension the user typed chooses. Nothing when the user cancels.
-    std::optional<std::pair<QString, DocumentType>> askSaveTarget(DocumentWindow* window, const QString& suggested,
-                                                                  DocumentType suggestedType);
+    std::optional<std::pair<QString, DocumentType>>
+    askSaveTarget(DocumentWindow* window, const QString& suggested, DocumentType suggestedType);
     DocumentWindow* adopt(std::unique_ptr<CSVDocument> document, std::optional<DocumentType> type);
     void reportSaveFailure(QWidget* parent, const QString& path, const QString& reason);
     bool reread(DocumentWindow* window, const QString& actionName);
     struct BackgroundSave;
-    void startBackgroundSave(DocumentWindow* window, const QString& path, DocumentType type, CSVTable snapshot,
-                             bool undoFormatOnFailure);
+    void startBackgroundSave(DocumentWindow* window, const QString& path, DocumentType type,
+                             CSVTable snapshot, bool undoFormatOnFailure);
     void finishBackgroundSave(const std::shared_ptr<BackgroundSave>& save);
     // What a save that worked changes: the file the document is, its type, the clean state.
-    void takeSavedState(DocumentWindow* window, const QString& absolutePath, DocumentType type, uint64_t digest);
+    void takeSavedState(DocumentWindow* window, const QString& absolutePath, DocumentType type,
+                        uint64_t digest);
 
     std::unique_ptr<DocumentPrompts> prompts_;
     SafeSave::Options saveOptions_;

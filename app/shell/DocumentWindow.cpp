@@ -61,7 +61,8 @@ QStringList localFiles(const QMimeData* mime) {
 
 } // namespace
 
-DocumentWindow::DocumentWindow(std::unique_ptr<CSVDocument> document, DocumentController* controller, QWidget* parent)
+DocumentWindow::DocumentWindow(std::unique_ptr<CSVDocument> document, DocumentController* controller,
+                               QWidget* parent)
     : QMainWindow(parent), controller_(controller), document_(std::move(document)),
       undoStack_(std::make_unique<QUndoStack>()), session_(std::make_unique<EditorSession>(document_.get())) {
     session_->setUndoManager(undoStack_.get());
@@ -80,7 +81,8 @@ DocumentWindow::DocumentWindow(std::unique_ptr<CSVDocument> document, DocumentCo
     connect(document_.get(), &CSVDocument::filePathChanged, this, [this] { updateTitle(); });
     // After the session synced to the change, so the layout is current here.
     connect(session_.get(), &EditorSession::contentChanged, this, [this] { updateEmptyState(); });
-    connect(undoStack_.get(), &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
+    connect(undoStack_.get(), &QUndoStack::cleanChanged, this,
+            [this](bool clean) { setWindowModified(!clean); });
     connect(session_.get(), &EditorSession::findChanged, this, [this] { updateFindBar(); });
     connect(session_.get(), &EditorSession::openingChanged, this, [this] { updateEmptyState(); });
 
@@ -111,9 +113,13 @@ QString DocumentWindow::displayName() const {
     return path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(path).fileName();
 }
 
-void DocumentWindow::checkDisk() { diskChangeBar_->check(); }
+void DocumentWindow::checkDisk() {
+    diskChangeBar_->check();
+}
 
-bool DocumentWindow::isShowingEmptyState() const { return stack_->currentWidget() == emptyState_; }
+bool DocumentWindow::isShowingEmptyState() const {
+    return stack_->currentWidget() == emptyState_;
+}
 
 QAction* DocumentWindow::undoAction() const {
     return commands_->action(Command::undo);
@@ -134,7 +140,9 @@ QAction* DocumentWindow::selectAllAction() const {
     return commands_->action(Command::selectAll);
 }
 
-DocumentWindow* DocumentWindow::focusedWindow() { return qobject_cast<DocumentWindow*>(QApplication::activeWindow()); }
+DocumentWindow* DocumentWindow::focusedWindow() {
+    return qobject_cast<DocumentWindow*>(QApplication::activeWindow());
+}
 
 EditorSession* DocumentWindow::focusedSession() {
     DocumentWindow* window = focusedWindow();
@@ -335,7 +343,9 @@ void DocumentWindow::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
     // Opened after the drop finishes, so an error message does not block the drag.
     QMetaObject::invokeMethod(
-        controller_, [controller = QPointer<DocumentController>(controller_), paths, self = QPointer<DocumentWindow>(this)] {
+        controller_,
+        [controller = QPointer<DocumentController>(controller_), paths,
+         self = QPointer<DocumentWindow>(this)] {
             if (controller) controller->openFiles(paths, self);
         },
         Qt::QueuedConnection);

@@ -12,7 +12,8 @@
 namespace zarvel {
 
 EmptyStateView::EmptyStateView(EditorSession* session, QWidget* parent)
-    : QWidget(parent), session_(session), symbol_(new QLabel(this)), title_(new QLabel(QStringLiteral("Empty File"), this)),
+    : QWidget(parent), session_(session), symbol_(new QLabel(this)),
+      title_(new QLabel(QStringLiteral("Empty File"), this)),
       description_(new QLabel(QStringLiteral("This file has no data yet."), this)),
       addColumn_(new QPushButton(QStringLiteral("Add Column"), this)) {
     symbol_->setAlignment(Qt::AlignCenter);

@@ -19,19 +19,24 @@
 
 #include <vector>
 
-
 namespace zarvel {
 
 namespace {
 
-QString native(const QKeySequence& sequence) { return sequence.toString(QKeySequence::NativeText); }
+QString native(const QKeySequence& sequence) {
+    return sequence.toString(QKeySequence::NativeText);
+}
 
 QString direction(GridDirection d) {
     switch (d) {
-    case GridDirection::up: return QStringLiteral("up");
-    case GridDirection::down: return QStringLiteral("down");
-    case GridDirection::left: return QStringLiteral("left");
-    case GridDirection::right: return QStringLiteral("right");
+    case GridDirection::up:
+        return QStringLiteral("up");
+    case GridDirection::down:
+        return QStringLiteral("down");
+    case GridDirection::left:
+        return QStringLiteral("left");
+    case GridDirection::right:
+        return QStringLiteral("right");
     }
     return {};
 }
@@ -44,18 +49,22 @@ QString describe(const GridAction& action) {
                 return (a.extend ? QStringLiteral("Extend the selection ") : QStringLiteral("Move ")) +
                        direction(a.direction) + (a.toEdge ? QStringLiteral(" to the edge") : QString());
             else if constexpr (std::is_same_v<T, GridAction::Page>)
-                return (a.extend ? QStringLiteral("Extend the selection a page ") : QStringLiteral("Move a page ")) +
+                return (a.extend ? QStringLiteral("Extend the selection a page ")
+                                 : QStringLiteral("Move a page ")) +
                        direction(a.direction);
             else if constexpr (std::is_same_v<T, GridAction::Advance>)
-                return a.backwards ? QStringLiteral("Move to the previous cell") : QStringLiteral("Move to the next cell");
+                return a.backwards ? QStringLiteral("Move to the previous cell")
+                                   : QStringLiteral("Move to the next cell");
             else if constexpr (std::is_same_v<T, GridAction::BeginEditing>)
-                return a.replacingWith ? QStringLiteral("Type over the cell") : QStringLiteral("Edit the cell");
+                return a.replacingWith ? QStringLiteral("Type over the cell")
+                                       : QStringLiteral("Edit the cell");
             else if constexpr (std::is_same_v<T, GridAction::ClearContents>)
                 return QStringLiteral("Clear the selected cells");
             else if constexpr (std::is_same_v<T, GridAction::InsertRow>)
                 return a.above ? QStringLiteral("Insert a row above") : QStringLiteral("Insert a row below");
             else if constexpr (std::is_same_v<T, GridAction::InsertColumn>)
-                return a.left ? QStringLiteral("Insert a column left") : QStringLiteral("Insert a column right");
+                return a.left ? QStringLiteral("Insert a column left")
+                              : QStringLiteral("Insert a column right");
             else if constexpr (std::is_same_v<T, GridAction::DeleteRows>)
                 return QStringLiteral("Delete the selected rows");
             else if constexpr (std::is_same_v<T, GridAction::DeleteColumns>)
@@ -91,10 +100,13 @@ QList<ShortcutEntry> shortcutEntries(const CommandRegistry& commands) {
 
     // Super belongs to the desktop; the combinations go from fewer modifiers to more, so
     // a combination can be checked against its subsets.
-    const Qt::KeyboardModifiers combinations[] = {
-        Qt::NoModifier,       Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier,
-        Qt::ControlModifier | Qt::ShiftModifier, Qt::AltModifier | Qt::ShiftModifier,
-        Qt::ControlModifier | Qt::AltModifier};
+    const Qt::KeyboardModifiers combinations[] = {Qt::NoModifier,
+                                                  Qt::ShiftModifier,
+                                                  Qt::ControlModifier,
+                                                  Qt::AltModifier,
+                                                  Qt::ControlModifier | Qt::ShiftModifier,
+                                                  Qt::AltModifier | Qt::ShiftModifier,
+                                                  Qt::ControlModifier | Qt::AltModifier};
     // Every named key Qt knows, from Escape to the last function key; Backtab is Shift+Tab.
     for (int key = Qt::Key_Escape; key <= Qt::Key_F35; ++key) {
         if (key == Qt::Key_Backtab) continue;
@@ -157,19 +169,21 @@ QString aboutText() {
     QString version = QCoreApplication::applicationVersion();
     if (version.isEmpty()) version = QStringLiteral(ZARVEL_VERSION);
     const QString license = QStringLiteral(ZARVEL_LICENSE);
-    QStringList lines{QStringLiteral("Zarvel ") + version,
-                      QStringLiteral("An editor for delimited text files."),
-                      QString(),
-                      QStringLiteral("Qt ") + QString::fromLatin1(qVersion()),
-                      QStringLiteral("ICU ") + QStringLiteral(U_ICU_VERSION),
-                      QString(),
-                      QStringLiteral("Licence: ") + license,
-                      QStringLiteral("Qt is used under the GNU LGPL version 3; ICU under the Unicode licence.")};
+    QStringList lines{
+        QStringLiteral("Zarvel ") + version,
+        QStringLiteral("An editor for delimited text files."),
+        QString(),
+        QStringLiteral("Qt ") + QString::fromLatin1(qVersion()),
+        QStringLiteral("ICU ") + QStringLiteral(U_ICU_VERSION),
+        QString(),
+        QStringLiteral("Licence: ") + license,
+        QStringLiteral("Qt is used under the GNU LGPL version 3; ICU under the Unicode licence.")};
     return lines.join(QLatin1Char('\n'));
 }
 
 void showAbout(QWidget* parent) {
-    auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About Zarvel"), aboutText(), QMessageBox::Ok, parent);
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About Zarvel"), aboutText(),
+                                QMessageBox::Ok, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setObjectName(QStringLiteral("aboutZarvel"));
     box->open();

@@ -41,7 +41,8 @@ void noteOpened(const QString& path) {
     QStringList list = paths();
     list.removeAll(absolute);
     list.prepend(absolute);
-    while (list.size() > limit) list.removeLast();
+    while (list.size() > limit)
+        list.removeLast();
     store(list);
 }
 
@@ -52,7 +53,9 @@ void remove(const QString& path) {
     store(list);
 }
 
-void clear() { store({}); }
+void clear() {
+    store({});
+}
 
 QString lastFolder() {
     const QString folder = QSettings().value(folderKey).toString();
@@ -64,7 +67,9 @@ void setLastFolder(const QString& folder) {
     if (!folder.isEmpty()) QSettings().setValue(folderKey, folder);
 }
 
-void saveWindowGeometry(const QWidget* window) { QSettings().setValue(geometryKey, window->saveGeometry()); }
+void saveWindowGeometry(const QWidget* window) {
+    QSettings().setValue(geometryKey, window->saveGeometry());
+}
 
 bool restoreWindowGeometry(QWidget* window) {
     const QByteArray geometry = QSettings().value(geometryKey).toByteArray();

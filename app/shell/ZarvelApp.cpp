@@ -40,7 +40,8 @@ QStringList ZarvelApp::filesFromArguments(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Edit delimited text files."));
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Files to open."), QStringLiteral("[files...]"));
+    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Files to open."),
+                                 QStringLiteral("[files...]"));
     parser.process(arguments);
     return parser.positionalArguments();
 }

@@ -46,7 +46,9 @@ constexpr qsizetype chunkedFrom = 32 * 1024;
 constexpr qsizetype chunkLength = 2000;
 constexpr int continuationState = 1;
 
-bool isContinuation(const QTextBlock& block) { return block.isValid() && block.userState() == continuationState; }
+bool isContinuation(const QTextBlock& block) {
+    return block.isValid() && block.userState() == continuationState;
+}
 
 } // namespace
 
@@ -77,8 +79,11 @@ bool CellTextField::event(QEvent* event) {
         case Qt::Key_Enter:
         case Qt::Key_Escape:
         case Qt::Key_Tab:
-        case Qt::Key_Backtab: event->accept(); return true;
-        default: break;
+        case Qt::Key_Backtab:
+            event->accept();
+            return true;
+        default:
+            break;
         }
     }
     return QPlainTextEdit::event(event);
@@ -130,7 +135,8 @@ void CellTextField::keyPressEvent(QKeyEvent* event) {
         QPlainTextEdit::keyPressEvent(event);
         return;
     }
-    default: QPlainTextEdit::keyPressEvent(event);
+    default:
+        QPlainTextEdit::keyPressEvent(event);
     }
 }
 
@@ -177,7 +183,9 @@ QFont CellEditor::editorFont() const {
     return draft_ && draft_->target.isHeader() ? GridStyle::headerFont(font()) : font();
 }
 
-QRectF CellEditor::frame() const { return frame_; }
+QRectF CellEditor::frame() const {
+    return frame_;
+}
 
 std::string CellEditor::fieldValue() const {
     QString text;
@@ -208,11 +216,13 @@ QSizeF CellEditor::fittingSize(const QString& text, const QSizeF& target, double
     const double widest = std::max(minWidth, maxWidth);
     const double lineHeight = metrics.height();
     if (text.size() > measuredLength)
-        return {widest, std::max(target.height(), maximumLines * lineHeight + topInset_ + verticalPadding + 1)};
+        return {widest,
+                std::max(target.height(), maximumLines * lineHeight + topInset_ + verticalPadding + 1)};
 
     const QStringList paragraphs = text.split(QChar('\n'));
     double natural = 0;
-    for (const QString& p : paragraphs) natural = std::max(natural, metrics.horizontalAdvance(p));
+    for (const QString& p : paragraphs)
+        natural = std::max(natural, metrics.horizontalAdvance(p));
     // A little room for the insertion point after the last character.
     const double width = std::clamp(std::ceil(natural) + 2 * horizontalPadding + 3, minWidth, widest);
 
@@ -233,7 +243,8 @@ QSizeF CellEditor::fittingSize(const QString& text, const QSizeF& target, double
         lines += std::max(count, 1);
     }
     lines = std::clamp(lines, 1, maximumLines);
-    return {width, std::max(target.height(), std::ceil(lines * lineHeight + topInset_ + verticalPadding + 1))};
+    return {width,
+            std::max(target.height(), std::ceil(lines * lineHeight + topInset_ + verticalPadding + 1))};
 }
 
 void CellEditor::setFieldText(const QString& text) {
@@ -259,9 +270,12 @@ void CellEditor::setFieldText(const QString& text) {
         while (lineEnd - p > chunkLength) {
             qsizetype end = p + chunkLength;
             qsizetype space = end;
-            while (space > p + chunkLength * 3 / 4 && text[space - 1] != QChar(' ')) --space;
-            if (space > p + chunkLength * 3 / 4) end = space;
-            else if (text[end - 1].isHighSurrogate()) --end;
+            while (space > p + chunkLength * 3 / 4 && text[space - 1] != QChar(' '))
+                --space;
+            if (space > p + chunkLength * 3 / 4)
+                end = space;
+            else if (text[end - 1].isHighSurrogate())
+                --end;
             shown += QStringView(text).mid(p, end - p);
             shown += QChar('\n');
             continuations.push_back(++block);
@@ -305,7 +319,8 @@ void CellEditor::present(const CellDraft& draft, const QRectF& target, double ma
     draft_ = draft;
 
     // One line of text sits where the cell or title showed it: centred in the target.
-    topInset_ = std::max(verticalPadding, std::floor((target.height() - QFontMetricsF(editorFont()).height()) / 2));
+    topInset_ =
+        std::max(verticalPadding, std::floor((target.height() - QFontMetricsF(editorFont()).height()) / 2));
     // A long text is converted only when the field must show it anew: the draft follows
     // the field at every keystroke, and passes over megabytes each time would be felt.
     const bool setsField = !draft.isEntering && !sameText && (!wasFullEdit || fieldValue() != draft.text);
@@ -315,12 +330,14 @@ void CellEditor::present(const CellDraft& draft, const QRectF& target, double ma
     else if (draft.isEntering || setsField || draft.text.size() <= 4 * static_cast<size_t>(measuredLength))
         text = editorText(draft.text);
     // Without the text at hand it is a long one, which takes the largest size anyway.
-    const QSizeF size = text ? fittingSize(draft.isEntering ? *text + QChar('|') : *text, target.size(), maxWidth)
-                             : fittingSize(QString(measuredLength + 1, QChar(' ')), target.size(), maxWidth);
+    const QSizeF size =
+        text ? fittingSize(draft.isEntering ? *text + QChar('|') : *text, target.size(), maxWidth)
+             : fittingSize(QString(measuredLength + 1, QChar(' ')), target.size(), maxWidth);
     frame_ = QRectF(target.topLeft(), size);
     const int m = shadowMargin;
     setGeometry(static_cast<int>(std::lround(frame_.x())) - m, static_cast<int>(std::lround(frame_.y())) - m,
-                static_cast<int>(std::lround(size.width())) + 2 * m, static_cast<int>(std::lround(size.height())) + 2 * m);
+                static_cast<int>(std::lround(size.width())) + 2 * m,
+                static_cast<int>(std::lround(size.height())) + 2 * m);
 
     if (draft.isEntering) {
         field_->hide();
@@ -395,7 +412,8 @@ void CellEditor::paintEvent(QPaintEvent*) {
     QTextCharFormat caretFormat;
     caretFormat.setForeground(accent);
     layout.setFormats({QTextLayout::FormatRange{static_cast<int>(shown.size() - 1), 1, caretFormat}});
-    const QRectF textRect = frame.adjusted(horizontalPadding, topInset_, -horizontalPadding, -verticalPadding);
+    const QRectF textRect =
+        frame.adjusted(horizontalPadding, topInset_, -horizontalPadding, -verticalPadding);
     layout.beginLayout();
     double y = 0;
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {

@@ -6,8 +6,8 @@
 // draft with an accent caret after it. Otherwise (Return, a double click, "Rename
 // Column…", or a click on the entering text) it is a full edit: a multi-line text field
 // with focus, bound to the draft. Return commits and moves down, Ctrl+Return writes the
-// text into every cell of the selection the edit began on, Alt+Return adds a line break, Tab and Shift+Tab commit and move along the row, Escape cancels, and losing
-// focus any other way commits where it stands.
+// text into every cell of the selection the edit began on, Alt+Return adds a line break, Tab and Shift+Tab
+// commit and move along the row, Escape cancels, and losing focus any other way commits where it stands.
 //
 // The draft belongs to the session; this view shows it and feeds changes back.
 #pragma once

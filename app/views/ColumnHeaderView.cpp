@@ -48,7 +48,8 @@ std::vector<HeaderCell> ColumnHeaderView::cells() const {
     std::vector<HeaderCell> list;
     const CSVTable table = session_->table();
     const int64_t end = std::min(window_.columns.upper, session_->layout().columnCount());
-    for (int64_t c = window_.columns.lower; c < end; ++c) list.push_back(HeaderCell::make(session_, table, c));
+    for (int64_t c = window_.columns.lower; c < end; ++c)
+        list.push_back(HeaderCell::make(session_, table, c));
     return list;
 }
 
@@ -89,7 +90,8 @@ std::unique_ptr<ContextMenu> ColumnHeaderView::makeContextMenu(int64_t column) {
     menu->addActions(actions);
     // Natural or date order, where it applies, right after the plain sorts.
     const qsizetype plain = actions.indexOf(commands_->action(Command::sortDescending));
-    menu->addSortActions(session_, column, false, plain >= 0 && plain + 1 < actions.size() ? actions[plain + 1] : nullptr);
+    menu->addSortActions(session_, column, false,
+                         plain >= 0 && plain + 1 < actions.size() ? actions[plain + 1] : nullptr);
     return menu;
 }
 
@@ -117,7 +119,8 @@ void ColumnHeaderView::mousePressEvent(QMouseEvent* event) {
     }
     if (auto c = columnAt(pos)) {
         session_->selectWholeColumns(*c, *c, event->modifiers().testFlag(Qt::ShiftModifier));
-        selectFrom_ = event->modifiers().testFlag(Qt::ShiftModifier) ? std::nullopt : std::optional<int64_t>(*c);
+        selectFrom_ =
+            event->modifiers().testFlag(Qt::ShiftModifier) ? std::nullopt : std::optional<int64_t>(*c);
     }
 }
 

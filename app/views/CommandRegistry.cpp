@@ -56,7 +56,9 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
              });
          });
     make(Command::copyWithColumnTitles, QStringLiteral("Copy with Column Titles"), none, {},
-         [](EditorSession& s) { QApplication::clipboard()->setText(QString::fromStdString(s.copyText(true))); });
+         [](EditorSession& s) {
+             QApplication::clipboard()->setText(QString::fromStdString(s.copyText(true)));
+         });
     make(Command::paste, QStringLiteral("Paste"), QKeySequence::Paste, QStringLiteral("clipboard"),
          [this](EditorSession&) {
              routeEdit("paste", [this] {
@@ -100,8 +102,8 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
     // Ctrl+Minus, as Linux spreadsheets delete cells: Ctrl+Alt+Backspace may end the
     // X session before the window ever sees it.
     ContextMenu::markDestructive(make(Command::deleteColumns, QStringLiteral("Delete Columns"),
-                                      QKeySequence(Qt::CTRL | Qt::Key_Minus),
-                                      QStringLiteral("trash"), [](EditorSession& s) { s.deleteColumns(); }));
+                                      QKeySequence(Qt::CTRL | Qt::Key_Minus), QStringLiteral("trash"),
+                                      [](EditorSession& s) { s.deleteColumns(); }));
     make(Command::moveColumnLeft, QStringLiteral("Move Column Left"), none, QStringLiteral("chevron.left"),
          [](EditorSession& s) { s.moveColumn(false); });
     make(Command::moveColumnRight, QStringLiteral("Move Column Right"), none, QStringLiteral("chevron.right"),
@@ -135,18 +137,20 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
          [](EditorSession& s) { s.fillDown(); });
     // The repairs say what they did: an unchanged table leaves no undo step to tell.
     const auto report = [this](const QString& name, int64_t cells) {
-        if (grid_) grid_->showNotice(name + QStringLiteral(": ") + counted(cells, u"cell", u"cells") + QStringLiteral(" changed"));
+        if (grid_)
+            grid_->showNotice(name + QStringLiteral(": ") + counted(cells, u"cell", u"cells") +
+                              QStringLiteral(" changed"));
     };
     make(Command::padShortRows, QStringLiteral("Pad Short Rows"), none, {},
          [report](EditorSession& s) { report(QStringLiteral("Pad Short Rows"), s.padShortRows()); });
     make(Command::trimSpaces, QStringLiteral("Trim Spaces"), none, {},
          [report](EditorSession& s) { report(QStringLiteral("Trim Spaces"), s.trimSpaces()); });
     // A view setting of this window's grid: the check mark shows the grid's state.
-    QAction* freeze = make(Command::freezeFirstColumn, QStringLiteral("Freeze First Column"), none, {},
-                           [this](EditorSession&) {
-                               if (grid_) grid_->setFirstColumnFrozen(!grid_->isFirstColumnFrozen());
-                               action(Command::freezeFirstColumn)->setChecked(grid_ && grid_->isFirstColumnFrozen());
-                           });
+    QAction* freeze = make(
+        Command::freezeFirstColumn, QStringLiteral("Freeze First Column"), none, {}, [this](EditorSession&) {
+            if (grid_) grid_->setFirstColumnFrozen(!grid_->isFirstColumnFrozen());
+            action(Command::freezeFirstColumn)->setChecked(grid_ && grid_->isFirstColumnFrozen());
+        });
     freeze->setCheckable(true);
 
     if (session_) {
@@ -218,9 +222,9 @@ void CommandRegistry::routeEdit(const char* textSlot, const std::function<void()
 }
 
 QList<QAction*> CommandRegistry::editMenuActions() {
-    return {action(Command::undo), action(Command::redo),  divider(0),           action(Command::cut),
-            action(Command::copy), action(Command::copyWithColumnTitles), action(Command::paste),
-            action(Command::selectAll)};
+    return {action(Command::undo),  action(Command::redo),     divider(0),
+            action(Command::cut),   action(Command::copy),     action(Command::copyWithColumnTitles),
+            action(Command::paste), action(Command::selectAll)};
 }
 
 QList<QAction*> CommandRegistry::findActions() const {
@@ -273,7 +277,9 @@ QList<QAction*> CommandRegistry::repairActions() const {
     return {action(Command::padShortRows), action(Command::trimSpaces)};
 }
 
-QList<QAction*> CommandRegistry::viewMenuActions() const { return {action(Command::freezeFirstColumn)}; }
+QList<QAction*> CommandRegistry::viewMenuActions() const {
+    return {action(Command::freezeFirstColumn)};
+}
 
 void CommandRegistry::refresh() {
     if (!session_ || !session_->hasDocument()) return;
@@ -321,10 +327,10 @@ void CommandRegistry::refresh() {
     // While the file is still being read only its first rows are here: whatever edits,
     // searches or reads the whole table waits for the rest.
     const bool whole = !session_->isOpening();
-    for (Command command : {Command::cut, Command::paste, Command::find, Command::findAndReplace, Command::findNext,
-                            Command::findPrevious, Command::insertRowAbove, Command::insertRowBelow,
-                            Command::insertColumnLeft, Command::insertColumnRight, Command::toggleHeader,
-                            Command::fileFormat})
+    for (Command command :
+         {Command::cut, Command::paste, Command::find, Command::findAndReplace, Command::findNext,
+          Command::findPrevious, Command::insertRowAbove, Command::insertRowBelow, Command::insertColumnLeft,
+          Command::insertColumnRight, Command::toggleHeader, Command::fileFormat})
         action(command)->setEnabled(whole);
     if (!whole)
         for (Command command : {Command::undo, Command::redo, Command::deleteRows, Command::deleteColumns,

@@ -22,13 +22,16 @@ void ContextMenu::markDestructive(QAction* action) {
     action->setProperty(destructiveProperty, true);
 }
 
-bool ContextMenu::isDestructive(const QAction* action) { return action && action->property(destructiveProperty).toBool(); }
+bool ContextMenu::isDestructive(const QAction* action) {
+    return action && action->property(destructiveProperty).toBool();
+}
 
 void ContextMenu::addSortActions(EditorSession* session, int64_t column, bool plain, QAction* before,
                                  const QString& suffix) {
     const auto& kinds = session->columnKinds();
-    const ColumnKind kind =
-        column >= 0 && column < static_cast<int64_t>(kinds.size()) ? kinds[static_cast<size_t>(column)] : ColumnKind::text;
+    const ColumnKind kind = column >= 0 && column < static_cast<int64_t>(kinds.size())
+                                ? kinds[static_cast<size_t>(column)]
+                                : ColumnKind::text;
     struct Item {
         const char* title;
         bool ascending;
@@ -44,15 +47,17 @@ void ContextMenu::addSortActions(EditorSession* session, int64_t column, bool pl
                                    {"Sort by Date Descending", false, SortKind::date}});
     QPointer<EditorSession> target(session);
     for (const Item& item : items) {
-        auto* action = new QAction(Symbols::icon(item.ascending ? QStringLiteral("arrow.up") : QStringLiteral("arrow.down")),
-                                   QString::fromUtf8(item.title) + suffix, this);
-        connect(action, &QAction::triggered, this, [target, column, ascending = item.ascending, order = item.order] {
-            if (!target) return;
-            if (order)
-                target->sort(column, ascending, *order);
-            else
-                target->sort(column, ascending);
-        });
+        auto* action = new QAction(
+            Symbols::icon(item.ascending ? QStringLiteral("arrow.up") : QStringLiteral("arrow.down")),
+            QString::fromUtf8(item.title) + suffix, this);
+        connect(action, &QAction::triggered, this,
+                [target, column, ascending = item.ascending, order = item.order] {
+                    if (!target) return;
+                    if (order)
+                        target->sort(column, ascending, *order);
+                    else
+                        target->sort(column, ascending);
+                });
         insertAction(before, action);
     }
 }

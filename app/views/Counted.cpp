@@ -4,7 +4,9 @@
 
 namespace zarvel {
 
-QString groupedCount(int64_t n) { return QLocale().toString(static_cast<qlonglong>(n)); }
+QString groupedCount(int64_t n) {
+    return QLocale().toString(static_cast<qlonglong>(n));
+}
 
 QString countNoun(int64_t n, QStringView singular, QStringView plural) {
     return (n == 1 ? singular : plural).toString();

@@ -204,7 +204,8 @@ void FindBar::refresh() {
     const QString replacement = QString::fromStdString(f.replacement);
     if (replacementField_->text() != replacement) replacementField_->setText(replacement);
 
-    disclosure_->setIcon(Symbols::icon(f.showsReplace ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right")));
+    disclosure_->setIcon(
+        Symbols::icon(f.showsReplace ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right")));
     replaceRow_->setVisible(f.showsReplace);
     caseToggle_->setChecked(f.caseSensitive);
     regexToggle_->setChecked(f.isRegex);
@@ -245,7 +246,9 @@ void FindBar::syncVisibility() {
     if (session_) setVisible(session_->find().isPresented);
 }
 
-bool FindBar::isQueryFocused() const { return queryField_->hasFocus(); }
+bool FindBar::isQueryFocused() const {
+    return queryField_->hasFocus();
+}
 
 void FindBar::focusQuery() {
     if (!isVisible()) {
@@ -270,7 +273,8 @@ void FindBar::paintEvent(QPaintEvent*) {
 
 bool FindBar::event(QEvent* event) {
     // Escape belongs to the bar while focus is in it, even if the window binds it.
-    if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    if (event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         event->accept();
         return true;
     }

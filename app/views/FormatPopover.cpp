@@ -31,7 +31,8 @@ constexpr int controlWidth = 170;
 // Curly double quotation marks around a character: how a delimiter or quote outside
 // the usual choices is named.
 QString quoted(uint8_t byte) {
-    return QStringLiteral("\u201C") + QString::fromStdString(CSVDialect::displayName(byte)) + QStringLiteral("\u201D");
+    return QStringLiteral("\u201C") + QString::fromStdString(CSVDialect::displayName(byte)) +
+           QStringLiteral("\u201D");
 }
 
 // One rounded group of a form, its rows a label on the left and a control on the right.
@@ -99,7 +100,9 @@ EncodingPicker::EncodingPicker(QWidget* parent) : QComboBox(parent) {
     connect(this, &QComboBox::activated, this, &EncodingPicker::choose);
 }
 
-TextEncoding EncodingPicker::encoding() const { return encoding_; }
+TextEncoding EncodingPicker::encoding() const {
+    return encoding_;
+}
 
 void EncodingPicker::setEncoding(TextEncoding encoding) {
     encoding_ = encoding;
@@ -109,9 +112,11 @@ void EncodingPicker::setEncoding(TextEncoding encoding) {
 void EncodingPicker::rebuild() {
     const QSignalBlocker block(this);
     clear();
-    for (TextEncoding e : allTextEncodings) addItem(QString::fromUtf8(displayName(e)), static_cast<int>(e));
+    for (TextEncoding e : allTextEncodings)
+        addItem(QString::fromUtf8(displayName(e)), static_cast<int>(e));
     insertSeparator(count());
-    if (isExtraEncoding(encoding_)) addItem(QString::fromUtf8(displayName(encoding_)), static_cast<int>(encoding_));
+    if (isExtraEncoding(encoding_))
+        addItem(QString::fromUtf8(displayName(encoding_)), static_cast<int>(encoding_));
     addItem(QStringLiteral("More\u2026"), otherChoice);
     selectData(this, static_cast<int>(encoding_));
 }
@@ -148,7 +153,8 @@ std::optional<TextEncoding> EncodingPicker::chooseExtraEncoding(QWidget* parent,
                                          list);
         item->setData(Qt::UserRole, static_cast<int>(e));
         // Found by any of its names, as well as by what it is for.
-        item->setData(Qt::UserRole + 1, name + QLatin1Char(' ') + QString::fromUtf8(rawValue(e)) + QLatin1Char(' ') + region);
+        item->setData(Qt::UserRole + 1,
+                      name + QLatin1Char(' ') + QString::fromUtf8(rawValue(e)) + QLatin1Char(' ') + region);
         if (e == current) list->setCurrentItem(item);
     }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
@@ -170,7 +176,8 @@ std::optional<TextEncoding> EncodingPicker::chooseExtraEncoding(QWidget* parent,
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     search->setFocus();
-    if (dialog.exec() != QDialog::Accepted || !list->currentItem() || list->currentItem()->isHidden()) return std::nullopt;
+    if (dialog.exec() != QDialog::Accepted || !list->currentItem() || list->currentItem()->isHidden())
+        return std::nullopt;
     return static_cast<TextEncoding>(list->currentItem()->data(Qt::UserRole).toInt());
 }
 
@@ -192,7 +199,8 @@ void QuotePicker::setQuote(std::optional<uint8_t> quote) {
     addItem(QStringLiteral("Double quote  \""), int(Byte::doubleQuote));
     addItem(QStringLiteral("Single quote  '"), int(Byte::singleQuote));
     // A file read with some other quote character keeps it visible as a choice.
-    if (quote && *quote != Byte::doubleQuote && *quote != Byte::singleQuote) addItem(quoted(*quote), int(*quote));
+    if (quote && *quote != Byte::doubleQuote && *quote != Byte::singleQuote)
+        addItem(quoted(*quote), int(*quote));
     addItem(QStringLiteral("None"), -1);
     selectData(this, quote ? int(*quote) : -1);
 }
@@ -218,15 +226,24 @@ DelimiterPicker::DelimiterPicker(const QString& title, QWidget* parent)
 
 QString DelimiterPicker::label(uint8_t delimiter) {
     switch (delimiter) {
-    case Byte::comma: return QStringLiteral("Comma  ,");
-    case Byte::tab: return QStringLiteral("Tab");
-    case Byte::semicolon: return QStringLiteral("Semicolon  ;");
-    case Byte::pipe: return QStringLiteral("Pipe  |");
-    case Byte::colon: return QStringLiteral("Colon  :");
-    case Byte::caret: return QStringLiteral("Caret  ^");
-    case Byte::tilde: return QStringLiteral("Tilde  ~");
-    case Byte::space: return QStringLiteral("Space");
-    default: return quoted(delimiter);
+    case Byte::comma:
+        return QStringLiteral("Comma  ,");
+    case Byte::tab:
+        return QStringLiteral("Tab");
+    case Byte::semicolon:
+        return QStringLiteral("Semicolon  ;");
+    case Byte::pipe:
+        return QStringLiteral("Pipe  |");
+    case Byte::colon:
+        return QStringLiteral("Colon  :");
+    case Byte::caret:
+        return QStringLiteral("Caret  ^");
+    case Byte::tilde:
+        return QStringLiteral("Tilde  ~");
+    case Byte::space:
+        return QStringLiteral("Space");
+    default:
+        return quoted(delimiter);
     }
 }
 
@@ -247,7 +264,8 @@ void DelimiterPicker::setDelimiter(uint8_t delimiter) {
 void DelimiterPicker::rebuild() {
     const QSignalBlocker block(combo_);
     combo_->clear();
-    for (uint8_t d : CSVDialect::commonDelimiters) combo_->addItem(label(d), int(d));
+    for (uint8_t d : CSVDialect::commonDelimiters)
+        combo_->addItem(label(d), int(d));
     const bool common = std::find(CSVDialect::commonDelimiters.begin(), CSVDialect::commonDelimiters.end(),
                                   delimiter_) != CSVDialect::commonDelimiters.end();
     if (!common) combo_->addItem(label(delimiter_), int(delimiter_));
@@ -287,7 +305,8 @@ void DelimiterPicker::acceptOther() {
 
 // MARK: popover
 
-FormatPopover::FormatPopover(EditorSession* session, QWidget* anchor) : PopoverFrame(anchor), session_(session) {
+FormatPopover::FormatPopover(EditorSession* session, QWidget* anchor)
+    : PopoverFrame(anchor), session_(session) {
     buildForm();
     resetReadSettings();
     refresh();
@@ -397,10 +416,12 @@ void FormatPopover::buildForm() {
         presetLayout->addWidget(b);
     }
     save->addRow(QStringLiteral("Preset"), presets);
-    connect(standardButton_, &QPushButton::clicked, this,
-            [this] { changeSaveFormat([](FileFormat& f) { f = f.applyingOutput(FileFormat::standard()); }); });
+    connect(standardButton_, &QPushButton::clicked, this, [this] {
+        changeSaveFormat([](FileFormat& f) { f = f.applyingOutput(FileFormat::standard()); });
+    });
     connect(excelButton_, &QPushButton::clicked, this, [this] {
-        changeSaveFormat([](FileFormat& f) { f = f.applyingOutput(FileFormat::excel(localeDecimalSeparator())); });
+        changeSaveFormat(
+            [](FileFormat& f) { f = f.applyingOutput(FileFormat::excel(localeDecimalSeparator())); });
     });
     connect(tsvButton_, &QPushButton::clicked, this,
             [this] { changeSaveFormat([](FileFormat& f) { f = f.applyingOutput(FileFormat::tsv()); }); });
@@ -464,7 +485,8 @@ FileFormat FormatPopover::readFormat() const {
 }
 
 QString FormatPopover::errorText(TextEncoding encoding) {
-    return QStringLiteral("The file cannot be read as ") + QString::fromUtf8(displayName(encoding)) + QStringLiteral(".");
+    return QStringLiteral("The file cannot be read as ") + QString::fromUtf8(displayName(encoding)) +
+           QStringLiteral(".");
 }
 
 void FormatPopover::present() {
@@ -484,7 +506,8 @@ void FormatPopover::resetReadSettings() {
 
 bool FormatPopover::readSettingsDiffer() const {
     const FileFormat f = readFormat();
-    return readEncoding_ != f.encoding || readDelimiter_ != f.dialect.delimiter || readQuote_ != f.dialect.quote;
+    return readEncoding_ != f.encoding || readDelimiter_ != f.dialect.delimiter ||
+           readQuote_ != f.dialect.quote;
 }
 
 void FormatPopover::refresh() {
@@ -501,8 +524,8 @@ void FormatPopover::refresh() {
     const std::optional<TextEncoding> suggested = suggestedEncoding();
     suggestion_->setVisible(suggested.has_value());
     if (suggested)
-        suggestionLabel_->setText(QStringLiteral("This looks like ") + QString::fromUtf8(displayName(*suggested)) +
-                                  QStringLiteral("."));
+        suggestionLabel_->setText(QStringLiteral("This looks like ") +
+                                  QString::fromUtf8(displayName(*suggested)) + QStringLiteral("."));
     suggestionButton_->setEnabled(!session_->isBusy());
 
     saveDelimiterPicker_->setDelimiter(saved.dialect.delimiter);
@@ -561,8 +584,8 @@ bool FormatPopover::askToReinterpret() {
     box->setTextFormat(Qt::PlainText);
     box->setWindowTitle(QStringLiteral("Reinterpret the file?"));
     box->setText(QStringLiteral("Reinterpret the file?"));
-    box->setInformativeText(
-        QStringLiteral("The original file is read again with the new settings. Your edits are replaced, but you can undo this."));
+    box->setInformativeText(QStringLiteral("The original file is read again with the new settings. Your "
+                                           "edits are replaced, but you can undo this."));
     QPushButton* go = box->addButton(QStringLiteral("Reinterpret"), QMessageBox::AcceptRole);
     box->addButton(QMessageBox::Cancel);
     box->setDefaultButton(go);

@@ -10,9 +10,9 @@
 // flag turns on and turns the flag off when it closes, however it was closed.
 #pragma once
 
+#include "app/views/PopoverFrame.h"
 #include "core/CSVDialect.h"
 #include "core/TextEncoding.h"
-#include "app/views/PopoverFrame.h"
 
 #include <QComboBox>
 #include <QPointer>

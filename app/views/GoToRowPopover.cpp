@@ -9,7 +9,8 @@
 
 namespace zarvel {
 
-GoToRowPopover::GoToRowPopover(EditorSession* session, QWidget* anchor) : PopoverFrame(anchor), session_(session) {
+GoToRowPopover::GoToRowPopover(EditorSession* session, QWidget* anchor)
+    : PopoverFrame(anchor), session_(session) {
     setFixedWidth(260);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 10, 12, 10);
@@ -40,7 +41,8 @@ void GoToRowPopover::present() {
 void GoToRowPopover::go() {
     if (!session_) return;
     bool ok = false;
-    const QString text = field_->text().trimmed().remove(QLatin1Char(',')).remove(QChar(0x202F)).remove(QChar(0xA0));
+    const QString text =
+        field_->text().trimmed().remove(QLatin1Char(',')).remove(QChar(0x202F)).remove(QChar(0xA0));
     const qlonglong number = text.toLongLong(&ok);
     if (!ok) {
         message_->setText(QStringLiteral("Type a row number."));
@@ -55,11 +57,20 @@ void GoToRowPopover::go() {
         hide();
         Q_EMIT jumped();
         return;
-    case O::noRows: message_->setText(QStringLiteral("The table has no rows.")); break;
-    case O::first: message_->setText(QStringLiteral("There is no row ") + text + QStringLiteral("; went to the first row, ") + shown + QLatin1Char('.')); break;
-    case O::last: message_->setText(QStringLiteral("There is no row ") + text + QStringLiteral("; went to the last row, ") + shown + QLatin1Char('.')); break;
+    case O::noRows:
+        message_->setText(QStringLiteral("The table has no rows."));
+        break;
+    case O::first:
+        message_->setText(QStringLiteral("There is no row ") + text +
+                          QStringLiteral("; went to the first row, ") + shown + QLatin1Char('.'));
+        break;
+    case O::last:
+        message_->setText(QStringLiteral("There is no row ") + text +
+                          QStringLiteral("; went to the last row, ") + shown + QLatin1Char('.'));
+        break;
     case O::nearest:
-        message_->setText(QStringLiteral("Row ") + text + QStringLiteral(" is not shown; went to row ") + shown + QLatin1Char('.'));
+        message_->setText(QStringLiteral("Row ") + text + QStringLiteral(" is not shown; went to row ") +
+                          shown + QLatin1Char('.'));
         break;
     }
     field_->selectAll();

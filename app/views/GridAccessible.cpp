@@ -15,10 +15,10 @@
 #include <QAbstractSpinBox>
 #include <QAccessibleWidget>
 #include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QEvent>
 #include <QHash>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 
 #include <algorithm>
@@ -42,7 +42,9 @@ enum class Kind : quint64 { cell = 0, columnHeader = 1, rowHeader = 2 };
 int64_t displayedRows(const EditorSession* session) {
     return std::max<int64_t>(0, std::min(session->layout().rowCount(), session->displayedRowCount()));
 }
-int64_t displayedColumns(const EditorSession* session) { return session->layout().columnCount(); }
+int64_t displayedColumns(const EditorSession* session) {
+    return session->layout().columnCount();
+}
 
 // Qt counts children in int: the columns as they are (a row holds them all), the rows
 // as many as fit beside them.
@@ -71,7 +73,8 @@ public:
     GridView* grid() const { return grid_; }
     QAccessibleInterface* cell(Kind kind, int row, int column);
     void dropCells() {
-        for (QAccessible::Id id : std::as_const(cells_)) QAccessible::deleteAccessibleInterface(id);
+        for (QAccessible::Id id : std::as_const(cells_))
+            QAccessible::deleteAccessibleInterface(id);
         cells_.clear();
     }
 
@@ -109,7 +112,8 @@ GridState* stateOf(const GridView* grid) {
 // One cell, column title or row number.
 class CellAccessible : public QAccessibleInterface, public QAccessibleTableCellInterface {
 public:
-    CellAccessible(GridView* grid, Kind kind, int row, int column) : grid_(grid), kind_(kind), row_(row), column_(column) {}
+    CellAccessible(GridView* grid, Kind kind, int row, int column)
+        : grid_(grid), kind_(kind), row_(row), column_(column) {}
 
     bool isValid() const override {
         if (!grid_) return false;
@@ -120,7 +124,9 @@ public:
     }
     QObject* object() const override { return nullptr; }
     QWindow* window() const override { return grid_ ? grid_->window()->windowHandle() : nullptr; }
-    QAccessibleInterface* parent() const override { return grid_ ? QAccessible::queryAccessibleInterface(grid_) : nullptr; }
+    QAccessibleInterface* parent() const override {
+        return grid_ ? QAccessible::queryAccessibleInterface(grid_) : nullptr;
+    }
     QAccessibleInterface* child(int) const override { return nullptr; }
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface*) const override { return -1; }
@@ -131,12 +137,16 @@ public:
         const EditorSession* session = grid_->session();
         const CSVTable table = session->table();
         switch (kind_) {
-        case Kind::columnHeader: return QString::fromStdString(table.columnTitle(column_));
-        case Kind::rowHeader: return QString::number(session->tableRow(row_) - table.firstDataRow() + 1);
+        case Kind::columnHeader:
+            return QString::fromStdString(table.columnTitle(column_));
+        case Kind::rowHeader:
+            return QString::number(session->tableRow(row_) - table.firstDataRow() + 1);
         case Kind::cell: {
             const int64_t stored = session->tableRow(row_);
-            const StringRows values = table.displayValues({stored, stored + 1}, {column_, column_ + 1}, GridStyle::displayLimit);
-            return values.empty() || values.front().empty() ? QString() : QString::fromStdString(values.front().front());
+            const StringRows values =
+                table.displayValues({stored, stored + 1}, {column_, column_ + 1}, GridStyle::displayLimit);
+            return values.empty() || values.front().empty() ? QString()
+                                                            : QString::fromStdString(values.front().front());
         }
         }
         return {};
@@ -151,13 +161,14 @@ public:
         switch (kind_) {
         case Kind::cell: {
             const GridGeometry::Rect r = layout.cellRect(row_, column_);
-            return QRect(toGlobal(grid_->viewportPoint(QPointF(r.x, r.y))), QSize(int(r.width), int(r.height)));
+            return QRect(toGlobal(grid_->viewportPoint(QPointF(r.x, r.y))),
+                         QSize(int(r.width), int(r.height)));
         }
         case Kind::columnHeader: {
             const int x = toGlobal(grid_->viewportPoint(QPointF(layout.xOfColumn(column_), 0))).x();
             const QWidget* header = grid_->columnHeader();
-            return QRect(x, header->mapToGlobal(QPoint(0, 0)).y(), int(layout.columnWidths()[size_t(column_)]),
-                         header->height());
+            return QRect(x, header->mapToGlobal(QPoint(0, 0)).y(),
+                         int(layout.columnWidths()[size_t(column_)]), header->height());
         }
         case Kind::rowHeader: {
             const int y = toGlobal(grid_->viewportPoint(QPointF(0, layout.yOfRow(row_)))).y();
@@ -170,9 +181,12 @@ public:
 
     QAccessible::Role role() const override {
         switch (kind_) {
-        case Kind::columnHeader: return QAccessible::ColumnHeader;
-        case Kind::rowHeader: return QAccessible::RowHeader;
-        case Kind::cell: break;
+        case Kind::columnHeader:
+            return QAccessible::ColumnHeader;
+        case Kind::rowHeader:
+            return QAccessible::RowHeader;
+        case Kind::cell:
+            break;
         }
         return QAccessible::Cell;
     }
@@ -199,7 +213,8 @@ public:
     }
 
     void* interface_cast(QAccessible::InterfaceType type) override {
-        return type == QAccessible::TableCellInterface ? static_cast<QAccessibleTableCellInterface*>(this) : nullptr;
+        return type == QAccessible::TableCellInterface ? static_cast<QAccessibleTableCellInterface*>(this)
+                                                       : nullptr;
     }
 
     bool isSelected() const override {
@@ -207,10 +222,13 @@ public:
         const EditorSession* session = grid_->session();
         const GridSelection& selection = session->selection();
         switch (kind_) {
-        case Kind::cell: return selection.contains({row_, column_});
+        case Kind::cell:
+            return selection.contains({row_, column_});
         case Kind::columnHeader:
-            return selection.coversWholeColumns(session->displayedSize()) && selection.columns().contains(column_);
-        case Kind::rowHeader: return selection.coversWholeRows(session->displayedSize()) && selection.rows().contains(row_);
+            return selection.coversWholeColumns(session->displayedSize()) &&
+                   selection.columns().contains(column_);
+        case Kind::rowHeader:
+            return selection.coversWholeRows(session->displayedSize()) && selection.rows().contains(row_);
         }
         return false;
     }
@@ -254,7 +272,9 @@ public:
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Name && grid()->accessibleName().isEmpty()) return QStringLiteral("Table");
         if (t == QAccessible::Description && grid()->accessibleDescription().isEmpty())
-            return QStringLiteral("%1 rows, %2 columns").arg(displayedRows(session())).arg(displayedColumns(session()));
+            return QStringLiteral("%1 rows, %2 columns")
+                .arg(displayedRows(session()))
+                .arg(displayedColumns(session()));
         return QAccessibleWidget::text(t);
     }
 
@@ -291,7 +311,9 @@ public:
         const std::optional<int64_t> column = layout.columnAt(content.x());
         if (inHeader && inGutter) return QAccessible::queryAccessibleInterface(grid()->corner());
         if (inHeader) return column && *column < shownColumns(session()) ? cellAt(-1, int(*column)) : nullptr;
-        if (inGutter) return row && *row < shownRows(session()) ? gridState()->cell(Kind::rowHeader, int(*row), -1) : nullptr;
+        if (inGutter)
+            return row && *row < shownRows(session()) ? gridState()->cell(Kind::rowHeader, int(*row), -1)
+                                                      : nullptr;
         if (!row || !column) return nullptr;
         return cellAt(int(*row), int(*column));
     }
@@ -303,9 +325,11 @@ public:
 
     // Row −1 gives a column's header cell.
     QAccessibleInterface* cellAt(int row, int column) const override {
-        if (!gridState() || column < 0 || column >= shownColumns(session()) || row < -1 || row >= shownRows(session()))
+        if (!gridState() || column < 0 || column >= shownColumns(session()) || row < -1 ||
+            row >= shownRows(session()))
             return nullptr;
-        return row < 0 ? gridState()->cell(Kind::columnHeader, -1, column) : gridState()->cell(Kind::cell, row, column);
+        return row < 0 ? gridState()->cell(Kind::columnHeader, -1, column)
+                       : gridState()->cell(Kind::cell, row, column);
     }
     QAccessibleInterface* caption() const override { return nullptr; }
     QAccessibleInterface* summary() const override { return nullptr; }
@@ -336,16 +360,20 @@ public:
     QList<int> selectedColumns() const override {
         QList<int> columns;
         const GridSelection& selection = session()->selection();
-        if (shownRows(session()) == 0 || !selection.coversWholeColumns(session()->displayedSize())) return columns;
-        for (int64_t c = selection.columns().lower; c < selection.columns().upper && columns.size() < listLimit; ++c)
+        if (shownRows(session()) == 0 || !selection.coversWholeColumns(session()->displayedSize()))
+            return columns;
+        for (int64_t c = selection.columns().lower;
+             c < selection.columns().upper && columns.size() < listLimit; ++c)
             columns << int(c);
         return columns;
     }
     QList<int> selectedRows() const override {
         QList<int> rows;
         const GridSelection& selection = session()->selection();
-        if (shownColumns(session()) == 0 || !selection.coversWholeRows(session()->displayedSize())) return rows;
-        for (int64_t r = selection.rows().lower; r < selection.rows().upper && rows.size() < listLimit; ++r) rows << int(r);
+        if (shownColumns(session()) == 0 || !selection.coversWholeRows(session()->displayedSize()))
+            return rows;
+        for (int64_t r = selection.rows().lower; r < selection.rows().upper && rows.size() < listLimit; ++r)
+            rows << int(r);
         return rows;
     }
     int selectedColumnCount() const override { return int(selectedColumns().size()); }
@@ -354,7 +382,8 @@ public:
     int rowCount() const override { return zarvel::GridAccessible::shownRows(session()); }
     bool isColumnSelected(int column) const override {
         const GridSelection& selection = session()->selection();
-        return selection.coversWholeColumns(session()->displayedSize()) && selection.columns().contains(column);
+        return selection.coversWholeColumns(session()->displayedSize()) &&
+               selection.columns().contains(column);
     }
     bool isRowSelected(int row) const override {
         const GridSelection& selection = session()->selection();
@@ -392,8 +421,10 @@ GridState::GridState(GridView* grid) : QObject(grid), grid_(grid) {
 }
 
 QAccessibleInterface* GridState::cell(Kind kind, int row, int column) {
-    const quint64 key = (quint64(kind) << 62) | (quint64(quint32(row + 1)) << 31) | quint64(quint32(column + 1));
-    if (auto it = cells_.constFind(key); it != cells_.constEnd()) return QAccessible::accessibleInterface(*it);
+    const quint64 key =
+        (quint64(kind) << 62) | (quint64(quint32(row + 1)) << 31) | quint64(quint32(column + 1));
+    if (auto it = cells_.constFind(key); it != cells_.constEnd())
+        return QAccessible::accessibleInterface(*it);
     auto* made = new CellAccessible(grid_, kind, row, column);
     cells_.insert(key, QAccessible::registerAccessibleInterface(made));
     return made;
@@ -461,7 +492,9 @@ void attach(GridView* grid) {
     if (!stateOf(grid)) new GridState(grid);
 }
 
-void setEventSink(EventSink newSink) { sink() = std::move(newSink); }
+void setEventSink(EventSink newSink) {
+    sink() = std::move(newSink);
+}
 
 void nameControls(QWidget* root) {
     QHash<const QWidget*, QString> labelled;
@@ -474,12 +507,14 @@ void nameControls(QWidget* root) {
         if (!isControl || !control->accessibleName().isEmpty()) continue;
         QString name;
         if (auto* button = qobject_cast<QAbstractButton*>(control)) name = plain(button->text());
-        if (auto* field = qobject_cast<QLineEdit*>(control); field && name.isEmpty()) name = field->placeholderText();
+        if (auto* field = qobject_cast<QLineEdit*>(control); field && name.isEmpty())
+            name = field->placeholderText();
         if (name.isEmpty()) name = plain(labelled.value(control));
         if (name.isEmpty()) name = control->toolTip();
         // Qt's own little buttons: a field's clear button, the overflow of a toolbar or menu bar.
         if (name.isEmpty() && control->inherits("QLineEditIconButton")) name = QStringLiteral("Clear");
-        if (name.isEmpty() && control->objectName().endsWith(QLatin1String("_ext_button"))) name = QStringLiteral("More");
+        if (name.isEmpty() && control->objectName().endsWith(QLatin1String("_ext_button")))
+            name = QStringLiteral("More");
         if (!name.isEmpty()) control->setAccessibleName(name);
     }
 }

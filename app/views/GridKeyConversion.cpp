@@ -16,23 +16,37 @@ namespace {
 std::optional<GridKey::Key> namedKey(int key) {
     using K = GridKey::Key;
     switch (key) {
-    case Qt::Key_Up: return K::up;
-    case Qt::Key_Down: return K::down;
-    case Qt::Key_Left: return K::left;
-    case Qt::Key_Right: return K::right;
+    case Qt::Key_Up:
+        return K::up;
+    case Qt::Key_Down:
+        return K::down;
+    case Qt::Key_Left:
+        return K::left;
+    case Qt::Key_Right:
+        return K::right;
     case Qt::Key_Tab:
-    case Qt::Key_Backtab: return K::tab;
-    case Qt::Key_F2: return K::edit;
+    case Qt::Key_Backtab:
+        return K::tab;
+    case Qt::Key_F2:
+        return K::edit;
     case Qt::Key_Return:
-    case Qt::Key_Enter: return K::enter;
-    case Qt::Key_Escape: return K::escape;
+    case Qt::Key_Enter:
+        return K::enter;
+    case Qt::Key_Escape:
+        return K::escape;
     case Qt::Key_Backspace:
-    case Qt::Key_Delete: return K::deleteKey;
-    case Qt::Key_Home: return K::home;
-    case Qt::Key_End: return K::end;
-    case Qt::Key_PageUp: return K::pageUp;
-    case Qt::Key_PageDown: return K::pageDown;
-    default: return std::nullopt;
+    case Qt::Key_Delete:
+        return K::deleteKey;
+    case Qt::Key_Home:
+        return K::home;
+    case Qt::Key_End:
+        return K::end;
+    case Qt::Key_PageUp:
+        return K::pageUp;
+    case Qt::Key_PageDown:
+        return K::pageDown;
+    default:
+        return std::nullopt;
     }
 }
 

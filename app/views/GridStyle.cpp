@@ -15,19 +15,38 @@ QColor withOpacity(QColor color, double opacity) {
     return color;
 }
 
-QColor primary(const QPalette& palette) { return palette.color(QPalette::Text); }
-QColor secondary(const QPalette& palette) { return withOpacity(primary(palette), 0.6); }
-QColor tertiary(const QPalette& palette) { return withOpacity(primary(palette), 0.4); }
-QColor accent(const QPalette& palette) { return palette.color(QPalette::Active, QPalette::Highlight); }
-QColor bar(const QPalette& palette) { return palette.color(QPalette::Window); }
-QColor divider(const QPalette& palette) { return withOpacity(primary(palette), 0.18); }
+QColor primary(const QPalette& palette) {
+    return palette.color(QPalette::Text);
+}
+QColor secondary(const QPalette& palette) {
+    return withOpacity(primary(palette), 0.6);
+}
+QColor tertiary(const QPalette& palette) {
+    return withOpacity(primary(palette), 0.4);
+}
+QColor accent(const QPalette& palette) {
+    return palette.color(QPalette::Active, QPalette::Highlight);
+}
+QColor bar(const QPalette& palette) {
+    return palette.color(QPalette::Window);
+}
+QColor divider(const QPalette& palette) {
+    return withOpacity(primary(palette), 0.18);
+}
 bool isDark(const QPalette& palette) {
-    return palette.color(QPalette::Base).lightnessF() < 0.5 || palette.color(QPalette::Window).lightnessF() < 0.4;
+    return palette.color(QPalette::Base).lightnessF() < 0.5 ||
+           palette.color(QPalette::Window).lightnessF() < 0.4;
 }
 // Deeper on light backgrounds, lighter on dark ones: about the same contrast on both.
-QColor destructive(const QPalette& palette) { return isDark(palette) ? QColor(0xff, 0x6b, 0x61) : QColor(0xd7, 0x30, 0x2a); }
-QColor warning(const QPalette& palette) { return isDark(palette) ? QColor(0xff, 0xa5, 0x3d) : QColor(0xc0, 0x5f, 0x00); }
-QColor caution(const QPalette& palette) { return isDark(palette) ? QColor(0xff, 0xd6, 0x0a) : QColor(0xa8, 0x7b, 0x00); }
+QColor destructive(const QPalette& palette) {
+    return isDark(palette) ? QColor(0xff, 0x6b, 0x61) : QColor(0xd7, 0x30, 0x2a);
+}
+QColor warning(const QPalette& palette) {
+    return isDark(palette) ? QColor(0xff, 0xa5, 0x3d) : QColor(0xc0, 0x5f, 0x00);
+}
+QColor caution(const QPalette& palette) {
+    return isDark(palette) ? QColor(0xff, 0xd6, 0x0a) : QColor(0xa8, 0x7b, 0x00);
+}
 
 namespace {
 
@@ -43,8 +62,9 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         const QEvent::Type type = event->type();
-        if (watched == widget_ && (type == QEvent::PaletteChange || type == QEvent::ApplicationPaletteChange ||
-                                   type == QEvent::ParentChange || type == QEvent::StyleChange))
+        if (watched == widget_ &&
+            (type == QEvent::PaletteChange || type == QEvent::ApplicationPaletteChange ||
+             type == QEvent::ParentChange || type == QEvent::StyleChange))
             run();
         return false;
     }
@@ -86,7 +106,8 @@ QPalette darkPalette() {
     const QColor base(0x1e, 0x1e, 0x20);
     const QColor text(0xe8, 0xe8, 0xea);
     const QColor highlight(0x3d, 0x8b, 0xf0);
-    QPalette p(text, window, window.lighter(140), window.darker(160), window.lighter(115), text, text, base, window);
+    QPalette p(text, window, window.lighter(140), window.darker(160), window.lighter(115), text, text, base,
+               window);
     p.setColor(QPalette::AlternateBase, base.lighter(125));
     p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3d));
     p.setColor(QPalette::ButtonText, text);
@@ -124,8 +145,12 @@ void followColorScheme() {
 #endif
 }
 
-QColor zebra(const QPalette& palette) { return withOpacity(primary(palette), 0.03); }
-QColor gridLine(const QPalette& palette) { return withOpacity(primary(palette), 0.08); }
+QColor zebra(const QPalette& palette) {
+    return withOpacity(primary(palette), 0.03);
+}
+QColor gridLine(const QPalette& palette) {
+    return withOpacity(primary(palette), 0.08);
+}
 
 QFont headerFont(const QFont& base) {
     QFont f = base;

@@ -55,8 +55,8 @@ protected:
         p.fillRect(QRectF(width() - 1, 0, 1, height()), divider);
         // An 8-point glyph, 4 points in from the bottom-right corner.
         const double side = 8;
-        Symbols::paint(p, QRectF(width() - 4 - side, height() - 4 - side, side, side), QStringLiteral("arrow.down.right"),
-                       GridStyle::tertiary(palette()));
+        Symbols::paint(p, QRectF(width() - 4 - side, height() - 4 - side, side, side),
+                       QStringLiteral("arrow.down.right"), GridStyle::tertiary(palette()));
     }
     void mousePressEvent(QMouseEvent* event) override {
         if (event->button() == Qt::LeftButton) session_->selectAll();
@@ -217,7 +217,8 @@ void GridView::scrollToPoint(QPointF point) {
     const double maxX = std::max(0.0, std::ceil(content.width - (layout.gutterWidth() + v.width())));
     const double maxY = std::max(0.0, std::ceil(content.height - (layout.headerHeight() + v.height())));
     // Whole points, so that what is scrolled by blitting lines up with what is drawn anew.
-    const QPointF target(std::round(std::clamp(point.x(), 0.0, maxX)), std::round(std::clamp(point.y(), 0.0, maxY)));
+    const QPointF target(std::round(std::clamp(point.x(), 0.0, maxX)),
+                         std::round(std::clamp(point.y(), 0.0, maxY)));
     if (target == scroll_) return;
     const QPointF previous = scroll_;
     scroll_ = target;
@@ -233,7 +234,8 @@ void GridView::scrollContentsBy(int, int) {
     // The user moved a scroll bar (or the wheel did); the bars are the truth then.
     if (updatingScrollBars_) return;
     QPointF next = scroll_;
-    if (horizontalScrollBar()->value() != std::llround(scroll_.x())) next.setX(horizontalScrollBar()->value());
+    if (horizontalScrollBar()->value() != std::llround(scroll_.x()))
+        next.setX(horizontalScrollBar()->value());
     if (verticalScrollBar()->value() != std::llround(scroll_.y() / verticalScale_))
         next.setY(std::round(verticalScrollBar()->value() * verticalScale_));
     if (next == scroll_) return;
@@ -253,7 +255,8 @@ void GridView::scrolled(QPointF previous) {
     if (firstColumnFrozen_ && layout.columnCount() > 0) {
         // The strip stays put: drawn again, with what the blit carried out from under it.
         const double w = layout.columnWidths()[0];
-        viewport()->update(QRectF(0, 0, w + std::abs(static_cast<double>(dx)) + 8, viewport()->height()).toAlignedRect());
+        viewport()->update(
+            QRectF(0, 0, w + std::abs(static_cast<double>(dx)) + 8, viewport()->height()).toAlignedRect());
     }
     header_->setContentOffset(scroll_.x() + layout.gutterWidth());
     gutter_->setContentOffset(scroll_.y() + layout.headerHeight());
@@ -288,7 +291,9 @@ void GridView::handleScrollRequest() {
     if (!request) return;
     const GridGeometry& layout = session_->layout();
     const GridCell cell = request->cell;
-    if (cell.row < 0 || cell.row >= layout.rowCount() || cell.column < 0 || cell.column >= layout.columnCount()) return;
+    if (cell.row < 0 || cell.row >= layout.rowCount() || cell.column < 0 ||
+        cell.column >= layout.columnCount())
+        return;
     const GridGeometry::Rect r = layout.cellRect(cell.row, cell.column);
     const GridGeometry::Rect v = visibleContentRect();
     double y = v.minY();
@@ -348,7 +353,8 @@ bool GridView::event(QEvent* event) {
         }
     } else if (event->type() == QEvent::ShortcutOverride && !isFullEditOpen()) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (key->matches(QKeySequence::Copy) || key->matches(QKeySequence::Cut) || key->matches(QKeySequence::Paste)) {
+        if (key->matches(QKeySequence::Copy) || key->matches(QKeySequence::Cut) ||
+            key->matches(QKeySequence::Paste)) {
             event->accept();
             return true;
         }
@@ -356,7 +362,8 @@ bool GridView::event(QEvent* event) {
         // and the editing keys of a text field edit the draft (Ctrl+Backspace deletes a
         // word, not rows), as they would in the cell editor.
         const auto& draft = session_->editing();
-        const Qt::KeyboardModifiers mods = key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier | Qt::AltModifier);
+        const Qt::KeyboardModifiers mods =
+            key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier | Qt::AltModifier);
         if (draft && draft->isEntering &&
             ((mods == Qt::NoModifier && !key->text().isEmpty()) ||
              TextFieldKeys::isEditingKey(*key, false))) {
@@ -398,14 +405,16 @@ void GridView::inputMethodEvent(QInputMethodEvent* event) {
 
 QVariant GridView::inputMethodQuery(Qt::InputMethodQuery query) const {
     switch (query) {
-    case Qt::ImEnabled: return true;
+    case Qt::ImEnabled:
+        return true;
     case Qt::ImCursorRectangle: {
         const GridCell active = session_->selection().active;
         const GridGeometry& layout = session_->layout();
         if (active.column < 0 || active.column >= layout.columnCount()) return QRect();
         return toViewport(layout.cellRect(active.row, active.column)).toRect();
     }
-    default: return QAbstractScrollArea::inputMethodQuery(query);
+    default:
+        return QAbstractScrollArea::inputMethodQuery(query);
     }
 }
 
@@ -476,11 +485,15 @@ void GridView::autoScroll() {
     if (!dragging_) return autoScrollTimer_.stop();
     // Faster the further the pointer is outside the cells.
     const QRect area = viewport()->rect();
-    auto step = [](double outside) { return outside == 0 ? 0.0 : std::copysign(std::min(std::abs(outside), 200.0), outside); };
-    const double dx = dragPosition_.x() < area.left() ? dragPosition_.x() - area.left()
-                      : dragPosition_.x() > area.right() ? dragPosition_.x() - area.right() : 0;
-    const double dy = dragPosition_.y() < area.top() ? dragPosition_.y() - area.top()
-                      : dragPosition_.y() > area.bottom() ? dragPosition_.y() - area.bottom() : 0;
+    auto step = [](double outside) {
+        return outside == 0 ? 0.0 : std::copysign(std::min(std::abs(outside), 200.0), outside);
+    };
+    const double dx = dragPosition_.x() < area.left()    ? dragPosition_.x() - area.left()
+                      : dragPosition_.x() > area.right() ? dragPosition_.x() - area.right()
+                                                         : 0;
+    const double dy = dragPosition_.y() < area.top()      ? dragPosition_.y() - area.top()
+                      : dragPosition_.y() > area.bottom() ? dragPosition_.y() - area.bottom()
+                                                          : 0;
     if (dx == 0 && dy == 0) return autoScrollTimer_.stop();
     scrollToPoint(scroll_ + QPointF(step(dx), step(dy)));
     const QPointF point = contentPoint(dragPosition_);
@@ -499,7 +512,8 @@ void GridView::selectionChanged() {
     // Repaint where the selection was and where it is now; the header and gutter
     // highlights may change with it.
     const auto now = selectionBounds();
-    if (drawnSelection_) viewport()->update(toViewport(*drawnSelection_).toAlignedRect().adjusted(-2, -2, 2, 2));
+    if (drawnSelection_)
+        viewport()->update(toViewport(*drawnSelection_).toAlignedRect().adjusted(-2, -2, 2, 2));
     if (now) viewport()->update(toViewport(*now).toAlignedRect().adjusted(-2, -2, 2, 2));
     drawnSelection_ = now;
     header_->update();
@@ -560,8 +574,8 @@ void GridView::placeEditor() {
     QRectF target;
     double maxWidth = 0;
     if (header) {
-        target = QRectF(frame.x - scroll_.x() - layout.gutterWidth() + v.x(), v.y() - layout.headerHeight(), frame.width,
-                        frame.height);
+        target = QRectF(frame.x - scroll_.x() - layout.gutterWidth() + v.x(), v.y() - layout.headerHeight(),
+                        frame.width, frame.height);
         maxWidth = v.right() + 1 - target.x();
     } else {
         target = toViewport(frame);
@@ -677,14 +691,17 @@ void GridView::paintEvent(QPaintEvent* event) {
     // The rows and columns of the window that the repainted area touches.
     const QPointF origin = contentPoint(QPointF(0, 0));
     const int64_t firstRow = std::max(window_.rows.lower, layout.nearestRow(dirty.top() + origin.y()));
-    const int64_t endRow = std::min({window_.rows.upper, rowCount, layout.nearestRow(dirty.bottom() + origin.y()) + 1});
-    const int64_t firstColumn = std::max(window_.columns.lower, layout.nearestColumn(dirty.left() + origin.x()));
+    const int64_t endRow =
+        std::min({window_.rows.upper, rowCount, layout.nearestRow(dirty.bottom() + origin.y()) + 1});
+    const int64_t firstColumn =
+        std::max(window_.columns.lower, layout.nearestColumn(dirty.left() + origin.x()));
     const int64_t endColumn =
         std::min({window_.columns.upper, columnCount, layout.nearestColumn(dirty.right() + origin.x()) + 1});
     if (firstRow >= endRow || firstColumn >= endColumn) return;
 
     const double left = layout.xOfColumn(firstColumn) - origin.x();
-    const double right = layout.xOfColumn(endColumn - 1) + layout.columnWidths()[static_cast<size_t>(endColumn - 1)] - origin.x();
+    const double right = layout.xOfColumn(endColumn - 1) +
+                         layout.columnWidths()[static_cast<size_t>(endColumn - 1)] - origin.x();
     const double top = layout.yOfRow(firstRow) - origin.y();
     const double rowHeight = layout.rowHeight();
     const double bottom = top + rowHeight * static_cast<double>(endRow - firstRow);
@@ -692,7 +709,8 @@ void GridView::paintEvent(QPaintEvent* event) {
     // Zebra bands on odd rows, then the grid lines along the row and column boundaries.
     const QColor zebra = GridStyle::zebra(pal);
     for (int64_t row = firstRow; row < endRow; ++row)
-        if (row % 2 == 1) p.fillRect(QRectF(left, layout.yOfRow(row) - origin.y(), right - left, rowHeight), zebra);
+        if (row % 2 == 1)
+            p.fillRect(QRectF(left, layout.yOfRow(row) - origin.y(), right - left, rowHeight), zebra);
     const QColor line = GridStyle::gridLine(pal);
     for (int64_t row = firstRow; row < endRow; ++row)
         p.fillRect(QRectF(left, layout.yOfRow(row + 1) - origin.y() - 1, right - left, 1), line);
@@ -810,7 +828,8 @@ void GridView::paintFrozenStrip(QPainter& p, const QRect& dirty) {
             const int64_t stored = session_->tableRow(row);
             const StringRows one = table.displayValues({stored, stored + 1}, {0, 1}, GridStyle::displayLimit);
             if (one.empty() || one.front().empty() || one.front().front().empty()) continue;
-            const QRectF box(GridStyle::cellPadding, layout.yOfRow(row) - origin.y(), w - 2 * GridStyle::cellPadding, rowHeight);
+            const QRectF box(GridStyle::cellPadding, layout.yOfRow(row) - origin.y(),
+                             w - 2 * GridStyle::cellPadding, rowHeight);
             if (box.width() > 0) drawCellText(p, one.front().front(), box, numeric);
         }
         GridGeometry::Window window = window_;
@@ -820,7 +839,8 @@ void GridView::paintFrozenStrip(QPainter& p, const QRect& dirty) {
     p.restore();
     // Its edge, like the header strip's: a divider with a soft shadow on the cells.
     p.fillRect(QRectF(w - 1, 0, 1, strip.height()), GridStyle::divider(pal));
-    for (int i = 0; i < 4; ++i) p.fillRect(QRectF(w + i, 0, 1, strip.height()), QColor(0, 0, 0, 18 - 4 * i));
+    for (int i = 0; i < 4; ++i)
+        p.fillRect(QRectF(w + i, 0, 1, strip.height()), QColor(0, 0, 0, 18 - 4 * i));
 }
 
 } // namespace zarvel

@@ -26,14 +26,17 @@ HeaderCell HeaderCell::make(EditorSession* session, const CSVTable& table, int64
     cell.session = session;
     cell.column = column;
     const GridGeometry& layout = session->layout();
-    if (column >= 0 && column < table.columnCount()) cell.title = QString::fromStdString(table.columnTitle(column));
-    if (column >= 0 && column < layout.columnCount()) cell.width = layout.columnWidths()[static_cast<size_t>(column)];
+    if (column >= 0 && column < table.columnCount())
+        cell.title = QString::fromStdString(table.columnTitle(column));
+    if (column >= 0 && column < layout.columnCount())
+        cell.width = layout.columnWidths()[static_cast<size_t>(column)];
     cell.height = layout.headerHeight();
     const auto& kinds = session->columnKinds();
     cell.isNumeric = column >= 0 && column < static_cast<int64_t>(kinds.size()) &&
                      kinds[static_cast<size_t>(column)] != ColumnKind::text; // numbers and dates
     const GridSelection& selection = session->selection();
-    cell.isSelected = selection.coversWholeColumns(session->displayedSize()) && selection.columns().contains(column);
+    cell.isSelected =
+        selection.coversWholeColumns(session->displayedSize()) && selection.columns().contains(column);
     return cell;
 }
 
@@ -42,7 +45,8 @@ QRectF HeaderCell::handleRect(const QRectF& frame) {
                   frame.height());
 }
 
-void HeaderCell::paint(QPainter& painter, const QRectF& frame, const QPalette& palette, const QFont& font) const {
+void HeaderCell::paint(QPainter& painter, const QRectF& frame, const QPalette& palette,
+                       const QFont& font) const {
     if (isSelected) painter.fillRect(frame, GridStyle::withOpacity(GridStyle::accent(palette), 0.2));
 
     const QRectF text = frame.adjusted(GridStyle::headerPadding, 0, -GridStyle::headerPadding, 0);

@@ -29,7 +29,8 @@ QPoint PopoverFrame::popupPosition(const QSize& size) const {
     x = std::clamp(x, available.left(), std::max(available.left(), available.right() + 1 - size.width()));
     int y = anchorRect.bottom() + 1 + anchorGap;
     // A status bar sits at the bottom of the screen: open upwards when below is too short.
-    if (y + size.height() > available.bottom() + 1 && anchorRect.top() - anchorGap - size.height() >= available.top())
+    if (y + size.height() > available.bottom() + 1 &&
+        anchorRect.top() - anchorGap - size.height() >= available.top())
         y = anchorRect.top() - anchorGap - size.height();
     return {x, y};
 }

@@ -60,8 +60,10 @@ std::unique_ptr<ContextMenu> RowGutterView::makeContextMenu(int64_t row) {
     if (column >= 0 && column < table.columnCount()) {
         menu->addSeparator();
         const QString title = QString::fromStdString(table.columnTitle(column));
-        menu->addSortActions(session_, column, true, nullptr,
-                             QStringLiteral(" by \u201C%1\u201D").arg(title.isEmpty() ? QString::fromStdString(CSVTable::columnLetters(column)) : title));
+        menu->addSortActions(
+            session_, column, true, nullptr,
+            QStringLiteral(" by \u201C%1\u201D")
+                .arg(title.isEmpty() ? QString::fromStdString(CSVTable::columnLetters(column)) : title));
     }
     return menu;
 }
@@ -76,7 +78,8 @@ void RowGutterView::paintEvent(QPaintEvent* event) {
     if (!window_.rows.empty() && rowCount > 0) {
         // Only the rows of the window that the repainted area touches.
         const int64_t first = std::max(window_.rows.lower, layout.nearestRow(dirty.top() + offset_));
-        const int64_t last = std::min({window_.rows.upper, rowCount, layout.nearestRow(dirty.bottom() + offset_) + 1});
+        const int64_t last =
+            std::min({window_.rows.upper, rowCount, layout.nearestRow(dirty.bottom() + offset_) + 1});
         const GridSelection& selection = session_->selection();
         const bool wholeRows = selection.coversWholeRows(session_->displayedSize());
         const QColor highlight = GridStyle::withOpacity(GridStyle::accent(palette()), 0.2);
@@ -90,7 +93,8 @@ void RowGutterView::paintEvent(QPaintEvent* event) {
             const int64_t stored = filtered ? session_->tableRow(row) : row + firstDataRow;
             const int64_t number = stored - firstDataRow + 1;
             p.drawText(frame.adjusted(0, 0, -GridStyle::gutterPadding, 0),
-                       static_cast<int>(Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine), QString::number(number));
+                       static_cast<int>(Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine),
+                       QString::number(number));
         }
     }
     p.fillRect(QRectF(width() - 1, dirty.top(), 1, dirty.height()), GridStyle::divider(palette()));
@@ -108,7 +112,8 @@ void RowGutterView::mousePressEvent(QMouseEvent* event) {
 void RowGutterView::mouseMoveEvent(QMouseEvent* event) {
     if (!selectFrom_ || !event->buttons().testFlag(Qt::LeftButton)) return;
     const GridGeometry& layout = session_->layout();
-    if (layout.rowCount() > 0) session_->selectWholeRows(*selectFrom_, layout.nearestRow(event->position().y() + offset_), false);
+    if (layout.rowCount() > 0)
+        session_->selectWholeRows(*selectFrom_, layout.nearestRow(event->position().y() + offset_), false);
 }
 
 void RowGutterView::mouseReleaseEvent(QMouseEvent* event) {

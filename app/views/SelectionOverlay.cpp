@@ -30,7 +30,8 @@ std::optional<SelectionOverlay::Shape> SelectionOverlay::shape(const GridGeometr
     if (rowCount <= 0 || columnCount <= 0 || window == GridGeometry::Window::empty()) return std::nullopt;
     // While the active cell of a larger block is edited, the block stays drawn: it is
     // where Ctrl+Return writes the text.
-    const GridSelection& selection = session_->editingBlock() ? *session_->editingBlock() : session_->selection();
+    const GridSelection& selection =
+        session_->editingBlock() ? *session_->editingBlock() : session_->selection();
     const IndexRange rows = intersect(intersect(selection.rows(), window.rows), {0, rowCount});
     const IndexRange columns = intersect(intersect(selection.columns(), window.columns), {0, columnCount});
     if (rows.empty() || columns.empty()) return std::nullopt;
@@ -39,7 +40,8 @@ std::optional<SelectionOverlay::Shape> SelectionOverlay::shape(const GridGeometr
     s.block = layout.rect(rows, columns);
     s.singleCell = selection.isSingleCell();
     const GridCell a = selection.active;
-    if (!s.singleCell && rows.contains(a.row) && columns.contains(a.column)) s.active = layout.cellRect(a.row, a.column);
+    if (!s.singleCell && rows.contains(a.row) && columns.contains(a.column))
+        s.active = layout.cellRect(a.row, a.column);
     return s;
 }
 

@@ -35,7 +35,8 @@ public:
     std::optional<Shape> shape(const GridGeometry::Window& window) const;
 
     // Draws on a painter whose origin shows content point `origin`.
-    void paint(QPainter& painter, const GridGeometry::Window& window, QPointF origin, const QPalette& palette) const;
+    void paint(QPainter& painter, const GridGeometry::Window& window, QPointF origin,
+               const QPalette& palette) const;
 
     static constexpr double fillOpacity = 0.14;
     static constexpr double borderOpacity = 0.7;

@@ -32,7 +32,9 @@ QFont calloutFont(const QFont& base) {
     return f;
 }
 
-QString grouped(int64_t n) { return groupedCount(n); }
+QString grouped(int64_t n) {
+    return groupedCount(n);
+}
 
 } // namespace
 
@@ -62,8 +64,10 @@ void FormatSummaryButton::setWarning(bool warning) {
 QSize FormatSummaryButton::sizeHint() const {
     const QFontMetrics fm(font());
     int width = 2 * chipPaddingX + chevronSize;
-    for (const QString& part : parts_) width += fm.horizontalAdvance(part) + chipSpacing;
-    if (parts_.size() > 1) width += static_cast<int>(parts_.size() - 1) * (fm.horizontalAdvance(partSeparator) + chipSpacing);
+    for (const QString& part : parts_)
+        width += fm.horizontalAdvance(part) + chipSpacing;
+    if (parts_.size() > 1)
+        width += static_cast<int>(parts_.size() - 1) * (fm.horizontalAdvance(partSeparator) + chipSpacing);
     return {width, fm.height() + 2 * chipPaddingY};
 }
 
@@ -200,7 +204,8 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
 }
 
 QString StatusBar::sizeText(int64_t dataRows, int64_t columns) {
-    return counted(dataRows, u"row", u"rows") + QStringLiteral(" · ") + counted(columns, u"column", u"columns");
+    return counted(dataRows, u"row", u"rows") + QStringLiteral(" · ") +
+           counted(columns, u"column", u"columns");
 }
 
 QString StatusBar::selectionText() const {
@@ -209,7 +214,8 @@ QString StatusBar::selectionText() const {
     const GridSize size = session_->displayedSize();
     if (size.isEmpty()) return {};
     const GridSelection& s = session_->selection();
-    if (s.active.row < 0 || s.active.row >= size.rows || s.active.column < 0 || s.active.column >= size.columns)
+    if (s.active.row < 0 || s.active.row >= size.rows || s.active.column < 0 ||
+        s.active.column >= size.columns)
         return {};
     if (s.isSingleCell()) {
         const CSVTable table = session_->table();
@@ -238,7 +244,8 @@ QString StatusBar::openingText(const OpenProgress& progress) {
     QString text = QStringLiteral("Opening… %1 %").arg(percent);
     if (progress.rows > 0) text += QStringLiteral(" · ") + counted(progress.rows, u"row", u"rows");
     if (progress.seconds > 0.2 && total > 0) {
-        const double megabytesPerSecond = done / total * static_cast<double>(progress.fileSize) / progress.seconds / 1e6;
+        const double megabytesPerSecond =
+            done / total * static_cast<double>(progress.fileSize) / progress.seconds / 1e6;
         text += QStringLiteral(" · %1 MB/s").arg(grouped(static_cast<int64_t>(megabytesPerSecond)));
     }
     return text;
@@ -246,7 +253,9 @@ QString StatusBar::openingText(const OpenProgress& progress) {
 
 void StatusBar::setSaveProgress(std::optional<double> fraction) {
     saving_->setVisible(fraction.has_value());
-    if (fraction) saving_->setText(QStringLiteral("Saving… %1 %").arg(std::clamp(static_cast<int>(*fraction * 100), 0, 100)));
+    if (fraction)
+        saving_->setText(
+            QStringLiteral("Saving… %1 %").arg(std::clamp(static_cast<int>(*fraction * 100), 0, 100)));
     refresh();
 }
 
@@ -272,8 +281,9 @@ void StatusBar::refresh() {
 
     const auto& filter = session_->rowFilter();
     filter_->setVisible(filter.has_value());
-    if (filter) filter_->setText(QStringLiteral("Showing ") +
-                                 counted(static_cast<int64_t>(filter->size()), u"matching row", u"matching rows"));
+    if (filter)
+        filter_->setText(QStringLiteral("Showing ") +
+                         counted(static_cast<int64_t>(filter->size()), u"matching row", u"matching rows"));
 
     const QString selection = selectionText();
     selection_->setText(selection);
@@ -286,8 +296,9 @@ void StatusBar::refresh() {
     const bool doubtful = report && report->confidence < confidenceWarningBelow;
     // A better encoding for a file read in the fallback is offered in the format popover.
     format_->setWarning(doubtful || (report && report->suggestedEncoding));
-    format_->setToolTip(doubtful ? QStringLiteral("The delimiter was hard to detect. Check how the file is read.")
-                                 : QStringLiteral("File format"));
+    format_->setToolTip(doubtful
+                            ? QStringLiteral("The delimiter was hard to detect. Check how the file is read.")
+                            : QStringLiteral("File format"));
 
     warnings_->refresh();
     if (isOpening) warnings_->setVisible(false);

@@ -20,7 +20,8 @@ namespace {
 using Drawing = std::function<void(QPainter&)>;
 
 void lines(QPainter& p, std::initializer_list<QLineF> list) {
-    for (const QLineF& l : list) p.drawLine(l);
+    for (const QLineF& l : list)
+        p.drawLine(l);
 }
 
 void polyline(QPainter& p, std::initializer_list<QPointF> points) {
@@ -28,7 +29,9 @@ void polyline(QPainter& p, std::initializer_list<QPointF> points) {
     p.drawPolyline(list.data(), static_cast<int>(list.size()));
 }
 
-void fillWithPen(QPainter& p, const QPainterPath& path) { p.fillPath(path, p.pen().color()); }
+void fillWithPen(QPainter& p, const QPainterPath& path) {
+    p.fillPath(path, p.pen().color());
+}
 
 QPainterPath documentPath(double left, double top, double right, double bottom, double fold) {
     QPainterPath path;
@@ -81,10 +84,22 @@ QPainterPath warningTriangle() {
 
 const std::map<QString, Drawing>& drawings() {
     static const std::map<QString, Drawing> table = {
-        {"plus", [](QPainter& p) { lines(p, {{8, 3, 8, 13}, {3, 8, 13, 8}}); }},
-        {"minus", [](QPainter& p) { lines(p, {{3, 8, 13, 8}}); }},
-        {"xmark", [](QPainter& p) { lines(p, {{4, 4, 12, 12}, {12, 4, 4, 12}}); }},
-        {"checkmark", [](QPainter& p) { polyline(p, {{3, 8.5}, {6.5, 12}, {13, 4.5}}); }},
+        {"plus",
+         [](QPainter& p) {
+             lines(p, {{8, 3, 8, 13}, {3, 8, 13, 8}});
+         }},
+        {"minus",
+         [](QPainter& p) {
+             lines(p, {{3, 8, 13, 8}});
+         }},
+        {"xmark",
+         [](QPainter& p) {
+             lines(p, {{4, 4, 12, 12}, {12, 4, 4, 12}});
+         }},
+        {"checkmark",
+         [](QPainter& p) {
+             polyline(p, {{3, 8.5}, {6.5, 12}, {13, 4.5}});
+         }},
         {"plus.rectangle",
          [](QPainter& p) {
              p.drawRoundedRect(QRectF(1.5, 3, 13, 10), 2, 2);
@@ -98,7 +113,10 @@ const std::map<QString, Drawing>& drawings() {
         {"tablecells",
          [](QPainter& p) {
              p.drawRoundedRect(QRectF(1.5, 2.5, 13, 11), 1.5, 1.5);
-             lines(p, {{1.5, 6.17, 14.5, 6.17}, {1.5, 9.83, 14.5, 9.83}, {5.83, 2.5, 5.83, 13.5}, {10.17, 2.5, 10.17, 13.5}});
+             lines(p, {{1.5, 6.17, 14.5, 6.17},
+                       {1.5, 9.83, 14.5, 9.83},
+                       {5.83, 2.5, 5.83, 13.5},
+                       {10.17, 2.5, 10.17, 13.5}});
          }},
         {"trash",
          [](QPainter& p) {
@@ -128,7 +146,10 @@ const std::map<QString, Drawing>& drawings() {
              p.drawPath(doc);
              gear(p, {11.6, 11.6}, 3.6);
          }},
-        {"gearshape", [](QPainter& p) { gear(p, {8, 8}, 6.2); }},
+        {"gearshape",
+         [](QPainter& p) {
+             gear(p, {8, 8}, 6.2);
+         }},
         {"doc.on.doc",
          [](QPainter& p) {
              const QRectF front(2.5, 4.5, 8.5, 10);
@@ -193,10 +214,22 @@ const std::map<QString, Drawing>& drawings() {
              p.drawEllipse(QPointF(12.2, 11.2), 2.2, 2.3);
              lines(p, {{14.4, 8.6, 14.4, 13.5}});
          }},
-        {"chevron.down", [](QPainter& p) { polyline(p, {{4, 6}, {8, 10}, {12, 6}}); }},
-        {"chevron.up", [](QPainter& p) { polyline(p, {{4, 10}, {8, 6}, {12, 10}}); }},
-        {"chevron.left", [](QPainter& p) { polyline(p, {{10, 4}, {6, 8}, {10, 12}}); }},
-        {"chevron.right", [](QPainter& p) { polyline(p, {{6, 4}, {10, 8}, {6, 12}}); }},
+        {"chevron.down",
+         [](QPainter& p) {
+             polyline(p, {{4, 6}, {8, 10}, {12, 6}});
+         }},
+        {"chevron.up",
+         [](QPainter& p) {
+             polyline(p, {{4, 10}, {8, 6}, {12, 10}});
+         }},
+        {"chevron.left",
+         [](QPainter& p) {
+             polyline(p, {{10, 4}, {6, 8}, {10, 12}});
+         }},
+        {"chevron.right",
+         [](QPainter& p) {
+             polyline(p, {{6, 4}, {10, 8}, {6, 12}});
+         }},
         {"chevron.up.chevron.down",
          [](QPainter& p) {
              polyline(p, {{5, 6.5}, {8, 3.5}, {11, 6.5}});
@@ -260,7 +293,9 @@ const std::map<QString, Drawing>& drawings() {
              polyline(p, {{8, 10.5}, {11, 13.5}, {14, 10.5}});
          }},
         {"line.3.horizontal.decrease",
-         [](QPainter& p) { lines(p, {{2.5, 4.5, 13.5, 4.5}, {4.5, 8, 11.5, 8}, {6.5, 11.5, 9.5, 11.5}}); }},
+         [](QPainter& p) {
+             lines(p, {{2.5, 4.5, 13.5, 4.5}, {4.5, 8, 11.5, 8}, {6.5, 11.5, 9.5, 11.5}});
+         }},
         {"exclamationmark.triangle",
          [](QPainter& p) {
              p.drawPath(warningTriangle());
@@ -359,15 +394,22 @@ void paint(QPainter& painter, const QRectF& rect, const QString& name, const QCo
     painter.restore();
 }
 
-QIcon icon(const QString& name) { return QIcon(new SymbolEngine(name, std::nullopt)); }
+QIcon icon(const QString& name) {
+    return QIcon(new SymbolEngine(name, std::nullopt));
+}
 
-QIcon icon(const QString& name, const QColor& color) { return QIcon(new SymbolEngine(name, color)); }
+QIcon icon(const QString& name, const QColor& color) {
+    return QIcon(new SymbolEngine(name, color));
+}
 
-bool has(const QString& name) { return drawings().count(name) > 0; }
+bool has(const QString& name) {
+    return drawings().count(name) > 0;
+}
 
 QStringList names() {
     QStringList list;
-    for (const auto& entry : drawings()) list.append(entry.first);
+    for (const auto& entry : drawings())
+        list.append(entry.first);
     return list;
 }
 

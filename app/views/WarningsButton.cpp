@@ -10,7 +10,8 @@
 
 namespace zarvel {
 
-WarningsButton::WarningsButton(EditorSession* session, QWidget* parent) : QToolButton(parent), session_(session) {
+WarningsButton::WarningsButton(EditorSession* session, QWidget* parent)
+    : QToolButton(parent), session_(session) {
     setAutoRaise(true);
     setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     setFocusPolicy(Qt::TabFocus);
@@ -43,7 +44,9 @@ bool WarningsButton::hasProblems(const std::optional<ReadReport>& report) {
     return report && (!report->warnings.empty() || report->raggedRowCount > 0);
 }
 
-bool WarningsButton::isPresented() const { return popover_->isVisible(); }
+bool WarningsButton::isPresented() const {
+    return popover_->isVisible();
+}
 
 void WarningsButton::setPresented(bool presented) {
     if (presented == isPresented()) return;

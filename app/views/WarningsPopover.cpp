@@ -16,7 +16,8 @@
 
 namespace zarvel {
 
-WarningsPopover::WarningsPopover(EditorSession* session, QWidget* anchor) : PopoverFrame(anchor), session_(session) {
+WarningsPopover::WarningsPopover(EditorSession* session, QWidget* anchor)
+    : PopoverFrame(anchor), session_(session) {
     setFixedWidth(popoverWidth);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(14, 12, 14, 12);
@@ -36,26 +37,40 @@ WarningsPopover::WarningsPopover(EditorSession* session, QWidget* anchor) : Popo
     list_->setSpacing(2);
     layout->addLayout(list_);
 
-    connect(session_, &EditorSession::reportChanged, this, [this] { if (isVisible()) rebuild(); });
-    connect(session_, &EditorSession::contentChanged, this, [this] { if (isVisible()) rebuild(); });
-    connect(session_, &EditorSession::rowFilterChanged, this, [this] { if (isVisible()) rebuild(); });
+    connect(session_, &EditorSession::reportChanged, this, [this] {
+        if (isVisible()) rebuild();
+    });
+    connect(session_, &EditorSession::contentChanged, this, [this] {
+        if (isVisible()) rebuild();
+    });
+    connect(session_, &EditorSession::rowFilterChanged, this, [this] {
+        if (isVisible()) rebuild();
+    });
 }
 
 QString WarningsPopover::lineText(const ReadWarning& warning) {
     QString what;
     switch (warning.kind) {
-    case ReadWarning::Kind::unclosedQuote: what = QStringLiteral(": quote never closed, read as text"); break;
-    case ReadWarning::Kind::textAfterClosingQuote: what = QStringLiteral(": text after a closing quote, kept as is"); break;
-    case ReadWarning::Kind::invalidUTF8:
-        what = QStringLiteral(": bytes that are not UTF-8, shown as \uFFFD and saved so where the row is rewritten");
+    case ReadWarning::Kind::unclosedQuote:
+        what = QStringLiteral(": quote never closed, read as text");
         break;
-    case ReadWarning::Kind::nulByte: what = QStringLiteral(": a NUL byte, kept as it is"); break;
+    case ReadWarning::Kind::textAfterClosingQuote:
+        what = QStringLiteral(": text after a closing quote, kept as is");
+        break;
+    case ReadWarning::Kind::invalidUTF8:
+        what = QStringLiteral(
+            ": bytes that are not UTF-8, shown as \uFFFD and saved so where the row is rewritten");
+        break;
+    case ReadWarning::Kind::nulByte:
+        what = QStringLiteral(": a NUL byte, kept as it is");
+        break;
     }
     return QStringLiteral("Line ") + QString::number(warning.row + 1) + what;
 }
 
 QString WarningsPopover::raggedRowsText(int64_t raggedRowCount) {
-    return counted(raggedRowCount, u"row has", u"rows have") + QStringLiteral(" fewer or more fields than the widest row; missing cells are shown empty.");
+    return counted(raggedRowCount, u"row has", u"rows have") +
+           QStringLiteral(" fewer or more fields than the widest row; missing cells are shown empty.");
 }
 
 QString WarningsPopover::rawText(std::string_view bytes) {
@@ -75,7 +90,8 @@ QString WarningsPopover::rawText(std::string_view bytes) {
         else
             out += c;
         // A surrogate pair is one character.
-        if (c.isHighSurrogate() && i + 1 < decoded.size() && decoded[i + 1].isLowSurrogate()) out += decoded[++i];
+        if (c.isHighSurrogate() && i + 1 < decoded.size() && decoded[i + 1].isLowSurrogate())
+            out += decoded[++i];
         ++characters;
     }
     return taken < bytes.size() ? out + QChar(0x2026) : out;

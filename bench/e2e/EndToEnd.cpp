@@ -28,8 +28,8 @@
 #include <QThread>
 #include <QUndoStack>
 
-#include <sys/resource.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -96,8 +96,8 @@ public:
         const auto start = std::chrono::steady_clock::now();
         const std::string note = step();
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        std::printf("%-28s %9.3f s %9.0f MB %9.0f MB  %s\n", name, elapsed.count(), residentMB(), peakResidentMB(),
-                    note.c_str());
+        std::printf("%-28s %9.3f s %9.0f MB %9.0f MB  %s\n", name, elapsed.count(), residentMB(),
+                    peakResidentMB(), note.c_str());
         std::fflush(stdout);
         if (counted) total_ += elapsed.count();
     }
@@ -112,7 +112,8 @@ private:
 std::string compareFiles(const std::string& a, const std::string& b) {
     const auto size = std::filesystem::file_size(a);
     if (size != std::filesystem::file_size(b))
-        return "sizes differ: " + std::to_string(size) + " and " + std::to_string(std::filesystem::file_size(b));
+        return "sizes differ: " + std::to_string(size) + " and " +
+               std::to_string(std::filesystem::file_size(b));
     const int fa = ::open(a.c_str(), O_RDONLY);
     const int fb = ::open(b.c_str(), O_RDONLY);
     require(fa >= 0 && fb >= 0, "cannot open the files to compare");
@@ -126,7 +127,8 @@ std::string compareFiles(const std::string& a, const std::string& b) {
                 "short read while comparing");
         if (std::memcmp(x.data(), y.data(), n) != 0) {
             size_t i = 0;
-            while (x[i] == y[i]) ++i;
+            while (x[i] == y[i])
+                ++i;
             result = "first difference at byte " + std::to_string(offset + i);
         }
         offset += n;
@@ -165,10 +167,14 @@ int run() {
     std::unique_ptr<GridView> view;
 #endif
 
-    steps.run("generate file", [&] {
-        require(bench::writeCSVFile(original, bench::benchDataBytes(), 1, &shape), "cannot write " + original);
-        return std::to_string(shape.rows) + " rows, " + std::to_string(shape.bytes) + " bytes";
-    }, false);
+    steps.run(
+        "generate file",
+        [&] {
+            require(bench::writeCSVFile(original, bench::benchDataBytes(), 1, &shape),
+                    "cannot write " + original);
+            return std::to_string(shape.rows) + " rows, " + std::to_string(shape.bytes) + " bytes";
+        },
+        false);
     steps.run("open document", [&] {
         DocumentError error;
         document = CSVDocument::open(QString::fromStdString(original), error);
@@ -205,7 +211,8 @@ int run() {
     });
     steps.run("type over a cell", [&] {
         session->handleKey(GridKey::press(GridKey::Key::right));
-        for (const char* text : {"e", "2", "e"}) session->handleKey(GridKey::typed(text));
+        for (const char* text : {"e", "2", "e"})
+            session->handleKey(GridKey::typed(text));
         session->handleKey(GridKey::press(GridKey::Key::tab));
         settle();
         const CSVTable t = document->table();
@@ -213,7 +220,8 @@ int run() {
         return std::string("last row, name column");
     });
     steps.run("sort by amount", [&] {
-        require(session->columnKinds().size() > amountColumn && session->columnKinds()[amountColumn] == ColumnKind::number,
+        require(session->columnKinds().size() > amountColumn &&
+                    session->columnKinds()[amountColumn] == ColumnKind::number,
                 "the amount column is not a number column");
         session->sort(amountColumn, true);
         waitUntil([&] { return !session->isBusy(); }, "the sort");
@@ -224,7 +232,8 @@ int run() {
     size_t matchCount = 0;
     steps.run("find", [&] {
         bool finished = false;
-        const auto connection = QObject::connect(session.get(), &EditorSession::searchFinished, [&] { finished = true; });
+        const auto connection =
+            QObject::connect(session.get(), &EditorSession::searchFinished, [&] { finished = true; });
         session->presentFind(true);
         session->setQuery(query);
         session->search();
@@ -255,7 +264,8 @@ int run() {
             settle();
             const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
             char part[96];
-            std::snprintf(part, sizeof part, "%s%s %.3f s", note.empty() ? "" : ", ", name.c_str(), elapsed.count());
+            std::snprintf(part, sizeof part, "%s%s %.3f s", note.empty() ? "" : ", ", name.c_str(),
+                          elapsed.count());
             note += part;
         }
         return note;
@@ -263,7 +273,8 @@ int run() {
     steps.run("save", [&] {
         // As the window saves: a snapshot streamed to a temporary file that takes the name.
         const CSVTable snapshot = document->snapshot();
-        const FileFormat format = CSVDocument::formatForSaving(snapshot.format(), DocumentType::commaSeparatedText);
+        const FileFormat format =
+            CSVDocument::formatForSaving(snapshot.format(), DocumentType::commaSeparatedText);
         const auto error = SafeSave::save(saved, [&](SafeSave::Sink& sink) {
             CSVWriter::write(snapshot, format, [&](std::string_view block) { sink.write(block); });
         });
@@ -275,9 +286,11 @@ int run() {
         difference = compareFiles(original, saved);
         return difference.empty() ? std::string("identical") : difference;
     });
-    std::printf("%-28s %9.3f s %22.0f MB peak\n", "total (without generating)", steps.total(), peakResidentMB());
+    std::printf("%-28s %9.3f s %22.0f MB peak\n", "total (without generating)", steps.total(),
+                peakResidentMB());
     if (!difference.empty()) {
-        std::fprintf(stderr, "zarvel-e2e: the saved file differs from the original: %s\n", difference.c_str());
+        std::fprintf(stderr, "zarvel-e2e: the saved file differs from the original: %s\n",
+                     difference.c_str());
         return 1;
     }
     return 0;

@@ -35,7 +35,9 @@ CSVDocument& documentOfSize(size_t bytes) {
     return *d;
 }
 
-size_t sizeFor(int64_t arg) { return arg == 0 ? size_t{100} << 10 : bench::benchDataBytes(); }
+size_t sizeFor(int64_t arg) {
+    return arg == 0 ? size_t{100} << 10 : bench::benchDataBytes();
+}
 
 // A window's first refresh: width estimation, column kinds, layout.
 void BM_FirstSync(benchmark::State& state) {
@@ -184,7 +186,8 @@ struct RecoveryFixture {
     QString records() const { return dir.filePath(QStringLiteral("recovery")); }
     int64_t journalBytes() const {
         int64_t total = 0;
-        for (const QFileInfo& info : QDir(records()).entryInfoList({QStringLiteral("*.zrec")}, QDir::Files)) total += info.size();
+        for (const QFileInfo& info : QDir(records()).entryInfoList({QStringLiteral("*.zrec")}, QDir::Files))
+            total += info.size();
         return total;
     }
 };
@@ -211,7 +214,8 @@ void BM_RecoveryCellEdit(benchmark::State& state) {
     if (recorder) recorder->flush();
     state.counters["rows"] = static_cast<double>(rows);
     if (recorder) {
-        state.counters["record_bytes_per_step"] = static_cast<double>(f.journalBytes()) / static_cast<double>(i);
+        state.counters["record_bytes_per_step"] =
+            static_cast<double>(f.journalBytes()) / static_cast<double>(i);
         recorder->discard();
     }
 }
@@ -231,7 +235,8 @@ void BM_RecoveryReplaceAllMillion(benchmark::State& state) {
         state.PauseTiming();
         std::vector<CellChange> changes;
         changes.reserve(static_cast<size_t>(count));
-        for (int64_t r = first; r < first + count; ++r) changes.push_back({r, 2, "Paris " + std::to_string(round)});
+        for (int64_t r = first; r < first + count; ++r)
+            changes.push_back({r, 2, "Paris " + std::to_string(round)});
         ++round;
         state.ResumeTiming();
         f.document->apply(TableEdit::setCells(std::move(changes)), &f.undo, QStringLiteral("Replace All"));
@@ -271,7 +276,8 @@ void BM_RecoveryRestore100Steps(benchmark::State& state) {
     }
     state.counters["record_bytes"] = static_cast<double>(recordBytes);
     RecoveryStore store(f.records());
-    for (const RecoveryRecord& record : store.scan().records) store.discard(record);
+    for (const RecoveryRecord& record : store.scan().records)
+        store.discard(record);
 }
 BENCHMARK(BM_RecoveryRestore100Steps)->Unit(benchmark::kMillisecond);
 

@@ -81,12 +81,15 @@ TEST(ZarvelApp, StartsWithTheNamedFilesOrAnUntitledDocumentAndEndsWhenNoneOpens)
         app.delegate().terminate = [&] { ++terminations; };
         app.start(ZarvelApp::filesFromArguments(c.arguments));
         QStringList windows;
-        for (DocumentWindow* window : app.controller().windows()) windows << window->displayName();
+        for (DocumentWindow* window : app.controller().windows())
+            windows << window->displayName();
         EXPECT_EQ(windows, c.windows);
         ASSERT_EQ(prompts->errors.size(), c.errors);
-        for (const auto& error : prompts->errors) EXPECT_EQ(error.detail, QStringLiteral("The file does not exist."));
+        for (const auto& error : prompts->errors)
+            EXPECT_EQ(error.detail, QStringLiteral("The file does not exist."));
         if (c.windows.isEmpty()) {
-            EXPECT_TRUE(QTest::qWaitFor([&] { return terminations > 0; }, 5000)) << "nothing open, nothing to do";
+            EXPECT_TRUE(QTest::qWaitFor([&] { return terminations > 0; }, 5000))
+                << "nothing open, nothing to do";
         }
     }
 }

@@ -55,8 +55,8 @@ TEST_F(BackgroundOpenTest, TheWindowShowsTheFirstRowsReadOnlyThenTheWholeTable) 
     typeOver(window, 0, 1, "x");
     EXPECT_FALSE(window->session()->editing());
     window->session()->insertRow(false);
-    for (Command command : {Command::insertRowBelow, Command::deleteRows, Command::sortAscending, Command::find,
-                            Command::paste, Command::fileFormat})
+    for (Command command : {Command::insertRowBelow, Command::deleteRows, Command::sortAscending,
+                            Command::find, Command::paste, Command::fileFormat})
         EXPECT_FALSE(window->commands()->action(command)->isEnabled());
     EXPECT_TRUE(window->commands()->action(Command::copy)->isEnabled());
     EXPECT_FALSE(controller->save(window));
@@ -119,8 +119,11 @@ TEST_F(BackgroundOpenTest, AFileThatFailsLateOrShrinksWhileReadOpensOrFailsClean
     // told in plain words and the window goes.
     QByteArray utf16("\xFF\xFE", 2);
     const QByteArray table = generatedTable().left(3 << 20);
-    for (char c : table) utf16 += QByteArray(1, c) + QByteArray(1, '\0');
-    utf16 += QByteArray("\x00\xD8" "a\0\n\0", 6);
+    for (char c : table)
+        utf16 += QByteArray(1, c) + QByteArray(1, '\0');
+    utf16 += QByteArray("\x00\xD8"
+                        "a\0\n\0",
+                        6);
     DocumentWindow* window = controller->openFile(writeLarge(utf16));
     ASSERT_NE(window, nullptr);
     QTRY_VERIFY_WITH_TIMEOUT(controller->windows().isEmpty(), 60000);

@@ -139,7 +139,8 @@ TEST(CSVDocument, SignalsAreEmittedWithoutTheLockHeld) {
     auto d = CSVDocument::fromBytes(SharedBytes::copyOf("a\n1\n"));
     int seen = 0;
     // Reading the table from the slot would deadlock if the lock were still held.
-    QObject::connect(d.get(), &CSVDocument::revisionChanged, d.get(), [&] { seen += d->table().rowCount() > 0; });
+    QObject::connect(d.get(), &CSVDocument::revisionChanged, d.get(),
+                     [&] { seen += d->table().rowCount() > 0; });
     d->apply(TableEdit::setCells({{1, 0, "2"}}));
     EXPECT_EQ(seen, 1);
 }

@@ -78,11 +78,20 @@ TEST_F(CellEditorTest, EveryWayOfEndingAFullEditCommitsWhereItStood) {
     } cases[] = {
         {"Return", {2, 1}, [&] { key(Qt::Key_Return); }, true, {3, 1}, grid},
         {"Tab on the last column wraps", {1, 2}, [&] { key(Qt::Key_Tab); }, true, {2, 0}, grid},
-        {"Shift+Tab on the first column", {2, 0}, [&] { key(Qt::Key_Backtab, Qt::ShiftModifier); }, true, {1, 2},
+        {"Shift+Tab on the first column",
+         {2, 0},
+         [&] { key(Qt::Key_Backtab, Qt::ShiftModifier); },
+         true,
+         {1, 2},
          grid},
         {"Escape", {0, 0}, [&] { key(Qt::Key_Escape); }, false, {0, 0}, grid},
         {"a click on another cell", {1, 1}, [&] { click(4, 0); }, true, {4, 0}, grid},
-        {"focus moved elsewhere", {0, 1}, [&] { other->setFocus(Qt::MouseFocusReason); }, true, {0, 1}, other},
+        {"focus moved elsewhere",
+         {0, 1},
+         [&] { other->setFocus(Qt::MouseFocusReason); },
+         true,
+         {0, 1},
+         other},
     };
     for (const auto& c : cases) {
         const std::string before = cell(c.cell.row + 1, c.cell.column);
@@ -132,13 +141,14 @@ TEST_F(CellEditorTest, TheEditorIsWideEnoughForANarrowCellAndGrowsRightAndDown) 
     const QRectF before = editor()->frame();
     EXPECT_DOUBLE_EQ(before.width(), CellEditor::minimumWidth);
     EXPECT_GE(before.height(), session->layout().rowHeight());
-    EXPECT_EQ(before.topLeft(), grid->viewportPoint(QPointF(session->layout().xOfColumn(0),
-                                                            session->layout().yOfRow(0))));
+    EXPECT_EQ(before.topLeft(),
+              grid->viewportPoint(QPointF(session->layout().xOfColumn(0), session->layout().yOfRow(0))));
     typeText(QString(60, QChar('w')));
     const QRectF wider = editor()->frame();
     EXPECT_GT(wider.width(), before.width());
     EXPECT_EQ(wider.topLeft(), before.topLeft());
-    for (int i = 0; i < 4; ++i) key(Qt::Key_Return, Qt::AltModifier);
+    for (int i = 0; i < 4; ++i)
+        key(Qt::Key_Return, Qt::AltModifier);
     EXPECT_GT(editor()->frame().height(), wider.height());
     EXPECT_LE(editor()->frame().right(), grid->viewport()->width());
 }
@@ -185,9 +195,11 @@ TEST_F(CellEditorTest, AHugeCellOpensEditsAndCommitsExactly) {
                             : 1 << 20;
     std::string big;
     big.reserve(size);
-    for (size_t i = 0; big.size() < size; ++i) big += (i % 13 == 12) ? "w\xC3\xA9rd " : "word ";
+    for (size_t i = 0; big.size() < size; ++i)
+        big += (i % 13 == 12) ? "w\xC3\xA9rd " : "word ";
     big.resize(size);
-    while (static_cast<unsigned char>(big.back()) >= 0x80) big.pop_back(); // no half character
+    while (static_cast<unsigned char>(big.back()) >= 0x80)
+        big.pop_back(); // no half character
     open("a,b\n1,\"" + big + "\"\n2,x\n");
     ASSERT_TRUE(cell(1, 1) == big);
     QElapsedTimer timer;
@@ -232,7 +244,8 @@ TEST_F(CellEditorTest, ALongValueReadsBackExactlyAcrossItsPieces) {
     field->setTextCursor(QTextCursor(field->document()->findBlockByNumber(3)));
     key(Qt::Key_Return, Qt::AltModifier);
     key(Qt::Key_Return);
-    EXPECT_TRUE(cell(1, 0) == std::string(2999, 'a') + "\r\n" + std::string(2000, 'b') + "\r\n" + std::string(38000, 'b'));
+    EXPECT_TRUE(cell(1, 0) ==
+                std::string(2999, 'a') + "\r\n" + std::string(2000, 'b') + "\r\n" + std::string(38000, 'b'));
 }
 
 } // namespace

@@ -18,14 +18,16 @@ protected:
         file = path(QStringLiteral("fruit.csv"));
         writeFile(file, "name,qty\napple,1\npear,2\n");
         DocumentWindow* window = controller->openFile(file);
-        window->document()->apply(TableEdit::setCells({{1, 1, "5"}}), window->undoStack(), QStringLiteral("Edit Cell"));
+        window->document()->apply(TableEdit::setCells({{1, 1, "5"}}), window->undoStack(),
+                                  QStringLiteral("Edit Cell"));
         return window;
     }
     // Another program saving the way editors do: a new file renamed over the old one.
     void replaceByRename(const QByteArray& bytes) {
         const QString temporary = path(QStringLiteral(".fruit.tmp"));
         writeFile(temporary, bytes);
-        ASSERT_EQ(std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(file).constData()), 0);
+        ASSERT_EQ(std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(file).constData()),
+                  0);
     }
     static bool barShown(DocumentWindow* window) { return !window->diskChangeBar()->isHidden(); }
 
@@ -76,7 +78,8 @@ TEST_F(DiskChangeTest, ReloadAndRevertToSavedAreOneUndoableStepEach) {
         EXPECT_EQ(cell(window, 2, 1), disk);
         EXPECT_FALSE(window->isWindowModified()) << "the window shows the file";
         EXPECT_FALSE(barShown(window));
-        EXPECT_EQ(window->undoStack()->undoText(), revert ? QStringLiteral("Revert to Saved") : QStringLiteral("Reload"));
+        EXPECT_EQ(window->undoStack()->undoText(),
+                  revert ? QStringLiteral("Revert to Saved") : QStringLiteral("Reload"));
 
         window->undoStack()->undo();
         EXPECT_EQ(cell(window, 1, 1), "5") << "the user's edit is back";
@@ -100,7 +103,8 @@ TEST_F(DiskChangeTest, SavingOverAnotherProgramsChangesAsksFirst) {
     EXPECT_TRUE(controller->save(window));
     EXPECT_EQ(readFile(file), "name,qty\napple,5\npear,2\n");
     // The file is ours again: a further save asks nothing.
-    window->document()->apply(TableEdit::setCells({{2, 1, "6"}}), window->undoStack(), QStringLiteral("Edit Cell"));
+    window->document()->apply(TableEdit::setCells({{2, 1, "6"}}), window->undoStack(),
+                              QStringLiteral("Edit Cell"));
     EXPECT_TRUE(controller->save(window));
     EXPECT_EQ(prompts->askedToOverwrite.size(), 2);
     EXPECT_EQ(readFile(file), "name,qty\napple,5\npear,6\n");

@@ -38,7 +38,8 @@ TEST_F(DocumentControllerTest, SaveAsTabSeparatedWritesTabsIncludingACellStillBe
     // A plain Save now keeps writing the chosen type.
     typeOver(window, 0, 2, "Paris");
     ASSERT_TRUE(controller->save(window));
-    EXPECT_EQ(readFile(target), QByteArray("id\tname\tcity\tamount\tjoined\n1\tAda Lovelace\tParis\t1234.50\t2021-03-04\n"));
+    EXPECT_EQ(readFile(target),
+              QByteArray("id\tname\tcity\tamount\tjoined\n1\tAda Lovelace\tParis\t1234.50\t2021-03-04\n"));
 }
 
 TEST_F(DocumentControllerTest, SaveKeepsTheDelimiterTheDocumentHasAndSaveAsAppliesTheTypeChosen) {
@@ -118,7 +119,8 @@ TEST_F(DocumentControllerTest, AFailedSaveLeavesTheOldFileAndSaysWhyInPlainWords
     DocumentWindow* window = controller->openFile(file);
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(showAndActivate(window));
-    EXPECT_FALSE(controller->saveTo(window, path(QStringLiteral("gone/new.csv")), DocumentType::commaSeparatedText));
+    EXPECT_FALSE(
+        controller->saveTo(window, path(QStringLiteral("gone/new.csv")), DocumentType::commaSeparatedText));
 
     FileFormat latin = window->document()->table().format();
     latin.encoding = TextEncoding::isoLatin1;
@@ -130,7 +132,8 @@ TEST_F(DocumentControllerTest, AFailedSaveLeavesTheOldFileAndSaysWhyInPlainWords
     ASSERT_EQ(prompts->errors.size(), 2u);
     EXPECT_EQ(prompts->errors[0].detail, QStringLiteral("The folder “gone” does not exist."));
     EXPECT_EQ(prompts->errors[1].message, QStringLiteral("The document could not be saved as “people.csv”."));
-    EXPECT_EQ(prompts->errors[1].detail, QStringLiteral("Some characters of the table cannot be written in ISO-8859-1."));
+    EXPECT_EQ(prompts->errors[1].detail,
+              QStringLiteral("Some characters of the table cannot be written in ISO-8859-1."));
     EXPECT_EQ(window->displayName(), QStringLiteral("people.csv"));
     EXPECT_TRUE(window->isWindowModified());
     EXPECT_EQ(cell(window, 1, 1), "東京");
@@ -158,7 +161,8 @@ TEST_F(DocumentControllerTest, ClosingWithUnsavedChangesAsksAndFollowsTheAnswer)
         EXPECT_EQ(window->close(), c.closes);
         EXPECT_EQ(prompts->askedAbout.last(), QString::fromLatin1(c.file));
         if (c.saved)
-            EXPECT_TRUE(readFile(file).startsWith("id,name,city,amount,joined\n1,Ada Lovelace,Paris,1234.50"));
+            EXPECT_TRUE(
+                readFile(file).startsWith("id,name,city,amount,joined\n1,Ada Lovelace,Paris,1234.50"));
         else
             EXPECT_EQ(readFile(file), original);
         if (c.closes) {
@@ -193,7 +197,8 @@ TEST_F(DocumentControllerTest, TheTitlesModifiedMarkFollowsEditsUndoAndSaving) {
 }
 
 TEST_F(DocumentControllerTest, OpenAndDropOpenEveryFileOnceInItsOwnWindow) {
-    prompts->filesToOpen.push_back({examplePath("people.csv"), examplePath("inventory.tsv"), examplePath("people.csv")});
+    prompts->filesToOpen.push_back(
+        {examplePath("people.csv"), examplePath("inventory.tsv"), examplePath("people.csv")});
     controller->open();
     EXPECT_EQ(prompts->openPanels, 1);
     ASSERT_EQ(controller->documentCount(), 2);
@@ -204,7 +209,8 @@ TEST_F(DocumentControllerTest, OpenAndDropOpenEveryFileOnceInItsOwnWindow) {
     DocumentWindow* window = controller->newDocument();
     ASSERT_TRUE(showAndActivate(window));
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(examplePath("people.csv")), QUrl::fromLocalFile(examplePath("bank-de.csv"))});
+    mime.setUrls(
+        {QUrl::fromLocalFile(examplePath("people.csv")), QUrl::fromLocalFile(examplePath("bank-de.csv"))});
     const QPoint where = window->rect().center();
     QDragEnterEvent enter(where, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(window, &enter);
@@ -221,7 +227,8 @@ TEST_F(DocumentControllerTest, CloseAllStopsAtTheFirstCancelledClose) {
     DocumentWindow* first = controller->openFile(examplePath("people.csv"));
     DocumentWindow* second = controller->newDocument();
     DocumentWindow* third = controller->openFile(examplePath("inventory.tsv"));
-    for (DocumentWindow* window : {first, second, third}) window->session()->insertRow(false);
+    for (DocumentWindow* window : {first, second, third})
+        window->session()->insertRow(false);
     prompts->choices = {SaveChoice::dontSave, SaveChoice::save};
     EXPECT_FALSE(controller->closeAll());
     EXPECT_EQ(prompts->askedAbout, (QStringList{"people.csv", "Untitled"}));
@@ -263,7 +270,8 @@ TEST_F(DocumentControllerTest, ExportMatchingRowsWritesTheShownRowsAndKeepsTheDo
     const QString tsv = path(QStringLiteral("matching"));
     prompts->saveTargets.push_back(SaveTarget{tsv, DocumentType::tabSeparatedText});
     ASSERT_TRUE(controller->exportMatchingRows(window));
-    EXPECT_EQ(readFile(tsv + QStringLiteral(".tsv")), QByteArray("id\tname\r\n1\tAnn\r\n3\tanna\r\n4\tJo Ann\r\n"));
+    EXPECT_EQ(readFile(tsv + QStringLiteral(".tsv")),
+              QByteArray("id\tname\r\n1\tAnn\r\n3\tanna\r\n4\tJo Ann\r\n"));
 
     EXPECT_TRUE(prompts->errors.empty());
     EXPECT_EQ(window->document()->filePath(), QFileInfo(source).absoluteFilePath());

@@ -20,13 +20,13 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTextDocument>
 #include <QToolBar>
 #include <QToolTip>
 #include <QTreeWidget>
 #include <QUndoStack>
-#include <QRegularExpression>
-#include <QSet>
 #include <QWindow>
 
 #include <unicode/uvernum.h>
@@ -85,7 +85,8 @@ TEST(DocumentWindow, TheTableAndEditMenusListTheirCommandsInOrderWithTheirShortc
     DocumentWindow window(documentOf("1,2\n3,4\n")); // numbers only: no header row
     ASSERT_TRUE(showAndActivate(&window));
     QStringList titles;
-    for (QAction* action : window.menuBar()->actions()) titles << action->text().remove(QLatin1Char('&'));
+    for (QAction* action : window.menuBar()->actions())
+        titles << action->text().remove(QLatin1Char('&'));
     ASSERT_EQ(titles, (QStringList{"File", "Edit", "Table", "View", "Help"}));
     const QStringList edit = describe(window.menuBar()->actions()[1]->menu()->actions());
     const QStringList table = describe(window.menuBar()->actions()[2]->menu()->actions());
@@ -95,10 +96,12 @@ TEST(DocumentWindow, TheTableAndEditMenusListTheirCommandsInOrderWithTheirShortc
                                   "Move Column Left\t", "Move Column Right\t", "Sort Ascending by Column\t",
                                   "Sort Descending by Column\t", "--", "Use First Row as Header\t",
                                   "File Format…\t", "--", "Pad Short Rows\t", "Trim Spaces\t"}));
-    EXPECT_EQ(edit.mid(0, 8), (QStringList{"Undo\tCtrl+Z", "Redo\tCtrl+Shift+Z", "--", "Cut\tCtrl+X", "Copy\tCtrl+C",
-                                           "Copy with Column Titles\t", "Paste\tCtrl+V", "Select All\tCtrl+A"}));
-    EXPECT_EQ(edit.mid(8), (QStringList{"--", "Find…\tCtrl+F", "Find and Replace…\tCtrl+Alt+F", "Find Next\tCtrl+G",
-                                        "Find Previous\tCtrl+Shift+G", "--", "Go to Row…\tCtrl+L", "Fill Down\tCtrl+D"}));
+    EXPECT_EQ(edit.mid(0, 8),
+              (QStringList{"Undo\tCtrl+Z", "Redo\tCtrl+Shift+Z", "--", "Cut\tCtrl+X", "Copy\tCtrl+C",
+                           "Copy with Column Titles\t", "Paste\tCtrl+V", "Select All\tCtrl+A"}));
+    EXPECT_EQ(edit.mid(8),
+              (QStringList{"--", "Find…\tCtrl+F", "Find and Replace…\tCtrl+Alt+F", "Find Next\tCtrl+G",
+                           "Find Previous\tCtrl+Shift+G", "--", "Go to Row…\tCtrl+L", "Fill Down\tCtrl+D"}));
 
     // The header command's title follows the table's format.
     QAction* header = window.commands()->action(Command::toggleHeader);
@@ -372,7 +375,8 @@ TEST_F(DocumentWindowShellTest, ShortcutsAreWrittenTheLinuxWayWithoutMacGlyphs) 
             EXPECT_FALSE(text.contains(glyphs)) << text.toStdString();
     for (QWidget* widget : window->findChildren<QWidget*>())
         EXPECT_FALSE(widget->toolTip().contains(glyphs)) << widget->toolTip().toStdString();
-    EXPECT_EQ(window->commands()->action(Command::find)->toolTip(), QStringLiteral("Find and replace (Ctrl+F)"));
+    EXPECT_EQ(window->commands()->action(Command::find)->toolTip(),
+              QStringLiteral("Find and replace (Ctrl+F)"));
     EXPECT_EQ(window->commands()->action(Command::insertRowBelow)->toolTip(),
               QStringLiteral("Insert a row below the selection (Alt+Down)"));
 }
@@ -383,7 +387,8 @@ TEST_F(DocumentWindowShellTest, TheHelpMenuListsEveryShortcutAndSaysWhichVersion
     QMenu* help = window->menuBar()->actions().last()->menu();
     ASSERT_NE(help, nullptr);
     QStringList titles;
-    for (QAction* action : help->actions()) titles << action->text();
+    for (QAction* action : help->actions())
+        titles << action->text();
     ASSERT_EQ(titles, (QStringList{"Keyboard Shortcuts", "About Zarvel"}));
 
     help->actions()[0]->trigger();
@@ -402,16 +407,19 @@ TEST_F(DocumentWindowShellTest, TheHelpMenuListsEveryShortcutAndSaysWhichVersion
         if (action->shortcut().isEmpty()) continue;
         ++commands;
         QStringList keys;
-        for (const QKeySequence& key : action->shortcuts()) keys << key.toString(QKeySequence::NativeText);
-        const QString line = action->text().remove(QLatin1Char('&')) + QLatin1Char('\t') + keys.join(QStringLiteral(", "));
+        for (const QKeySequence& key : action->shortcuts())
+            keys << key.toString(QKeySequence::NativeText);
+        const QString line =
+            action->text().remove(QLatin1Char('&')) + QLatin1Char('\t') + keys.join(QStringLiteral(", "));
         EXPECT_TRUE(listed.contains(line)) << line.toStdString();
     }
     EXPECT_GE(commands, 20);
-    for (const char* line : {"Edit the cell\tF2", "Edit the cell\tReturn", "Move up to the edge\tHome",
-                             "Move to the next cell\tTab", "Clear the selected cells\tDel",
-                             "Type over the cell\tAny character"})
+    for (const char* line :
+         {"Edit the cell\tF2", "Edit the cell\tReturn", "Move up to the edge\tHome",
+          "Move to the next cell\tTab", "Clear the selected cells\tDel", "Type over the cell\tAny character"})
         EXPECT_TRUE(listed.contains(QString::fromUtf8(line))) << line;
-    EXPECT_FALSE(listed.contains(QStringLiteral("Move to the next cell\tCtrl+Tab"))) << "Ctrl changes nothing there";
+    EXPECT_FALSE(listed.contains(QStringLiteral("Move to the next cell\tCtrl+Tab")))
+        << "Ctrl changes nothing there";
 
     const QString about = aboutText();
     EXPECT_TRUE(about.contains(QString::fromLatin1(qVersion())));

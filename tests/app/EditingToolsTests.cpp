@@ -20,7 +20,8 @@ using EditingToolsTest = ShellTest;
 
 std::string numberedRows(int count) {
     std::string text = "n,v\n";
-    for (int i = 1; i <= count; ++i) text += std::to_string(i) + ",x\n";
+    for (int i = 1; i <= count; ++i)
+        text += std::to_string(i) + ",x\n";
     return text;
 }
 

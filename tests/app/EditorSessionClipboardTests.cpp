@@ -43,7 +43,11 @@ TEST_F(ClipboardTest, BlocksGrowTheTableInTheSameStep) {
     const StringRows before = rows();
     select(1, 1);
     session->paste("x\ty\tz\nu\nv\tw\n");
-    EXPECT_EQ(rows(), (StringRows{{"a", "b", "", ""}, {"1", "2", "", ""}, {"3", "x", "y", "z"}, {"", "u", "", ""}, {"", "v", "w", ""}}));
+    EXPECT_EQ(rows(), (StringRows{{"a", "b", "", ""},
+                                  {"1", "2", "", ""},
+                                  {"3", "x", "y", "z"},
+                                  {"", "u", "", ""},
+                                  {"", "v", "w", ""}}));
     EXPECT_EQ(session->selection(), (GridSelection{{1, 1}, {3, 3}})) << "spans the longest row";
     EXPECT_EQ(undo.count(), 1);
     expectUndoRedoRestores(before, rows());

@@ -8,7 +8,8 @@ protected:
     void searchFor(const std::string& query) {
         session->setQuery(query);
         bool done = false;
-        auto c = QObject::connect(session.get(), &EditorSession::searchFinished, session.get(), [&] { done = true; });
+        auto c = QObject::connect(session.get(), &EditorSession::searchFinished, session.get(),
+                                  [&] { done = true; });
         session->search();
         ASSERT_TRUE(zarvel::test::waitUntil([&] { return done; }));
         QObject::disconnect(c);
@@ -124,7 +125,8 @@ TEST_F(FindTest, StaleMatchesAreSkipped) {
 
 TEST_F(FindTest, AResultForAnOlderTableIsDropped) {
     std::string s = "h\n";
-    for (int i = 0; i < 50000; ++i) s += "needle\n";
+    for (int i = 0; i < 50000; ++i)
+        s += "needle\n";
     open(s);
     session->setQuery("needle");
     session->search();

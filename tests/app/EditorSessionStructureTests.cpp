@@ -124,7 +124,9 @@ TEST_F(StructureTest, SortRunsInTheBackgroundAsOneStep) {
     session->sort(0, true);
     EXPECT_TRUE(session->isBusy());
     ASSERT_TRUE(waitIdle());
-    EXPECT_EQ(rows(), (StringRows{{"n"}, {"2.5"}, {"7"}, {"8"}, {"9"}, {"10"}, {"11"}, {"12"}, {"13"}, {"14"}, {"x"}}));
+    EXPECT_EQ(
+        rows(),
+        (StringRows{{"n"}, {"2.5"}, {"7"}, {"8"}, {"9"}, {"10"}, {"11"}, {"12"}, {"13"}, {"14"}, {"x"}}));
     EXPECT_EQ(undoText(), QStringLiteral("Sort"));
     const int count = undo.count();
     session->sort(0, true);
@@ -166,7 +168,8 @@ TEST_F(StructureTest, GoToRowSelectsTheRowAndClampsToTheFirstOrLast) {
         O outcome;
         int64_t number;
     };
-    for (const Case& c : {Case{3, O::exact, 3}, Case{0, O::first, 1}, Case{-7, O::first, 1}, Case{99, O::last, 5}}) {
+    for (const Case& c :
+         {Case{3, O::exact, 3}, Case{0, O::first, 1}, Case{-7, O::first, 1}, Case{99, O::last, 5}}) {
         session->beginEditing("x");
         const auto jump = session->goToRow(c.asked);
         EXPECT_EQ(jump.outcome, c.outcome) << c.asked;
@@ -239,6 +242,8 @@ TEST_F(StructureTest, RepairsPadShortRowsAndTrimSpacesAndSaveWhatTheyShow) {
     EXPECT_EQ(CSVReader::read(SharedBytes::copyOf(saved), {}).table.allRows(), after);
     expectUndoRedoRestores(before, after);
     EXPECT_EQ(CSVWriter::write(table(), table().format()), saved);
-    while (undo.canUndo()) session->undo();
-    EXPECT_EQ(CSVWriter::write(table(), table().format()), "a,b,c\n1\n2,3\n 4 ,\t5,6 \n") << "undone, short again";
+    while (undo.canUndo())
+        session->undo();
+    EXPECT_EQ(CSVWriter::write(table(), table().format()), "a,b,c\n1\n2,3\n 4 ,\t5,6 \n")
+        << "undone, short again";
 }

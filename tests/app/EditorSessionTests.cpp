@@ -24,7 +24,8 @@ TEST_F(EditorSessionTest, SyncSizesTheGridFromTheTable) {
     EXPECT_EQ(session->displayRow(0), std::nullopt) << "the header row is not displayed";
 
     std::string big = "n\n";
-    for (int i = 0; i < 12345; ++i) big += "1\n";
+    for (int i = 0; i < 12345; ++i)
+        big += "1\n";
     open(big);
     EXPECT_EQ(session->layout().gutterWidth(), 56);
 }
@@ -143,7 +144,8 @@ TEST_F(EditorSessionTest, RenamingAColumnWritesTheHeaderRow) {
 
 TEST_F(EditorSessionTest, PagingMovesByTheVisibleRows) {
     std::string s = "n\n";
-    for (int i = 0; i < 100; ++i) s += std::to_string(i) + "\n";
+    for (int i = 0; i < 100; ++i)
+        s += std::to_string(i) + "\n";
     open(s);
     session->setVisibleRect({0, 0, 500, 22 * 12});
     EXPECT_EQ(session->pageRowCount(), 10);
@@ -152,7 +154,8 @@ TEST_F(EditorSessionTest, PagingMovesByTheVisibleRows) {
     key(K::pageDown, {.shift = true});
     EXPECT_EQ(session->selection().anchor, (GridCell{10, 0}));
     EXPECT_EQ(active(), (GridCell{20, 0}));
-    for (int i = 0; i < 20; ++i) key(K::pageDown);
+    for (int i = 0; i < 20; ++i)
+        key(K::pageDown);
     EXPECT_EQ(active(), (GridCell{99, 0}));
     ASSERT_TRUE(session->scrollRequest());
     const QUuid id = session->scrollRequest()->id;
@@ -313,10 +316,12 @@ TEST_F(EditorSessionTest, AReadOrSortThatLandsAfterTheUserEditedIsDroppedAndTheE
 
 TEST_F(EditorSessionTest, AResultLandingAfterTheSessionIsGoneIsDropped) {
     std::string s = "n\n";
-    for (int i = 0; i < 200000; ++i) s += std::to_string(200000 - i) + "\n";
+    for (int i = 0; i < 200000; ++i)
+        s += std::to_string(200000 - i) + "\n";
     open(s);
     session->sort(0, true);
-    session->reinterpret({}, [](std::optional<CSVError>) { ADD_FAILURE() << "completion ran on a destroyed session"; });
+    session->reinterpret(
+        {}, [](std::optional<CSVError>) { ADD_FAILURE() << "completion ran on a destroyed session"; });
     session.reset();
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();

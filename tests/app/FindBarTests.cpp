@@ -36,7 +36,9 @@ protected:
 
     QString counter() const { return bar->counterLabel()->text(); }
     // Waits until typing has paused and the search has landed.
-    bool settled() { return waitUntil([this] { return !bar->isSearchPending(); }); }
+    bool settled() {
+        return waitUntil([this] { return !bar->isSearchPending(); });
+    }
     void typeQuery(const QString& text) {
         QTest::keyClicks(bar->queryField(), text);
         ASSERT_TRUE(settled());

@@ -106,7 +106,8 @@ TEST_F(FormatPopoverTest, SaveSettingsAndTheHeaderToggleApplyAtOnceAndUndo) {
 }
 
 TEST_F(FormatPopoverTest, EncodingWithoutByteOrderMarkTurnsTheMarkOff) {
-    openPopover("\xEF\xBB\xBF" "a,b\n1,2\n");
+    openPopover("\xEF\xBB\xBF"
+                "a,b\n1,2\n");
     EXPECT_TRUE(popover->bomToggle()->isChecked());
     EXPECT_TRUE(popover->bomToggle()->isEnabled());
 
@@ -279,7 +280,9 @@ TEST_F(FormatPopoverTest, MoreOffersTheOtherEncodingsToBothPickers) {
 TEST_F(FormatPopoverTest, ASuggestedEncodingIsOfferedInOneClickAndTurnsTheFormatSummaryOrange) {
     std::string shiftJIS;
     for (int i = 0; i < 10; ++i)
-        shiftJIS += std::to_string(i) + ",\x93\x8C\x8B\x9E\x93\x73\x82\xCC\x90\x6C\x8C\xFB\x82\xCD\x83\x4A\x83\x5E\x83\x4A\x83\x69\n";
+        shiftJIS +=
+            std::to_string(i) +
+            ",\x93\x8C\x8B\x9E\x93\x73\x82\xCC\x90\x6C\x8C\xFB\x82\xCD\x83\x4A\x83\x5E\x83\x4A\x83\x69\n";
     openPopover(shiftJIS);
     QWidget host;
     auto* bar = new StatusBar(session.get(), &host);
@@ -291,8 +294,9 @@ TEST_F(FormatPopoverTest, ASuggestedEncodingIsOfferedInOneClickAndTurnsTheFormat
     ASSERT_TRUE(waitIdle());
     EXPECT_EQ(confirmations, 0);
     EXPECT_EQ(document->report()->format.encoding, TextEncoding::shiftJIS);
-    EXPECT_EQ(cell(0, 1), "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD\xE3\x81\xAE\xE4\xBA\xBA\xE5\x8F\xA3\xE3\x81\xAF"
-                          "\xE3\x82\xAB\xE3\x82\xBF\xE3\x82\xAB\xE3\x83\x8A");
+    EXPECT_EQ(cell(0, 1),
+              "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD\xE3\x81\xAE\xE4\xBA\xBA\xE5\x8F\xA3\xE3\x81\xAF"
+              "\xE3\x82\xAB\xE3\x82\xBF\xE3\x82\xAB\xE3\x83\x8A");
     EXPECT_FALSE(popover->suggestionLabel()->isVisibleTo(popover));
     EXPECT_FALSE(bar->formatButton()->isWarning());
 }

@@ -102,7 +102,8 @@ TEST_F(GridAccessibleTest, MovingAndExtendingTheSelectionIsReadAndAnnounced) {
     EXPECT_TRUE(saw(QAccessible::SelectionWithin));
     EXPECT_EQ(cells()->selectedCellCount(), 4);
     QStringList selected;
-    for (QAccessibleInterface* c : cells()->selectedCells()) selected << c->text(QAccessible::Name);
+    for (QAccessibleInterface* c : cells()->selectedCells())
+        selected << c->text(QAccessible::Name);
     EXPECT_EQ(selected, (QStringList{"r1c2", "r1c3", "r2c2", "r2c3"}));
     EXPECT_TRUE(cells()->cellAt(2, 3)->state().selected);
     EXPECT_FALSE(cells()->cellAt(0, 0)->state().selected);
@@ -128,8 +129,9 @@ TEST_F(GridAccessibleTest, AnEditIsAnnouncedAndReadBackAndAStructureChangeResets
     key(Qt::Key_Return);
     ASSERT_EQ(session->document()->table().value(session->tableRow(0), 0), "New");
     ASSERT_TRUE(saw(QAccessible::TableModelChanged));
-    EXPECT_EQ(events.front().type == QAccessible::TableModelChanged ? events.front().change
-                                                                     : QAccessibleTableModelChangeEvent::DataChanged,
+    EXPECT_EQ(events.front().type == QAccessible::TableModelChanged
+                  ? events.front().change
+                  : QAccessibleTableModelChangeEvent::DataChanged,
               QAccessibleTableModelChangeEvent::DataChanged);
     EXPECT_EQ(text(0, 0), QStringLiteral("New"));
     Q_UNUSED(before); // dropped with the change; asking again gives a fresh one
@@ -138,7 +140,8 @@ TEST_F(GridAccessibleTest, AnEditIsAnnouncedAndReadBackAndAStructureChangeResets
     session->insertRow(false);
     bool reset = false;
     for (const Seen& e : events)
-        reset |= e.type == QAccessible::TableModelChanged && e.change == QAccessibleTableModelChangeEvent::ModelReset;
+        reset |= e.type == QAccessible::TableModelChanged &&
+                 e.change == QAccessibleTableModelChangeEvent::ModelReset;
     EXPECT_TRUE(reset);
     EXPECT_EQ(cells()->rowCount(), 4);
 }
@@ -154,8 +157,8 @@ TEST(AccessibleNames, EveryControlOfADocumentWindowIsNamed) {
         if (!isControl) continue;
         QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(control);
         if (!iface || iface->text(QAccessible::Name).trimmed().isEmpty())
-            unnamed << QString::fromLatin1(control->metaObject()->className()) + QLatin1Char(' ') + control->objectName() +
-                           QLatin1Char(' ') + control->toolTip();
+            unnamed << QString::fromLatin1(control->metaObject()->className()) + QLatin1Char(' ') +
+                           control->objectName() + QLatin1Char(' ') + control->toolTip();
     }
     EXPECT_TRUE(unnamed.isEmpty()) << unnamed.join(QStringLiteral("; ")).toStdString();
     EXPECT_EQ(window.toolBar()->accessibleName(), QStringLiteral("Toolbar"));

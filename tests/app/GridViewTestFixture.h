@@ -24,10 +24,12 @@ namespace zarvel::test {
 // Rows "r<row>c<column>" under a header "h0,h1,…".
 inline std::string sampleCSV(int rows, int columns) {
     std::string text;
-    for (int c = 0; c < columns; ++c) text += (c ? ",h" : "h") + std::to_string(c);
+    for (int c = 0; c < columns; ++c)
+        text += (c ? ",h" : "h") + std::to_string(c);
     text += '\n';
     for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) text += (c ? ",r" : "r") + std::to_string(r) + "c" + std::to_string(c);
+        for (int c = 0; c < columns; ++c)
+            text += (c ? ",r" : "r") + std::to_string(r) + "c" + std::to_string(c);
         text += '\n';
     }
     return text;

@@ -24,7 +24,8 @@ TEST_F(GridViewTest, ANewWindowTakesKeysAtOnceAndLeavesThoseThatProduceNothing) 
     EXPECT_EQ(cell(1, 0), "r0c0");
     EXPECT_EQ(undo.count(), 0);
 
-    for (int i = 0; i < 3; ++i) key(Qt::Key_Tab);
+    for (int i = 0; i < 3; ++i)
+        key(Qt::Key_Tab);
     EXPECT_EQ(active(), (GridCell{1, 0})) << "Tab wraps to the next row";
     EXPECT_TRUE(grid->hasFocus());
     key(Qt::Key_Backtab, Qt::ShiftModifier);
@@ -134,12 +135,14 @@ TEST_F(GridViewTest, ArrowsAndPageDownMoveTheSelectionAndTheViewScrollsJustEnoug
     EXPECT_EQ(grid->scrollPosition().y(), y) << "a visible cell does not move the view";
     select(100, 0);
     key(Qt::Key_Up);
-    EXPECT_EQ(grid->scrollPosition().y(), layout.yOfRow(99) - layout.headerHeight()) << "a row above the view";
+    EXPECT_EQ(grid->scrollPosition().y(), layout.yOfRow(99) - layout.headerHeight())
+        << "a row above the view";
     session->setColumnWidth(0, 100);
     session->setColumnWidth(1, 1500);
     select(99, 2);
     key(Qt::Key_Left);
-    EXPECT_EQ(grid->scrollPosition().x(), layout.xOfColumn(1) - layout.gutterWidth()) << "a cell wider than the view";
+    EXPECT_EQ(grid->scrollPosition().x(), layout.xOfColumn(1) - layout.gutterWidth())
+        << "a cell wider than the view";
 }
 
 TEST_F(GridViewTest, ScrollingRightStopsAtTheLastColumn) {
@@ -187,7 +190,8 @@ TEST_F(GridViewTest, WhatScrollingAndSelectingLeaveOnScreenMatchesAFreshDrawing)
     auto onScreen = [&] {
         QApplication::processEvents();
         const QImage screen = window->screen()->grabWindow(window->winId()).toImage();
-        return screen.copy(QRect(grid->viewport()->mapTo(window.get(), QPoint(0, 0)), grid->viewport()->size()));
+        return screen.copy(
+            QRect(grid->viewport()->mapTo(window.get(), QPoint(0, 0)), grid->viewport()->size()));
     };
     auto fresh = [&] { return grid->viewport()->grab().toImage().convertToFormat(onScreen().format()); };
     onScreen();
@@ -248,7 +252,8 @@ TEST_F(GridViewTest, CellTextsAreDrawnFromTheTableAndNumbersAlignRight) {
     const QPointF number = grid->viewportPoint(QPointF(layout.xOfColumn(1), layout.yOfRow(0)));
     auto darkIn = [&](double x0, double x1) {
         for (int x = static_cast<int>(x0); x < static_cast<int>(x1); ++x)
-            for (int y = static_cast<int>(number.y()); y < static_cast<int>(number.y() + layout.rowHeight()); ++y)
+            for (int y = static_cast<int>(number.y()); y < static_cast<int>(number.y() + layout.rowHeight());
+                 ++y)
                 if (qGray(image.pixel(x, y)) < 128) return true;
         return false;
     };
@@ -273,12 +278,14 @@ TEST(GridKeyConversion, MapsQtKeysAndModifiersToGridKeys) {
     EXPECT_EQ(convert(Qt::Key_PageDown, Qt::NoModifier), GridKey::press(K::pageDown));
     EXPECT_EQ(convert(Qt::Key_E, Qt::NoModifier, QStringLiteral("é")), GridKey::typed("é"));
     // X11 reports Ctrl+A as the control character U+0001; the key map wants "a".
-    EXPECT_EQ(convert(Qt::Key_A, Qt::ControlModifier, QString(QChar(1))), GridKey::typed("a", {.command = true}));
+    EXPECT_EQ(convert(Qt::Key_A, Qt::ControlModifier, QString(QChar(1))),
+              GridKey::typed("a", {.command = true}));
     EXPECT_EQ(convert(Qt::Key_F2, Qt::NoModifier), GridKey::press(K::edit));
     // Alt with a letter belongs to the menus' mnemonics; AltGr text still types.
     EXPECT_EQ(convert(Qt::Key_T, Qt::AltModifier, QStringLiteral("t")), std::nullopt);
     EXPECT_EQ(convert(Qt::Key_E, Qt::GroupSwitchModifier, QStringLiteral("€")), GridKey::typed("€"));
-    EXPECT_EQ(convert(Qt::Key_Minus, Qt::ControlModifier, QStringLiteral("-")), GridKey::typed("-", {.command = true}));
+    EXPECT_EQ(convert(Qt::Key_Minus, Qt::ControlModifier, QStringLiteral("-")),
+              GridKey::typed("-", {.command = true}));
     EXPECT_EQ(convert(Qt::Key_Dead_Grave, Qt::NoModifier), std::nullopt);
     EXPECT_EQ(convert(Qt::Key_Shift, Qt::ShiftModifier), std::nullopt);
 }

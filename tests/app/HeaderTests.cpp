@@ -71,7 +71,8 @@ TEST_F(HeaderTest, ClickingTitlesAndRowNumbersSelectsWholeColumnsAndRowsAndShift
     QTest::mouseClick(header(), Qt::LeftButton, Qt::ShiftModifier, titlePoint(7));
     EXPECT_EQ(selection().columns(), (IndexRange{2, 8}));
     EXPECT_TRUE(selection().coversWholeColumns(session->displayedSize()));
-    for (int64_t c = 2; c <= 7; ++c) EXPECT_TRUE(highlighted(c)) << c;
+    for (int64_t c = 2; c <= 7; ++c)
+        EXPECT_TRUE(highlighted(c)) << c;
 
     QTest::mouseClick(gutter(), Qt::LeftButton, {}, numberPoint(3));
     EXPECT_EQ(selection(), (GridSelection{{3, 0}, {3, 8}}));
@@ -114,19 +115,20 @@ TEST_F(HeaderTest, TheMenusListTheirItemsInOrderWithTheirStates) {
     open(sampleCSV(3, 3));
     auto first = header()->makeContextMenu(0);
     EXPECT_EQ(describe(*first),
-              (QStringList{"Sort Ascending by Column", "Sort Descending by Column", "Sort Naturally Ascending",
-                           "Sort Naturally Descending", "-", "Rename Column…",
+              (QStringList{"Sort Ascending by Column", "Sort Descending by Column",
+                           "Sort Naturally Ascending", "Sort Naturally Descending", "-", "Rename Column…",
                            "Insert Column Left", "Insert Column Right", "Move Column Left (disabled)",
                            "Move Column Right", "Fit Width", "-", "Delete Column (destructive)"}));
-    for (QAction* a : first->actions()) EXPECT_TRUE(a->isSeparator() || !a->icon().isNull()) << a->text().toStdString();
+    for (QAction* a : first->actions())
+        EXPECT_TRUE(a->isSeparator() || !a->icon().isNull()) << a->text().toStdString();
     auto last = header()->makeContextMenu(2);
     EXPECT_TRUE(item(*last, "Move Column Left")->isEnabled());
     EXPECT_FALSE(item(*last, "Move Column Right")->isEnabled());
     auto rowMenu = gutter()->makeContextMenu(0);
     EXPECT_EQ(describe(*rowMenu),
               (QStringList{"Insert Row Above", "Insert Row Below", "-", "Delete Row (destructive)", "-",
-                           "Sort Ascending by “h2”", "Sort Descending by “h2”", "Sort Naturally Ascending by “h2”",
-                           "Sort Naturally Descending by “h2”"}))
+                           "Sort Ascending by “h2”", "Sort Descending by “h2”",
+                           "Sort Naturally Ascending by “h2”", "Sort Naturally Descending by “h2”"}))
         << "the rows sort by the column the cursor was in";
 
     // One column and no header row: nothing to delete, nothing to rename.
@@ -183,16 +185,21 @@ TEST_F(HeaderTest, NaturalAndDateOrdersWhereTheyApply) {
     };
     EXPECT_EQ(sorts(*header()->makeContextMenu(2)),
               (QStringList{"Sort Ascending by Column", "Sort Descending by Column"}));
-    EXPECT_EQ(sorts(*header()->makeContextMenu(1)), (QStringList{"Sort Ascending by Column", "Sort Descending by Column",
-                                                                 "Sort by Date Ascending", "Sort by Date Descending"}));
+    EXPECT_EQ(sorts(*header()->makeContextMenu(1)),
+              (QStringList{"Sort Ascending by Column", "Sort Descending by Column", "Sort by Date Ascending",
+                           "Sort by Date Descending"}));
     chooseFromContextMenu(header(), titlePoint(0), QStringLiteral("Sort Naturally Ascending"));
     ASSERT_TRUE(waitIdle());
-    EXPECT_EQ(rows(), (StringRows{{"name", "day", "n"}, {"file1", "03.04.2021", "3"}, {"file2", "2020-12-24", "2"},
+    EXPECT_EQ(rows(), (StringRows{{"name", "day", "n"},
+                                  {"file1", "03.04.2021", "3"},
+                                  {"file2", "2020-12-24", "2"},
                                   {"file10", "25/12/2020", "1"}}));
     session->setSelection({{0, 1}, {0, 1}});
     chooseFromContextMenu(gutter(), numberPoint(2), QStringLiteral("Sort by Date Ascending by “day”"));
     ASSERT_TRUE(waitIdle());
-    EXPECT_EQ(rows(), (StringRows{{"name", "day", "n"}, {"file2", "2020-12-24", "2"}, {"file10", "25/12/2020", "1"},
+    EXPECT_EQ(rows(), (StringRows{{"name", "day", "n"},
+                                  {"file2", "2020-12-24", "2"},
+                                  {"file10", "25/12/2020", "1"},
                                   {"file1", "03.04.2021", "3"}}));
 }
 
@@ -211,19 +218,46 @@ TEST_F(HeaderTest, AFilteredGutterShowsTheMatchingRowsOwnNumbers) {
 }
 
 TEST(Symbols, EveryNameTheViewsUseHasItsOwnDrawing) {
-    const QStringList used = {
-        "plus.rectangle", "rectangle.split.3x1", "trash", "magnifyingglass", "doc.badge.gearshape", "tablecells",
-        "chevron.down", "chevron.up", "chevron.left", "chevron.right", "chevron.up.chevron.down", "arrow.up",
-        "arrow.down", "arrow.left", "arrow.right", "arrow.down.right", "arrow.up.to.line", "arrow.down.to.line",
-        "arrow.left.to.line", "arrow.right.to.line", "arrow.left.and.right", "arrow.up.arrow.down",
-        "exclamationmark.triangle", "exclamationmark.triangle.fill", "xmark", "textformat", "pencil", "scissors",
-        "doc.on.doc", "clipboard", "eraser", "plus", "minus"};
+    const QStringList used = {"plus.rectangle",
+                              "rectangle.split.3x1",
+                              "trash",
+                              "magnifyingglass",
+                              "doc.badge.gearshape",
+                              "tablecells",
+                              "chevron.down",
+                              "chevron.up",
+                              "chevron.left",
+                              "chevron.right",
+                              "chevron.up.chevron.down",
+                              "arrow.up",
+                              "arrow.down",
+                              "arrow.left",
+                              "arrow.right",
+                              "arrow.down.right",
+                              "arrow.up.to.line",
+                              "arrow.down.to.line",
+                              "arrow.left.to.line",
+                              "arrow.right.to.line",
+                              "arrow.left.and.right",
+                              "arrow.up.arrow.down",
+                              "exclamationmark.triangle",
+                              "exclamationmark.triangle.fill",
+                              "xmark",
+                              "textformat",
+                              "pencil",
+                              "scissors",
+                              "doc.on.doc",
+                              "clipboard",
+                              "eraser",
+                              "plus",
+                              "minus"};
     for (const QString& name : used) {
         EXPECT_TRUE(Symbols::has(name)) << name.toStdString();
         const QImage image = Symbols::icon(name, Qt::black).pixmap(32, 32).toImage();
         int ink = 0;
         for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) ink += qAlpha(image.pixel(x, y)) > 128;
+            for (int x = 0; x < image.width(); ++x)
+                ink += qAlpha(image.pixel(x, y)) > 128;
         EXPECT_GT(ink, 15) << name.toStdString();
     }
     EXPECT_FALSE(Symbols::has("no.such.symbol"));

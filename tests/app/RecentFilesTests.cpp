@@ -29,7 +29,8 @@ protected:
     }
     static QStringList titles(QMenu* menu) {
         QStringList result;
-        for (QAction* action : menu->actions()) result << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        for (QAction* action : menu->actions())
+            result << (action->isSeparator() ? QStringLiteral("-") : action->text());
         return result;
     }
 };
@@ -49,8 +50,8 @@ TEST_F(RecentFilesTest, OpenRecentListsTheLastTenMostRecentFirstAndForgetsWhatIs
     prompts->saveTargets.push_back(SaveTarget{savedAs, DocumentType::commaSeparatedText});
     ASSERT_TRUE(controller->saveAs(window));
 
-    const QStringList expected{savedAs, files[5], files[11], files[10], files[9],
-                               files[8], files[7], files[6], files[4], files[3]};
+    const QStringList expected{savedAs,  files[5], files[11], files[10], files[9],
+                               files[8], files[7], files[6],  files[4],  files[3]};
     EXPECT_EQ(RecentFiles::paths(), expected);
     EXPECT_EQ(RecentFiles::lastFolder(), folder.path());
 

@@ -38,23 +38,31 @@ void editFruit(DocumentWindow* window) {
 }
 const StringRows editedFruit{{"name", "qty"}, {"apple", "10"}, {"quince", "2"}, {"plum", "3"}};
 
-DocumentRecorder* recorderOf(DocumentWindow* window) { return window->findChild<DocumentRecorder*>(); }
+DocumentRecorder* recorderOf(DocumentWindow* window) {
+    return window->findChild<DocumentRecorder*>();
+}
 
 bool waitUntilDurable(DocumentWindow* window) {
     DocumentRecorder* recorder = recorderOf(window);
-    return recorder && QTest::qWaitFor([&] { return recorder->hasJournal() && !recorder->hasPendingWrites(); }, 10000);
+    return recorder &&
+           QTest::qWaitFor([&] { return recorder->hasJournal() && !recorder->hasPendingWrites(); }, 10000);
 }
 
-QStringList recordsIn(const QString& folder) { return QDir(folder).entryList({QStringLiteral("*.zrec")}, QDir::Files); }
+QStringList recordsIn(const QString& folder) {
+    return QDir(folder).entryList({QStringLiteral("*.zrec")}, QDir::Files);
+}
 
 } // namespace
 
-bool isRecoveryChild() { return !qEnvironmentVariableIsEmpty("ZARVEL_RECOVERY_CHILD"); }
+bool isRecoveryChild() {
+    return !qEnvironmentVariableIsEmpty("ZARVEL_RECOVERY_CHILD");
+}
 
 // Opens the named file, edits it, waits until the journal is on disk, says so and
 // waits to be killed.
 int runRecoveryChild() {
-    if (qEnvironmentVariable("ZARVEL_RECOVERY_SNAPSHOT") == QStringLiteral("never")) DocumentRecorder::smallTableBytes = 0;
+    if (qEnvironmentVariable("ZARVEL_RECOVERY_SNAPSHOT") == QStringLiteral("never"))
+        DocumentRecorder::smallTableBytes = 0;
     DocumentController controller(std::make_unique<ScriptedPrompts>());
     controller.setRecoveryStore(std::make_unique<RecoveryStore>(RecoveryStore::defaultFolder()));
     DocumentWindow* window = controller.openFile(qEnvironmentVariable("ZARVEL_RECOVERY_CHILD"));
@@ -63,7 +71,8 @@ int runRecoveryChild() {
     if (window->document()->table().allRows() != editedFruit || !waitUntilDurable(window)) return 3;
     std::puts("durable");
     std::fflush(stdout);
-    for (;;) QTest::qWait(1000);
+    for (;;)
+        QTest::qWait(1000);
 }
 
 class RecoveryTest : public ShellTest {
@@ -110,7 +119,8 @@ TEST_F(RecoveryTest, AKilledRunIsRestoredWithItsUnsavedChanges) {
         child.setProcessEnvironment(env);
         child.start(QCoreApplication::applicationFilePath(), {});
         ASSERT_TRUE(child.waitForStarted());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return child.canReadLine() || child.state() == QProcess::NotRunning; }, 60000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return child.canReadLine() || child.state() == QProcess::NotRunning; }, 60000));
         ASSERT_EQ(child.readLine().trimmed(), "durable") << child.readAllStandardError().toStdString();
         ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
         ASSERT_TRUE(child.waitForFinished());
@@ -136,7 +146,8 @@ TEST_F(RecoveryTest, AKilledRunIsRestoredWithItsUnsavedChanges) {
         EXPECT_TRUE(answers->errors.empty());
         // One step back is the file as it is on disk.
         window->undoStack()->undo();
-        EXPECT_EQ(QByteArray::fromStdString(CSVDocument::fileBytes(window->document()->table(), DocumentType::commaSeparatedText)),
+        EXPECT_EQ(QByteArray::fromStdString(
+                      CSVDocument::fileBytes(window->document()->table(), DocumentType::commaSeparatedText)),
                   fruit);
 
         // Saved now: the next run has nothing to offer.
@@ -213,7 +224,8 @@ TEST_F(RecoveryTest, ADamagedRecordIsSetAsideAndSaidOnce) {
     auto next = nextRun(answers);
     EXPECT_TRUE(next->restoreRecoveredDocuments().isEmpty());
     ASSERT_EQ(answers->errors.size(), 1u);
-    EXPECT_EQ(answers->errors[0].message, QStringLiteral("Some unsaved changes from an earlier session could not be recovered."));
+    EXPECT_EQ(answers->errors[0].message,
+              QStringLiteral("Some unsaved changes from an earlier session could not be recovered."));
     EXPECT_TRUE(recordsIn(recoveryFolder()).isEmpty());
     EXPECT_EQ(QDir(recoveryFolder()).entryList({QStringLiteral("*.damaged")}).size(), 2);
 
@@ -241,7 +253,9 @@ TEST_F(RecoveryTest, ACleanSaveAndDontSaveRemoveTheRecord) {
     EXPECT_TRUE(recordsIn(recoveryFolder()).isEmpty());
     EXPECT_EQ(readFile(file), "name,qty\nkiwi,1\npear,2\nplum,3\n");
     const QFileInfo info(recoveryFolder());
-    EXPECT_EQ(info.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther), 0);
+    EXPECT_EQ(info.permissions() &
+                  (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+              0);
 }
 
 TEST_F(RecoveryTest, ANamedFileWithARecordOpensOnceRestored) {

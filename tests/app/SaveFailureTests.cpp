@@ -12,9 +12,9 @@
 #include <unistd.h>
 
 using namespace zarvel;
+using zarvel::test::diskFullAfter;
 using zarvel::test::readFile;
 using zarvel::test::writeFile;
-using zarvel::test::diskFullAfter;
 
 namespace {
 
@@ -25,11 +25,13 @@ protected:
         file = copyExample("people.csv");
         original = readFile(file);
         DocumentWindow* window = controller->openFile(file);
-        window->document()->apply(TableEdit::setCells({{1, 1, "Ada King"}}), window->undoStack(), QStringLiteral("Edit Cell"));
+        window->document()->apply(TableEdit::setCells({{1, 1, "Ada King"}}), window->undoStack(),
+                                  QStringLiteral("Edit Cell"));
         return window;
     }
     QByteArray newBytes(DocumentWindow* window) const {
-        const std::string bytes = CSVDocument::fileBytes(window->document()->snapshot(), DocumentType::commaSeparatedText);
+        const std::string bytes =
+            CSVDocument::fileBytes(window->document()->snapshot(), DocumentType::commaSeparatedText);
         return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
     }
     QStringList folderEntries() const { return QDir(folder.path()).entryList(QDir::Files | QDir::Hidden); }
@@ -48,7 +50,8 @@ TEST_F(SaveFailureTest, AWriteThatFailsHalfWayLeavesTheOldFile) {
     EXPECT_EQ(readFile(file), original) << "never a mix of old and new bytes";
     EXPECT_EQ(folderEntries(), before) << "no temporary file left behind";
     ASSERT_EQ(prompts->errors.size(), 1u);
-    EXPECT_EQ(prompts->errors[0].message, QStringLiteral("The document could not be saved as \u201Cpeople.csv\u201D."));
+    EXPECT_EQ(prompts->errors[0].message,
+              QStringLiteral("The document could not be saved as \u201Cpeople.csv\u201D."));
     EXPECT_EQ(prompts->errors[0].detail, QStringLiteral("The file could not be written: the disk is full."));
     EXPECT_TRUE(window->isWindowModified()) << "the edits are still unsaved";
 
@@ -82,12 +85,14 @@ TEST_F(SaveFailureTest, SavingKeepsTheFilesOwnerModeAndLinks) {
     ASSERT_EQ(link(name.constData(), QFile::encodeName(otherName).constData()), 0);
     const QByteArray saved = readFile(file);
     const QStringList entries = folderEntries();
-    window->document()->apply(TableEdit::setCells({{2, 1, "Grace"}}), window->undoStack(), QStringLiteral("Edit Cell"));
+    window->document()->apply(TableEdit::setCells({{2, 1, "Grace"}}), window->undoStack(),
+                              QStringLiteral("Edit Cell"));
     controller->setSaveWriteHook(diskFullAfter(40));
     EXPECT_FALSE(controller->save(window));
     ASSERT_EQ(prompts->errors.size(), 1u);
-    EXPECT_EQ(prompts->errors[0].detail,
-              QStringLiteral("The file could not be written: the disk is full; the old content was put back."));
+    EXPECT_EQ(
+        prompts->errors[0].detail,
+        QStringLiteral("The file could not be written: the disk is full; the old content was put back."));
     EXPECT_EQ(readFile(otherName), saved);
     EXPECT_EQ(folderEntries(), entries) << "the copy of the old content is gone";
 
@@ -104,7 +109,8 @@ TEST_F(SaveFailureTest, AReadOnlyFileIsRefusedEvenForRoot) {
     EXPECT_FALSE(controller->save(window));
     EXPECT_EQ(readFile(file), original);
     ASSERT_EQ(prompts->errors.size(), 1u);
-    EXPECT_EQ(prompts->errors[0].detail, QStringLiteral("The file is locked, or you do not have permission to change it."));
+    EXPECT_EQ(prompts->errors[0].detail,
+              QStringLiteral("The file is locked, or you do not have permission to change it."));
 }
 
 TEST_F(SaveFailureTest, AFileDeletedWhileOpenIsWrittenAgainWhole) {
@@ -147,13 +153,15 @@ TEST_F(SaveFailureTest, OpeningWhatCannotBeReadOpensNothing) {
     const QString gone = path(QStringLiteral("gone.csv"));
     writeFile(gone, "a,b\n");
     QFile::remove(gone);
-    for (const QString& p : {fifo, gone, folder.path()}) EXPECT_EQ(controller->openFile(p), nullptr) << p.toStdString();
+    for (const QString& p : {fifo, gone, folder.path()})
+        EXPECT_EQ(controller->openFile(p), nullptr) << p.toStdString();
     EXPECT_EQ(controller->documentCount(), 0);
     ASSERT_EQ(prompts->errors.size(), 3u);
     EXPECT_EQ(prompts->errors[0].detail, QStringLiteral("The item is not a regular file."));
     EXPECT_EQ(prompts->errors[1].detail, QStringLiteral("The file does not exist."));
     EXPECT_EQ(prompts->errors[2].detail, QStringLiteral("The item is a folder, not a file."));
-    EXPECT_EQ(prompts->errors[1].message, QStringLiteral("The document \u201Cgone.csv\u201D could not be opened."));
+    EXPECT_EQ(prompts->errors[1].message,
+              QStringLiteral("The document \u201Cgone.csv\u201D could not be opened."));
 }
 
 TEST_F(SaveFailureTest, AFileWithoutReadPermissionIsReportedAsSuch) {

@@ -55,19 +55,24 @@ protected:
 
     bool key(GridKey::Key k, GridKey::Modifiers m = {}) { return session->handleKey(GridKey::press(k, m)); }
     void type(std::string_view text) {
-        for (char c : text) session->handleKey(GridKey::typed(std::string(1, c)));
+        for (char c : text)
+            session->handleKey(GridKey::typed(std::string(1, c)));
     }
     void select(int64_t row, int64_t column) { session->setSelection({{row, column}, {row, column}}); }
     void select(GridCell anchor, GridCell active) { session->setSelection({anchor, active}); }
     GridCell active() const { return session->selection().active; }
     QString undoText() const { return undo.undoText(); }
-    bool waitIdle() { return waitUntil([this] { return !session->isBusy(); }); }
+    bool waitIdle() {
+        return waitUntil([this] { return !session->isBusy(); });
+    }
 
     // Undoing every step restores `before`; redoing them all gives `after`.
     void expectUndoRedoRestores(const StringRows& before, const StringRows& after) {
-        while (undo.canUndo()) session->undo();
+        while (undo.canUndo())
+            session->undo();
         EXPECT_EQ(rows(), before);
-        while (undo.canRedo()) session->redo();
+        while (undo.canRedo())
+            session->redo();
         EXPECT_EQ(rows(), after);
     }
 

@@ -21,11 +21,13 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <ostream>
 #include <optional>
+#include <ostream>
 
 // Readable texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace zarvel::test {
 
@@ -42,7 +44,8 @@ public:
         openPanelFolder = directory;
         return take(filesToOpen, QStringList());
     }
-    std::optional<SaveTarget> chooseSaveTarget(QWidget*, const QString& suggestedPath, DocumentType suggestedType) override {
+    std::optional<SaveTarget> chooseSaveTarget(QWidget*, const QString& suggestedPath,
+                                               DocumentType suggestedType) override {
         suggestions.push_back({suggestedPath, suggestedType});
         return take(saveTargets, std::optional<SaveTarget>()); // none left: the user cancels
     }
@@ -118,7 +121,8 @@ inline void typeOver(DocumentWindow* window, int64_t row, int64_t column, const 
         if (c.unicode() < 128)
             QTest::keyClick(window->gridView(), c.toLatin1());
         else // what an input method delivers for a character without a key of its own
-            QTest::sendKeyEvent(QTest::Click, window->gridView(), Qt::Key_unknown, QString(c), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Click, window->gridView(), Qt::Key_unknown, QString(c),
+                                Qt::NoModifier);
     }
 }
 

@@ -40,7 +40,9 @@ protected:
     QString selectionText() const {
         return bar->selectionLabel()->isVisible() ? bar->selectionLabel()->text() : QString();
     }
-    QString filterText() const { return bar->filterLabel()->isVisible() ? bar->filterLabel()->text() : QString(); }
+    QString filterText() const {
+        return bar->filterLabel()->isVisible() ? bar->filterLabel()->text() : QString();
+    }
     QStringList formatParts() const { return bar->formatButton()->parts(); }
     WarningsButton* warnings() const { return bar->warningsButton(); }
     WarningsPopover* openWarnings() {
@@ -50,7 +52,8 @@ protected:
     void showOnlyMatches(const std::string& query) {
         session->setQuery(query);
         bool done = false;
-        auto c = QObject::connect(session.get(), &EditorSession::searchFinished, session.get(), [&] { done = true; });
+        auto c = QObject::connect(session.get(), &EditorSession::searchFinished, session.get(),
+                                  [&] { done = true; });
         session->search();
         ASSERT_TRUE(waitUntil([&] { return done; }));
         QObject::disconnect(c);
@@ -65,7 +68,8 @@ protected:
 
 TEST_F(StatusBarTest, CountsAndTheSelectionUseTheLocalesDigitGroupingAndColumnNames) {
     std::string text = "id,name,score\n";
-    for (int i = 0; i < 1234; ++i) text += std::to_string(i) + ",n,1\n";
+    for (int i = 0; i < 1234; ++i)
+        text += std::to_string(i) + ",n,1\n";
     openBar(text);
     EXPECT_EQ(sizeText(), QStringLiteral("1,234 rows · 3 columns"));
     select({1, 1}, {3, 2});
@@ -102,7 +106,8 @@ TEST_F(StatusBarTest, TheFilterNoteAndNoSelectionWhenTheFilterShowsNoRows) {
 }
 
 TEST_F(StatusBarTest, TheFormatSummaryShowsHowTheFileWasReadAndTheBusyIndicatorAReread) {
-    openBar("\xEF\xBB\xBF" "a\tb\r\n1\t2\r\n");
+    openBar("\xEF\xBB\xBF"
+            "a\tb\r\n1\t2\r\n");
     EXPECT_EQ(formatParts(), (QStringList{"Tab", "UTF-8 BOM", "CRLF"}));
     EXPECT_FALSE(bar->formatButton()->isWarning());
     EXPECT_FALSE(warnings()->isVisible()) << "no reading problems, no button";
@@ -128,12 +133,15 @@ TEST_F(StatusBarTest, AWeakDelimiterGuessWarns) {
     // Of ten rows, seven agreeing on two fields give a confidence of 0.7002; eight, 0.8002.
     for (const int agreeing : {7, 8}) {
         std::string text = "a,b\n";
-        for (int i = 1; i < 10; ++i) text += i < agreeing ? "1,2\n" : "1,2,3\n";
+        for (int i = 1; i < 10; ++i)
+            text += i < agreeing ? "1,2\n" : "1,2,3\n";
         openBar(text);
         const bool weak = agreeing < 8;
         ASSERT_EQ(document->report()->confidence < 0.8, weak) << agreeing;
         EXPECT_EQ(bar->formatButton()->isWarning(), weak) << agreeing;
-        EXPECT_EQ(bar->formatButton()->toolTip().startsWith(QStringLiteral("The delimiter was hard to detect")), weak)
+        EXPECT_EQ(
+            bar->formatButton()->toolTip().startsWith(QStringLiteral("The delimiter was hard to detect")),
+            weak)
             << agreeing;
     }
 }
@@ -150,7 +158,8 @@ TEST_F(StatusBarTest, WarningsListRaggedRowsAndLinesAndShowCommitsAPendingDraftF
     ASSERT_TRUE(list->isVisible());
     EXPECT_EQ(list->raggedRowsLabel()->text(), WarningsPopover::raggedRowsText(report.raggedRowCount));
     ASSERT_EQ(list->lineLabels().size(), 2);
-    EXPECT_EQ(list->lineLabels()[0]->text(), QStringLiteral("Line 2: text after a closing quote, kept as is"));
+    EXPECT_EQ(list->lineLabels()[0]->text(),
+              QStringLiteral("Line 2: text after a closing quote, kept as is"));
     EXPECT_EQ(list->lineLabels()[1]->text(), QStringLiteral("Line 5: quote never closed, read as text"));
     // Each with its row as the file has it.
     ASSERT_EQ(list->rawTextLabels().size(), 2);
@@ -160,7 +169,8 @@ TEST_F(StatusBarTest, WarningsListRaggedRowsAndLinesAndShowCommitsAPendingDraftF
     const QString cut = WarningsPopover::rawText(std::string(500, 'z') + "\xF0\x9F\x98\x80");
     EXPECT_EQ(cut, QString(WarningsPopover::rawTextLength, QLatin1Char('z')) + QChar(0x2026));
     EXPECT_EQ(WarningsPopover::rawText(std::string(119, 'z') + "\xF0\x9F\x98\x80"),
-              QString(119, QLatin1Char('z')) + QString::fromUtf8("\xF0\x9F\x98\x80")) << "a pair is one character";
+              QString(119, QLatin1Char('z')) + QString::fromUtf8("\xF0\x9F\x98\x80"))
+        << "a pair is one character";
 
     select(1, 1);
     session->beginEditing("typed");
@@ -174,13 +184,15 @@ TEST_F(StatusBarTest, WarningsListRaggedRowsAndLinesAndShowCommitsAPendingDraftF
 
 TEST_F(StatusBarTest, TheFirstTwentyWarningsAreListedAndOnesOnHiddenRowsHaveNoShowButton) {
     std::string text = "a,b\n";
-    for (int i = 0; i < 30; ++i) text += i ? "\"q\"x,drop\n" : "\"q\"x,keep\n";
+    for (int i = 0; i < 30; ++i)
+        text += i ? "\"q\"x,drop\n" : "\"q\"x,keep\n";
     openBar(text);
     EXPECT_EQ(warnings()->text(), QStringLiteral("30"));
     showOnlyMatches("keep");
     WarningsPopover* list = openWarnings();
     ASSERT_EQ(list->lineLabels().size(), 20);
-    EXPECT_EQ(list->lineLabels().back()->text(), QStringLiteral("Line 21: text after a closing quote, kept as is"));
+    EXPECT_EQ(list->lineLabels().back()->text(),
+              QStringLiteral("Line 21: text after a closing quote, kept as is"));
     EXPECT_FALSE(list->raggedRowsLabel()->isVisible());
     ASSERT_EQ(list->showButtons().size(), 20);
     EXPECT_NE(list->showButtons()[0], nullptr);
@@ -196,7 +208,8 @@ TEST_F(StatusBarTest, CountsSayOneInTheSingularAndEveryOtherNumberInThePluralGro
         int64_t n;
         QString size, matches, ragged;
     };
-    const QString rest = QStringLiteral(" fewer or more fields than the widest row; missing cells are shown empty.");
+    const QString rest =
+        QStringLiteral(" fewer or more fields than the widest row; missing cells are shown empty.");
     const Case cases[] = {
         {0, "0 rows · 0 columns", "No matches", "0 rows have" + rest},
         {1, "1 row · 1 column", "1 match", "1 row has" + rest},

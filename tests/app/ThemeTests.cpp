@@ -39,7 +39,8 @@ TEST_F(ThemeTest, TheFindCounterAndWarningAndDeleteColoursComeFromTheNewPalette)
 
     const auto check = [&](const QPalette& palette) {
         SCOPED_TRACE(GridStyle::isDark(palette) ? "dark" : "light");
-        EXPECT_EQ(counter->palette().color(QPalette::WindowText), GridStyle::secondary(window.findBar()->palette()));
+        EXPECT_EQ(counter->palette().color(QPalette::WindowText),
+                  GridStyle::secondary(window.findBar()->palette()));
         EXPECT_EQ(GridStyle::secondary(window.findBar()->palette()), GridStyle::secondary(palette));
         EXPECT_EQ(filter->palette().color(QPalette::WindowText), GridStyle::warning(palette));
         EXPECT_EQ(warnings->palette().color(QPalette::ButtonText), GridStyle::caution(palette));

@@ -12,7 +12,8 @@ int runRecoveryChild();
 } // namespace zarvel::test
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     if (zarvel::test::isRecoveryChild()) return zarvel::test::runRecoveryChild();
     // Recovery records of the tests never mix with the user's own.

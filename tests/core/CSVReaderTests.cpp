@@ -38,7 +38,9 @@ TEST(CSVReader, ByteOrderMarksAreFormatNotContent) {
     EXPECT_EQ(r.table.value(0, 0), "id");
     ReadOptions utf16;
     utf16.encoding = TextEncoding::utf16LittleEndian;
-    ReadResult w = readText("\xFF\xFE" "a\0,\0b\0"s, utf16);
+    ReadResult w = readText("\xFF\xFE"
+                            "a\0,\0b\0"s,
+                            utf16);
     EXPECT_TRUE(w.report.format.hasBOM);
     EXPECT_EQ(w.table.value(0, 0), "a");
     ReadOptions utf8;
@@ -46,7 +48,11 @@ TEST(CSVReader, ByteOrderMarksAreFormatNotContent) {
     EXPECT_FALSE(readText("a,b", utf8).report.format.hasBOM);
     ReadOptions latin;
     latin.encoding = TextEncoding::windows1252;
-    EXPECT_FALSE(readText("\xEF\xBB\xBF" "a", latin).report.format.hasBOM) << "only the forced encoding's mark counts";
+    EXPECT_FALSE(readText("\xEF\xBB\xBF"
+                          "a",
+                          latin)
+                     .report.format.hasBOM)
+        << "only the forced encoding's mark counts";
 }
 
 TEST(CSVReader, UTF8TextIsNotCopied) {
@@ -73,7 +79,8 @@ TEST(CSVReader, ForcedOptions) {
 
 TEST(CSVReader, MalformedContentWarnsButReads) {
     std::string s = "h\n";
-    for (int i = 0; i < 120; ++i) s += "\"x\"y\n";
+    for (int i = 0; i < 120; ++i)
+        s += "\"x\"y\n";
     ReadResult r = readText(s);
     EXPECT_EQ(r.report.warnings.size(), 100u);
     EXPECT_EQ(r.report.warnings[0].row, 1);
@@ -97,13 +104,24 @@ TEST(CSVReader, ErrorsAreTyped) {
 
 TEST(CSVReader, HostileInputNeverFails) {
     const std::vector<std::string> inputs = {
-        "\xEF\xBB\xBF", "sep=;", "sep=;\r\n", "\"", "\"\"\"", "\\", "a,\"b\\", "\xF0\x9F", "\r\r\n\n\r",
-        std::string(200000, ','), std::string(5000, '"'), "\"a\"\"\"b\",\"\n\"",
+        "\xEF\xBB\xBF",
+        "sep=;",
+        "sep=;\r\n",
+        "\"",
+        "\"\"\"",
+        "\\",
+        "a,\"b\\",
+        "\xF0\x9F",
+        "\r\r\n\n\r",
+        std::string(200000, ','),
+        std::string(5000, '"'),
+        "\"a\"\"\"b\",\"\n\"",
     };
     for (const auto& s : inputs) {
         ReadResult r = readText(s);
         for (int64_t row = 0; row < r.table.rowCount(); ++row)
-            for (int64_t c = 0; c < r.table.columnCount(); ++c) (void)r.table.value(row, c);
+            for (int64_t c = 0; c < r.table.columnCount(); ++c)
+                (void)r.table.value(row, c);
         EXPECT_LE(r.report.warnings.size(), 100u);
     }
     EXPECT_EQ(readText(std::string(200000, ',')).table.columnCount(), 200001);

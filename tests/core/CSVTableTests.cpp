@@ -21,7 +21,8 @@ TEST(CSVTable, ShortRowsReadEmptyAndCopyOutPadded) {
 TEST(CSVTable, DecodesQuotedFieldsUnderBothEscapes) {
     CSVTable doubled = indexedTable("\"a\"\"b\",\"ab\"c,\"ab");
     EXPECT_EQ(doubled.values(0), (StringRow{"a\"b", "\"ab\"c", "\"ab"}));
-    CSVTable backslash = indexedTable("\"a\\\"b\",\"\"", {Byte::comma, Byte::doubleQuote, CSVDialect::Escape::backslash});
+    CSVTable backslash =
+        indexedTable("\"a\\\"b\",\"\"", {Byte::comma, Byte::doubleQuote, CSVDialect::Escape::backslash});
     EXPECT_EQ(backslash.values(0), (StringRow{"a\"b", ""}));
     CSVTable noQuote = indexedTable("\"a\"", {Byte::comma, std::nullopt, CSVDialect::Escape::doubled});
     EXPECT_EQ(noQuote.value(0, 0), "\"a\"");
@@ -35,7 +36,9 @@ TEST(CSVTable, DisplayValuesAreOneLineAndCut) {
     auto d = t.displayValues({0, 1}, {0, 3}, 256);
     EXPECT_EQ(d[0][0], std::string(256, 'x') + "\xE2\x80\xA6");
     EXPECT_EQ(t.value(0, 0), big) << "value is never cut";
-    EXPECT_EQ(d[0][1], "a b\xE2\x8F\x8E" "c\xE2\x8F\x8E" "d");
+    EXPECT_EQ(d[0][1], "a b\xE2\x8F\x8E"
+                       "c\xE2\x8F\x8E"
+                       "d");
     // The 257th byte continues é, so the cut moves back before it.
     EXPECT_EQ(d[0][2], std::string(255, 'y') + "\xE2\x80\xA6");
 
@@ -45,9 +48,14 @@ TEST(CSVTable, DisplayValuesAreOneLineAndCut) {
     EXPECT_EQ(indexedTable("\"\"").displayValues({0, 1}, {0, 1}, 256)[0][0], "");
 
     // Edited texts follow the same one-line rules.
-    CSVTable e(StringRows{{"a\r\nb\tc\xE2\x80\xA8" "d"}, {std::string(300, 'q')}}, FileFormat::standard());
+    CSVTable e(StringRows{{"a\r\nb\tc\xE2\x80\xA8"
+                           "d"},
+                          {std::string(300, 'q')}},
+               FileFormat::standard());
     auto ed = e.displayValues({0, 2}, {0, 1}, 256);
-    EXPECT_EQ(ed[0][0], "a\xE2\x8F\x8E" "b c\xE2\x8F\x8E" "d");
+    EXPECT_EQ(ed[0][0], "a\xE2\x8F\x8E"
+                        "b c\xE2\x8F\x8E"
+                        "d");
     EXPECT_EQ(ed[1][0], std::string(256, 'q') + "\xE2\x80\xA6");
 }
 

@@ -21,7 +21,8 @@ std::string field(std::string_view v, CSVDialect d, FileFormat::Quoting q = File
 
 const CSVDialect backslash{Byte::comma, Byte::doubleQuote, CSVDialect::Escape::backslash};
 
-FileFormat formatWith(CSVDialect d, bool trailing = true, FileFormat::LineEnding e = FileFormat::LineEnding::lf) {
+FileFormat formatWith(CSVDialect d, bool trailing = true,
+                      FileFormat::LineEnding e = FileFormat::LineEnding::lf) {
     FileFormat f;
     f.dialect = d;
     f.hasTrailingNewline = trailing;
@@ -63,7 +64,9 @@ TEST(CSVWriter, SepLineAndEmptyTables) {
 }
 
 TEST(CSVWriter, UnchangedFilesRoundTripByteForByte) {
-    for (std::string s : {"a,b\r\n\"x,\"\"y\"\"\",  z \r\n", "sep=|\na|b\n", "\xEF\xBB\xBF" "id;v\n1;\"2\"\n",
+    for (std::string s : {"a,b\r\n\"x,\"\"y\"\"\",  z \r\n", "sep=|\na|b\n",
+                          "\xEF\xBB\xBF"
+                          "id;v\n1;\"2\"\n",
                           "a\tb\n\"c\nd\"\te", "x,\"a\"b,\"open\n", "a,b,\n,\n\n"}) {
         EXPECT_EQ(roundTrip(s), s);
     }
@@ -127,7 +130,8 @@ TEST(CSVWriterProperty, RandomTablesRoundTripInEveryDialect) {
     const std::string alphabet = "ab ,;\t|\"'\\\n\r\xC3\xA9x";
     for (int iteration = 0; iteration < 400; ++iteration) {
         const CSVDialect d{CSVDialect::commonDelimiters[rng() % 8],
-                           rng() % 5 == 0 ? std::optional<uint8_t>{} : std::optional<uint8_t>{rng() % 2 ? '"' : '\''},
+                           rng() % 5 == 0 ? std::optional<uint8_t>{}
+                                          : std::optional<uint8_t>{rng() % 2 ? '"' : '\''},
                            rng() % 2 ? CSVDialect::Escape::doubled : CSVDialect::Escape::backslash};
         const size_t rows = 1 + rng() % 5, cols = 1 + rng() % 4;
         StringRows table(rows, StringRow(cols));
@@ -145,7 +149,9 @@ TEST(CSVWriterProperty, RandomTablesRoundTripInEveryDialect) {
                     cell += alphabet[k];
                 }
                 // Without a quote there is no way to write these; skip them.
-                if (!d.quote) std::erase_if(cell, [&](char c) { return c == (char)d.delimiter || c == '\n' || c == '\r'; });
+                if (!d.quote)
+                    std::erase_if(cell,
+                                  [&](char c) { return c == (char)d.delimiter || c == '\n' || c == '\r'; });
             }
         }
         if (!d.quote && cols == 1)
@@ -166,7 +172,8 @@ TEST(CSVWriterProperty, RandomTablesRoundTripInEveryDialect) {
 // Random unedited files with one kind of line ending write back byte-identical.
 TEST(CSVWriterProperty, RandomUneditedFilesWriteBackIdentically) {
     std::mt19937_64 rng(7);
-    const std::string pieces[] = {"a", "bc", "\"q,\"\"x\"\"\"", "\"multi\nline\"", " ", "", "1.5", "\"un", "x\"y\"", "\xC3\xA9"};
+    const std::string pieces[] = {"a",   "bc",   "\"q,\"\"x\"\"\"", "\"multi\nline\"", " ", "",
+                                  "1.5", "\"un", "x\"y\"",          "\xC3\xA9"};
     for (int iteration = 0; iteration < 500; ++iteration) {
         const auto ending = std::string(lineEndingBytes(FileFormat::allLineEndings[rng() % 3]));
         const char d = static_cast<char>(CSVDialect::commonDelimiters[rng() % 4]);
@@ -183,7 +190,8 @@ TEST(CSVWriterProperty, RandomUneditedFilesWriteBackIdentically) {
         if (rng() % 4 == 0) s = "\xEF\xBB\xBF" + s;
         ReadResult r = readText(s);
         // Stray quotes may swallow line endings of other kinds; those files are not of one kind.
-        const auto& counts = FieldIndexer::scan(r.table.source().view(), 0, r.report.format.dialect).lineEndingCounts;
+        const auto& counts =
+            FieldIndexer::scan(r.table.source().view(), 0, r.report.format.dialect).lineEndingCounts;
         if ((counts[0] > 0) + (counts[1] > 0) + (counts[2] > 0) > 1) continue;
         if (s.find("\n\"\"") != std::string::npos) continue;
         ASSERT_EQ(CSVWriter::write(r.table, r.report.format), s) << "iteration " << iteration;
@@ -194,14 +202,18 @@ TEST(CSVWriterProperty, RandomUneditedFilesWriteBackIdentically) {
 // goes out in blocks of about the size asked for, which together are the whole file.
 TEST(CSVWriter, StreamedBlocksStaySmallForUneditedRows) {
     std::string text;
-    for (int i = 0; i < 2000; ++i) text += std::to_string(i) + ",\"cell " + std::to_string(i) + "\"\r\n";
+    for (int i = 0; i < 2000; ++i)
+        text += std::to_string(i) + ",\"cell " + std::to_string(i) + "\"\r\n";
     const ReadResult read = readText(text);
     std::string joined;
     size_t largest = 0;
-    CSVWriter::write(read.table, read.report.format, [&](std::string_view block) {
-        joined += block;
-        largest = std::max(largest, block.size());
-    }, 256);
+    CSVWriter::write(
+        read.table, read.report.format,
+        [&](std::string_view block) {
+            joined += block;
+            largest = std::max(largest, block.size());
+        },
+        256);
     EXPECT_EQ(joined, text);
     EXPECT_LE(largest, 256u + 32u);
 }

@@ -15,7 +15,8 @@ inline ReadResult readText(std::string_view bytes, const ReadOptions& options = 
     return CSVReader::read(SharedBytes::copyOf(bytes), options);
 }
 
-inline CSVTable indexedTable(std::string_view text, const CSVDialect& dialect = CSVDialect::comma(), bool header = false) {
+inline CSVTable indexedTable(std::string_view text, const CSVDialect& dialect = CSVDialect::comma(),
+                             bool header = false) {
     FileFormat format;
     format.dialect = dialect;
     format.hasHeader = header;

@@ -33,7 +33,8 @@ TEST(DialectDetector, QuoteAndEscape) {
 
 TEST(DialectDetector, ScoresFavourConsistentWiderSplits) {
     auto idx = [](std::string_view s, uint8_t d) {
-        return FieldIndexer::scan(s, 0, CSVDialect{d, Byte::doubleQuote, CSVDialect::Escape::doubled}, 200).index;
+        return FieldIndexer::scan(s, 0, CSVDialect{d, Byte::doubleQuote, CSVDialect::Escape::doubled}, 200)
+            .index;
     };
     EXPECT_NEAR(scoreRows(idx("a,b,c\nd,e,f\n", ','), false), 1.0003, 1e-12);
     EXPECT_EQ(scoreRows(idx("abc\ndef\n", ','), false), 0.0);
@@ -76,7 +77,7 @@ TEST(DialectDetector, ForcedDialectAndAverages) {
     EXPECT_EQ(g.dialect, forced);
     EXPECT_EQ(g.confidence, 1.0);
     auto avg = detectDialect("aa,bb\ncc,dd\n", std::nullopt);
-    EXPECT_DOUBLE_EQ(avg.bytesPerRow, 11.0 / 2);  // last content end 11, two rows
+    EXPECT_DOUBLE_EQ(avg.bytesPerRow, 11.0 / 2); // last content end 11, two rows
     EXPECT_DOUBLE_EQ(avg.bytesPerField, 11.0 / 4);
     auto empty = detectDialect("", std::nullopt);
     EXPECT_DOUBLE_EQ(empty.bytesPerRow, 1.0);

@@ -11,8 +11,8 @@ using LE = FileFormat::LineEnding;
 
 namespace {
 
-FieldIndexer::Result scan(std::string_view s, CSVDialect d = CSVDialect::comma(), int64_t limit = FieldIndexer::noRowLimit,
-                          size_t start = 0) {
+FieldIndexer::Result scan(std::string_view s, CSVDialect d = CSVDialect::comma(),
+                          int64_t limit = FieldIndexer::noRowLimit, size_t start = 0) {
     return FieldIndexer::scan(reinterpret_cast<const uint8_t*>(s.data()), s.size(), start, d, limit);
 }
 
@@ -32,7 +32,9 @@ std::vector<std::vector<std::string>> fields(std::string_view s, const FieldInde
 
 using Rows = std::vector<std::vector<std::string>>;
 
-CSVDialect backslashDialect() { return {Byte::comma, Byte::doubleQuote, CSVDialect::Escape::backslash}; }
+CSVDialect backslashDialect() {
+    return {Byte::comma, Byte::doubleQuote, CSVDialect::Escape::backslash};
+}
 
 } // namespace
 
@@ -122,7 +124,8 @@ TEST(FieldIndexer, EscapeStylesDecideWhereQuotesClose) {
 
 TEST(FieldIndexer, WarningsAreCappedAtOneHundred) {
     std::string s;
-    for (int i = 0; i < 150; ++i) s += "\"a\"b\n";
+    for (int i = 0; i < 150; ++i)
+        s += "\"a\"b\n";
     auto r = scan(s);
     EXPECT_EQ(r.warnings.size(), 100u);
     EXPECT_EQ(r.warnings.back().row, 99);
@@ -131,7 +134,8 @@ TEST(FieldIndexer, WarningsAreCappedAtOneHundred) {
 
 TEST(FieldIndexer, RowLimitStopsAfterCompleteRows) {
     std::string s;
-    for (int i = 0; i < 1000; ++i) s += "a,b\r\n";
+    for (int i = 0; i < 1000; ++i)
+        s += "a,b\r\n";
     auto r = scan(s, CSVDialect::comma(), 200);
     EXPECT_EQ(r.index.rowCount(), 200);
     EXPECT_EQ(r.lineEndingCounts[size_t(LE::crlf)], 200);
@@ -149,7 +153,8 @@ TEST(FieldIndexer, LongFieldsCrossTheVectorBlocks) {
     for (size_t len = 0; len < 40; ++len) {
         std::string s = std::string(len, 'x') + ",y\n" + std::string(len + 1, 'z');
         auto r = scan(s);
-        ASSERT_EQ(fields(s, r.index), (Rows{{std::string(len, 'x'), "y"}, {std::string(len + 1, 'z')}})) << len;
+        ASSERT_EQ(fields(s, r.index), (Rows{{std::string(len, 'x'), "y"}, {std::string(len + 1, 'z')}}))
+            << len;
     }
 }
 
@@ -157,7 +162,8 @@ TEST(FieldIndexer, FieldValues) {
     const auto d = CSVDialect::comma();
     EXPECT_EQ(FieldIndexer::fieldValue("\"a\"\"b\"", d), "a\"b");
     EXPECT_EQ(FieldIndexer::fieldValue("\"a\\\"b\"", backslashDialect()), "a\"b");
-    EXPECT_EQ(FieldIndexer::fieldValue("\"ab\\\"", backslashDialect()), "ab\\") << "a last inner backslash stays";
+    EXPECT_EQ(FieldIndexer::fieldValue("\"ab\\\"", backslashDialect()), "ab\\")
+        << "a last inner backslash stays";
     EXPECT_EQ(FieldIndexer::fieldValue("\"\"", d), "");
     EXPECT_EQ(FieldIndexer::fieldValue("\"", d), "\"");
     EXPECT_EQ(FieldIndexer::fieldValue("\"x,y\"", d), "x,y");
@@ -170,7 +176,8 @@ TEST(FieldIndexer, FieldValues) {
     std::mt19937 random(7);
     for (int round = 0; round < 2000; ++round) {
         std::string inner(random() % 12, ' ');
-        for (char& c : inner) c = "ab\"\\"[random() % 4];
+        for (char& c : inner)
+            c = "ab\"\\"[random() % 4];
         const CSVDialect& dialect = round % 2 ? d : backslashDialect();
         std::string byteByByte;
         FieldIndexer::unquote(inner, dialect, [&](char c) { byteByByte.push_back(c); });
@@ -180,7 +187,8 @@ TEST(FieldIndexer, FieldValues) {
 
 namespace {
 
-void expectSameResult(const FieldIndexer::Result& a, const FieldIndexer::Result& b, const std::string& context) {
+void expectSameResult(const FieldIndexer::Result& a, const FieldIndexer::Result& b,
+                      const std::string& context) {
     EXPECT_TRUE(a.index == b.index) << context;
     EXPECT_EQ(a.warnings, b.warnings) << context;
     EXPECT_EQ(a.endsWithNewline, b.endsWithNewline) << context;
@@ -194,11 +202,12 @@ void expectSameResult(const FieldIndexer::Result& a, const FieldIndexer::Result&
 TEST(FieldIndexer, BlockReadingEqualsOnePass) {
     std::mt19937 random(20261207);
     const std::string alphabet = "ab,\"\"\"\\\r\n\n;";
-    const CSVDialect dialects[] = {CSVDialect::comma(), backslashDialect(),
-                                   {Byte::comma, std::nullopt, CSVDialect::Escape::doubled}};
+    const CSVDialect dialects[] = {
+        CSVDialect::comma(), backslashDialect(), {Byte::comma, std::nullopt, CSVDialect::Escape::doubled}};
     for (int round = 0; round < 3000; ++round) {
         std::string text(random() % 200, ' ');
-        for (char& c : text) c = alphabet[random() % alphabet.size()];
+        for (char& c : text)
+            c = alphabet[random() % alphabet.size()];
         if (round % 7 == 0) text += std::string(random() % 120, 'q'); // a long field past several blocks
         const CSVDialect& dialect = dialects[round % 3];
         const size_t start = text.empty() ? 0 : random() % std::min<size_t>(text.size(), 5);
@@ -206,8 +215,8 @@ TEST(FieldIndexer, BlockReadingEqualsOnePass) {
         const auto serial = FieldIndexer::scan(bytes, text.size(), start, dialect);
         const size_t block = 1 + random() % 24;
         const unsigned threads = 1 + random() % 4;
-        expectSameResult(FieldIndexer::scanInBlocks(bytes, text.size(), start, dialect, block, threads), serial,
-                         "round " + std::to_string(round) + " block " + std::to_string(block));
+        expectSameResult(FieldIndexer::scanInBlocks(bytes, text.size(), start, dialect, block, threads),
+                         serial, "round " + std::to_string(round) + " block " + std::to_string(block));
         if (HasFailure()) return;
     }
 }
@@ -217,20 +226,23 @@ TEST(FieldIndexer, OffsetsPastFourGiB) {
     OffsetColumn column;
     const uint64_t G4 = uint64_t{1} << 32;
     const std::vector<uint64_t> values{5, G4 - 1, G4, G4 + 7, 3 * G4 + 1};
-    for (uint64_t v : values) column.push_back(v);
+    for (uint64_t v : values)
+        column.push_back(v);
     OffsetColumn tail;
     tail.push_back(3 * G4 + 2);
     tail.push_back(4 * G4);
     column.append(tail);
     const std::vector<uint64_t> all{5, G4 - 1, G4, G4 + 7, 3 * G4 + 1, 3 * G4 + 2, 4 * G4};
     ASSERT_EQ(column.size(), all.size());
-    for (size_t i = 0; i < all.size(); ++i) EXPECT_EQ(column[i], all[i]) << i;
+    for (size_t i = 0; i < all.size(); ++i)
+        EXPECT_EQ(column[i], all[i]) << i;
     EXPECT_EQ(column.upperBound(G4), 3u);
     EXPECT_EQ(column.upperBound(0), 0u);
 
     // A reading that starts just below 4 GiB of untouched (zero, unbacked) memory.
     const size_t size = G4 + 4096;
-    void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* memory =
+        mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (memory == MAP_FAILED) GTEST_SKIP() << "no address space for 4 GiB";
     auto* bytes = static_cast<uint8_t*>(memory);
     const std::string rows = "a,\"b\nc\",d\neeee,ffff,gggg\nh\n";
@@ -241,7 +253,7 @@ TEST(FieldIndexer, OffsetsPastFourGiB) {
     const std::string_view text(reinterpret_cast<const char*>(bytes), count);
     EXPECT_EQ(fields(text, serial.index), (Rows{{"a", "\"b\nc\"", "d"}, {"eeee", "ffff", "gggg"}, {"h"}}));
     for (size_t block : {1, 3, 8})
-        expectSameResult(FieldIndexer::scanInBlocks(bytes, count, start, CSVDialect::comma(), block, 2), serial,
-                         "block " + std::to_string(block));
+        expectSameResult(FieldIndexer::scanInBlocks(bytes, count, start, CSVDialect::comma(), block, 2),
+                         serial, "block " + std::to_string(block));
     munmap(memory, size);
 }

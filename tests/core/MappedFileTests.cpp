@@ -118,7 +118,8 @@ TEST_F(MappedFile, SavedInPlaceOverItsOwnSource) {
 TEST(LargeText, InspectionInPiecesFindsWhatOnePassFinds) {
     const size_t size = size_t{33} << 20;
     std::string text(size, 'a');
-    for (size_t at = size / 2 - 3; at < size / 2 + 3; at += 2) text.replace(at, 2, "\xC3\xA9");
+    for (size_t at = size / 2 - 3; at < size / 2 + 3; at += 2)
+        text.replace(at, 2, "\xC3\xA9");
     EXPECT_TRUE(UTF8::inspect(text).valid());
     text[size * 3 / 4] = '\0';
     text[size * 7 / 8] = '\xFF';

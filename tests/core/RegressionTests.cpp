@@ -50,7 +50,8 @@ void replay(const fs::path& file, Check check) {
 }
 
 void replayFolder(const std::string& target, Check check) {
-    for (const fs::path& file : filesIn(fs::path(ZARVEL_TEST_DATA_DIR) / "regressions" / target)) replay(file, check);
+    for (const fs::path& file : filesIn(fs::path(ZARVEL_TEST_DATA_DIR) / "regressions" / target))
+        replay(file, check);
 }
 
 bool unrepresentable(std::string text, TextEncoding encoding) {
@@ -64,9 +65,15 @@ bool unrepresentable(std::string text, TextEncoding encoding) {
 
 } // namespace
 
-TEST(FuzzRegressions, ReadInputs) { replayFolder("read", fuzz::checkRead); }
-TEST(FuzzRegressions, WriteInputs) { replayFolder("write", fuzz::checkWrite); }
-TEST(FuzzRegressions, EditInputs) { replayFolder("edit", fuzz::checkEdits); }
+TEST(FuzzRegressions, ReadInputs) {
+    replayFolder("read", fuzz::checkRead);
+}
+TEST(FuzzRegressions, WriteInputs) {
+    replayFolder("write", fuzz::checkWrite);
+}
+TEST(FuzzRegressions, EditInputs) {
+    replayFolder("edit", fuzz::checkEdits);
+}
 
 TEST(FuzzRegressions, ExampleFilesPassEveryCheck) {
     const auto examples = filesIn(fs::path(ZARVEL_TEST_DATA_DIR).parent_path() / "examples");
@@ -81,13 +88,30 @@ TEST(FuzzRegressions, ExampleFilesPassEveryCheck) {
 // ICU's STOP callback lets an unmappable default-ignorable character through as success,
 // so saving in a legacy encoding silently dropped it.
 TEST(FuzzRegressions, LegacyEncodingsRefuseIgnorableCharactersTheyCannotHold) {
-    EXPECT_TRUE(unrepresentable("a\xC2\xAD" "b", TextEncoding::macRoman)) << "soft hyphen";
-    EXPECT_TRUE(unrepresentable("a\xE2\x80\x8B" "b", TextEncoding::windows1252)) << "zero-width space";
-    EXPECT_TRUE(unrepresentable("\xEF\xBB\xBF" "id", TextEncoding::isoLatin2)) << "U+FEFF in the text";
+    EXPECT_TRUE(unrepresentable("a\xC2\xAD"
+                                "b",
+                                TextEncoding::macRoman))
+        << "soft hyphen";
+    EXPECT_TRUE(unrepresentable("a\xE2\x80\x8B"
+                                "b",
+                                TextEncoding::windows1252))
+        << "zero-width space";
+    EXPECT_TRUE(unrepresentable("\xEF\xBB\xBF"
+                                "id",
+                                TextEncoding::isoLatin2))
+        << "U+FEFF in the text";
     EXPECT_TRUE(unrepresentable("\xE2\x80\x8D", TextEncoding::shiftJIS)) << "zero-width joiner";
     // Where the code page has the character, it is written.
-    EXPECT_EQ(encodeFromUTF8("a\xC2\xAD" "b", TextEncoding::windows1252, false), "a\xAD" "b");
-    EXPECT_EQ(encodeFromUTF8("a\xC2\xAD" "b", TextEncoding::isoLatin1, false), "a\xAD" "b");
+    EXPECT_EQ(encodeFromUTF8("a\xC2\xAD"
+                             "b",
+                             TextEncoding::windows1252, false),
+              "a\xAD"
+              "b");
+    EXPECT_EQ(encodeFromUTF8("a\xC2\xAD"
+                             "b",
+                             TextEncoding::isoLatin1, false),
+              "a\xAD"
+              "b");
 }
 
 // The writer quoted a lone «sep=X» first field, but a first row spells a sep= line in
@@ -99,11 +123,11 @@ TEST(FuzzRegressions, FirstRowsThatSpellASepLineStayRows) {
         FileFormat::LineEnding ending;
     };
     const std::vector<Case> cases{
-        {{{"sep=", ""}, {"a", "b"}}, Byte::semicolon, FileFormat::LineEnding::lf},  // «sep=;»
-        {{{"sep", "|"}, {"a", "b"}}, '=', FileFormat::LineEnding::lf},              // «sep=|»
-        {{{"sep="}, {"x"}}, Byte::comma, FileFormat::LineEnding::crlf},             // «sep=» CR LF
-        {{{"sep="}, {""}}, Byte::comma, FileFormat::LineEnding::lf},                // «sep=» LF LF
-        {{{"SEP=", ""}}, Byte::tab, FileFormat::LineEnding::cr},                    // «SEP=\t» CR
+        {{{"sep=", ""}, {"a", "b"}}, Byte::semicolon, FileFormat::LineEnding::lf}, // «sep=;»
+        {{{"sep", "|"}, {"a", "b"}}, '=', FileFormat::LineEnding::lf},             // «sep=|»
+        {{{"sep="}, {"x"}}, Byte::comma, FileFormat::LineEnding::crlf},            // «sep=» CR LF
+        {{{"sep="}, {""}}, Byte::comma, FileFormat::LineEnding::lf},               // «sep=» LF LF
+        {{{"SEP=", ""}}, Byte::tab, FileFormat::LineEnding::cr},                   // «SEP=\t» CR
     };
     for (const Case& c : cases) {
         FileFormat format;

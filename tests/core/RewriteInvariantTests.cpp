@@ -22,21 +22,24 @@ namespace {
 // text after closing quotes, backslashes at row ends, sep= lines naming any byte, every
 // line ending, ill-formed UTF-8 and NUL bytes.
 std::string malformedFile(std::mt19937& rng) {
-    static const std::string pieces[] = {"a",    "bc",  "\"q\"",     "\"",  "\"x,y\"", "\"ab\"cd", "\\", "\"\"",
-                                         " ",    "1.5", "\xC3\xA9",  "\xFF", "'",      "\"a\"\"b\"", "z\"",
-                                         "\"m\nl\"", "\\\"", std::string(1, '\0')};
+    static const std::string pieces[] = {
+        "a",   "bc",       "\"q\"", "\"", "\"x,y\"",    "\"ab\"cd", "\\",       "\"\"", " ",
+        "1.5", "\xC3\xA9", "\xFF",  "'",  "\"a\"\"b\"", "z\"",      "\"m\nl\"", "\\\"", std::string(1, '\0')};
     static const char delimiters[] = {',', ';', '\t', '|'};
     static const std::string endings[] = {"\n", "\r\n", "\r"};
     auto below = [&rng](size_t n) { return static_cast<size_t>(rng() % n); };
     const char d = delimiters[below(4)];
     std::string s;
     if (below(6) == 0) s += "\xEF\xBB\xBF";
-    if (below(4) == 0) s += std::string("sep=") + static_cast<char>(below(3) == 0 ? 0x20 + below(0x5F) : d) + endings[below(3)];
+    if (below(4) == 0)
+        s += std::string("sep=") + static_cast<char>(below(3) == 0 ? 0x20 + below(0x5F) : d) +
+             endings[below(3)];
     const size_t rows = below(7);
     for (size_t r = 0; r < rows; ++r) {
         for (size_t c = 0, cols = 1 + below(4); c < cols; ++c) {
             if (c) s += d;
-            for (size_t k = below(3); k > 0; --k) s += pieces[below(std::size(pieces))];
+            for (size_t k = below(3); k > 0; --k)
+                s += pieces[below(std::size(pieces))];
         }
         if (r + 1 < rows || below(2)) s += endings[below(3)];
     }
@@ -45,7 +48,8 @@ std::string malformedFile(std::mt19937& rng) {
 
 std::string randomChoices(std::mt19937& rng, size_t n) {
     std::string s(n, '\0');
-    for (char& c : s) c = static_cast<char>(rng());
+    for (char& c : s)
+        c = static_cast<char>(rng());
     return s;
 }
 
@@ -73,7 +77,9 @@ TEST(RewriteInvariant, RandomMalformedFilesReadBackAfterEditsSortsAndOtherFormat
         const std::string tail = randomChoices(rng, 24);
         const std::string steered = file + tail;
         const std::string what = "file " + std::to_string(i) + " «" + fuzz::escaped(file) + "»";
-        expectHolds(what, [&] { fuzz::checkWrite(reinterpret_cast<const uint8_t*>(steered.data()), steered.size()); });
+        expectHolds(what, [&] {
+            fuzz::checkWrite(reinterpret_cast<const uint8_t*>(steered.data()), steered.size());
+        });
         const std::optional<ReadResult> read = fuzz::tryRead(file, {});
         if (!read) continue;
         const std::string choices = randomChoices(rng, 160);
@@ -92,21 +98,41 @@ TEST(RewriteInvariant, RowsThatOnceChangedOnSaving) {
         StringRows expected;
     };
     auto sortBy = [](int64_t column) {
-        return [column](CSVTable& t) { t.apply(TableEdit::reorderRows(TableSorter::permutation(t, column, true, ColumnKind::text))); };
+        return [column](CSVTable& t) {
+            t.apply(TableEdit::reorderRows(TableSorter::permutation(t, column, true, ColumnKind::text)));
+        };
     };
     const std::vector<Case> cases{
-        {"a stray quote sorted above a quoted cell merged the two rows", "k,v\nb,\"q\"\n\"a,1\n", sortBy(0),
+        {"a stray quote sorted above a quoted cell merged the two rows",
+         "k,v\nb,\"q\"\n\"a,1\n",
+         sortBy(0),
          {{"\"a", "1"}, {"b", "q"}, {"k", "v"}}},
-        {"an edit below a stray quote merged rows", "\"a,1\nb,c\nd,e\n",
-         [](CSVTable& t) { t.apply(TableEdit::setCells({{2, 1, "x\"y"}})); }, {{"\"a", "1"}, {"b", "c"}, {"d", "x\"y"}}},
-        {"deleting the last row of a, empty, b lost the empty row", "a\n\nb",
-         [](CSVTable& t) { t.apply(TableEdit::removeRows(IndexSet{2})); }, {{"a"}, {""}}},
-        {"a second row starting with U+FEFF moved first read back as a byte order mark", "x\n\xEF\xBB\xBFy\n",
-         [](CSVTable& t) { t.apply(TableEdit::reorderRows(Permutation{{1, 0}})); }, {{"\xEF\xBB\xBFy"}, {"x"}}},
-        {"removing the last column brought it back in unchanged rows", "a,b,c\n1,2,3\n4,5\n",
-         [](CSVTable& t) { t.apply(TableEdit::removeColumns(IndexSet{2})); }, {{"a", "b"}, {"1", "2"}, {"4", "5"}}},
-        {"moving a column wrote unchanged rows with the wrong fields", "a,b,c\n1,\"2,x\",3\n",
-         [](CSVTable& t) { t.apply(TableEdit::reorderColumns(Permutation{{2, 0, 1}})); }, {{"c", "a", "b"}, {"3", "1", "2,x"}}},
+        {"an edit below a stray quote merged rows",
+         "\"a,1\nb,c\nd,e\n",
+         [](CSVTable& t) {
+             t.apply(TableEdit::setCells({{2, 1, "x\"y"}}));
+         },
+         {{"\"a", "1"}, {"b", "c"}, {"d", "x\"y"}}},
+        {"deleting the last row of a, empty, b lost the empty row",
+         "a\n\nb",
+         [](CSVTable& t) { t.apply(TableEdit::removeRows(IndexSet{2})); },
+         {{"a"}, {""}}},
+        {"a second row starting with U+FEFF moved first read back as a byte order mark",
+         "x\n\xEF\xBB\xBFy\n",
+         [](CSVTable& t) {
+             t.apply(TableEdit::reorderRows(Permutation{{1, 0}}));
+         },
+         {{"\xEF\xBB\xBFy"}, {"x"}}},
+        {"removing the last column brought it back in unchanged rows",
+         "a,b,c\n1,2,3\n4,5\n",
+         [](CSVTable& t) { t.apply(TableEdit::removeColumns(IndexSet{2})); },
+         {{"a", "b"}, {"1", "2"}, {"4", "5"}}},
+        {"moving a column wrote unchanged rows with the wrong fields",
+         "a,b,c\n1,\"2,x\",3\n",
+         [](CSVTable& t) {
+             t.apply(TableEdit::reorderColumns(Permutation{{2, 0, 1}}));
+         },
+         {{"c", "a", "b"}, {"3", "1", "2,x"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -133,11 +159,13 @@ TEST(RewriteInvariant, RowsWithAnUnclosedQuoteKeepTheirBytesOnlyWhileWhatFollows
     ReadResult empty = readText("k\n\"a\n\n", forcedComma());
     FileFormat noEnding = empty.table.format();
     noEnding.hasTrailingNewline = false;
-    EXPECT_EQ(readText(CSVWriter::write(empty.table, noEnding), forcedComma()).table.allRows(), empty.table.allRows());
+    EXPECT_EQ(readText(CSVWriter::write(empty.table, noEnding), forcedComma()).table.allRows(),
+              empty.table.allRows());
 }
 
 TEST(RewriteInvariant, SepLinesNamingTheQuoteOrALineBreakAreData) {
-    for (std::string file : {"sEp=\"\na,b\n1,2\n", "sep=\n\na,b\n", "sep=\r\na,b\r\n", "sep=\"\r\n\"x,y\",z\r\n"}) {
+    for (std::string file :
+         {"sEp=\"\na,b\n1,2\n", "sep=\n\na,b\n", "sep=\r\na,b\r\n", "sep=\"\r\n\"x,y\",z\r\n"}) {
         SCOPED_TRACE(fuzz::escaped(file));
         ReadResult r = readText(file);
         EXPECT_FALSE(r.report.format.hasSepLine);
@@ -148,15 +176,19 @@ TEST(RewriteInvariant, SepLinesNamingTheQuoteOrALineBreakAreData) {
         ReadOptions same;
         same.dialect = r.table.format().dialect;
         same.hasHeader = r.table.format().hasHeader;
-        EXPECT_EQ(readText(CSVWriter::write(r.table, r.table.format()), same).table.allRows(), r.table.allRows());
+        EXPECT_EQ(readText(CSVWriter::write(r.table, r.table.format()), same).table.allRows(),
+                  r.table.allRows());
     }
     // A forced dialect decides by its own quote.
-    EXPECT_TRUE(readText("sep=\"\na\"b\n", [] {
-                    ReadOptions o;
-                    o.dialect = CSVDialect{Byte::doubleQuote, Byte::singleQuote, CSVDialect::Escape::doubled};
-                    return o;
-                }())
-                    .report.format.hasSepLine);
+    EXPECT_TRUE(
+        readText(
+            "sep=\"\na\"b\n",
+            [] {
+                ReadOptions o;
+                o.dialect = CSVDialect{Byte::doubleQuote, Byte::singleQuote, CSVDialect::Escape::doubled};
+                return o;
+            }())
+            .report.format.hasSepLine);
 }
 
 TEST(RewriteInvariant, CellsAFormatCannotSpellAreRefusedByName) {
@@ -210,7 +242,10 @@ TEST(RewriteInvariant, TextProblemsAreReportedByRow) {
         std::vector<ReadWarning> warnings;
     };
     const std::vector<Case> cases{
-        {"\xEF\xBB\xBF" "a,b\nc,\xFF\ne,f\n\xC3,g\n", {}, {{Kind::invalidUTF8, 1}, {Kind::invalidUTF8, 3}}},
+        {"\xEF\xBB\xBF"
+         "a,b\nc,\xFF\ne,f\n\xC3,g\n",
+         {},
+         {{Kind::invalidUTF8, 1}, {Kind::invalidUTF8, 3}}},
         {"a,b\nc,\xE9\n", utf8, {{Kind::invalidUTF8, 1}}},
         // A stray NUL or two leave a file text; each row holding one is named.
         {std::string("a,b,c\n\0,2,3\n4,5\0,6\n", 19), {}, {{Kind::nulByte, 1}, {Kind::nulByte, 2}}},
@@ -225,6 +260,7 @@ TEST(RewriteInvariant, TextProblemsAreReportedByRow) {
     }
     // Mostly binary stays refused.
     std::string binary = "a,b\n";
-    for (int i = 0; i < 300; ++i) binary += std::string("\x01\0\0\x02", 4);
+    for (int i = 0; i < 300; ++i)
+        binary += std::string("\x01\0\0\x02", 4);
     EXPECT_THROW((void)readText(binary), CSVError);
 }

@@ -78,7 +78,6 @@ public:
     mode_t previousMask = 0;
 };
 
-
 } // namespace
 
 TEST_F(SafeSaveTest, ASavedFileKeepsItsIdentity) {

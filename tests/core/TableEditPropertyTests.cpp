@@ -302,7 +302,8 @@ TEST(TableEditProperty, ContentHashIsTheSameWholeOrInBlocks) {
     std::mt19937 rng(11);
     for (int i = 0; i < 200; ++i) {
         std::string bytes(rng() % 300, '\0');
-        for (char& c : bytes) c = static_cast<char>(rng());
+        for (char& c : bytes)
+            c = static_cast<char>(rng());
         ContentHasher hasher;
         for (size_t at = 0; at < bytes.size();) {
             const size_t n = std::min<size_t>(bytes.size() - at, rng() % 70);

@@ -204,12 +204,12 @@ TEST(TableSearchRegex, MatchingReplacingAndErrors) {
         {"-\\d{3}$", "ab-123", true, true, "[$0]", "ab[-123]"},
         {"-\\d{3}$", "ab-1234", true, false, "x", "ab-1234"},
         {"(\\w+)@(\\w+)", "me@host, you@there", true, true, "$2:$1", "host:me, there:you"},
-        {"é+", "xÉÉy", false, true, "e", "xey"},   // case folding beyond ASCII
+        {"é+", "xÉÉy", false, true, "e", "xey"}, // case folding beyond ASCII
         {"é+", "xÉÉy", true, false, "e", "xÉÉy"},
         {"(?i)z.rich", "aZüRICH", true, true, "<$0>", "a<ZüRICH>"},
         {"ss", "Straße", false, true, "SS", "StraSSe"}, // full folding, unlike plain search
         {"k", "\u212A", false, true, "k", "k"},
-        {"x*", "ab", true, true, "-", "-a-b-"},      // empty matches advance by a character
+        {"x*", "ab", true, true, "-", "-a-b-"}, // empty matches advance by a character
         {"a", "aaa", true, true, "\\$1\\\\$9$", "$1\\$9$$1\\$9$$1\\$9$"}, // escapes; a missing group stays
         {"(a)|(b)", "ab", true, true, "[$1$2]", "[a][b]"}, // a group that took no part is empty
     };
@@ -244,12 +244,12 @@ TEST(TableSearchRegex, RequiredLiteralOnlyWhenCertain) {
         bool caseSensitive;
         const char* literal;
     } cases[] = {
-        {"-\\d{3}$", true, "-"},       {"abc+de", true, "ab"},   {"ab?cdef", true, "cdef"},
-        {"a|bcd", true, ""},           {"(x)abc", true, "abc"}, {"(abc)?x", true, "x"},
-        {"[abc]xy\\.z", true, "xy.z"}, {"a(?=bcd)", true, ""},    {"\\Qabc\\E", true, ""},
-        {"ab\\x{63}d", true, "ab"},    {"ABC", false, "abc"},     {"(?i)z.rich", true, "ric"},
-        {"(?i)ab(?-i)cd", true, ""},   {"xssy", false, "x"},      {"maße", true, "ma"},
-        {"Masse", false, "m"},        {"\\p{L}{2}abc", true, "abc"},
+        {"-\\d{3}$", true, "-"},       {"abc+de", true, "ab"},        {"ab?cdef", true, "cdef"},
+        {"a|bcd", true, ""},           {"(x)abc", true, "abc"},       {"(abc)?x", true, "x"},
+        {"[abc]xy\\.z", true, "xy.z"}, {"a(?=bcd)", true, ""},        {"\\Qabc\\E", true, ""},
+        {"ab\\x{63}d", true, "ab"},    {"ABC", false, "abc"},         {"(?i)z.rich", true, "ric"},
+        {"(?i)ab(?-i)cd", true, ""},   {"xssy", false, "x"},          {"maße", true, "ma"},
+        {"Masse", false, "m"},         {"\\p{L}{2}abc", true, "abc"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(TableSearch::requiredLiteral(c.pattern, c.caseSensitive).first, c.literal) << c.pattern;
@@ -257,12 +257,13 @@ TEST(TableSearchRegex, RequiredLiteralOnlyWhenCertain) {
 
 // Random tables and patterns: the prefilter never changes what a pattern finds.
 TEST(TableSearchRegex, SameResultWithOrWithoutPrefilter) {
-    const std::vector<std::string> pieces{"ab", "AB", "x", ",", "\"", "\\", "\n", "é", "ß", "ss", "ST", "\uFB06",
-                                          "\u212A", "\u017F", "k", "h", "\u1E96", "fi", "\uFB01", " ", "12", "-"};
+    const std::vector<std::string> pieces{"ab",     "AB", "x",      ",",      "\"",     "\\",     "\n", "é",
+                                          "ß",      "ss", "ST",     "\uFB06", "\u212A", "\u017F", "k",  "h",
+                                          "\u1E96", "fi", "\uFB01", " ",      "12",     "-"};
     // Heavy on letters that case folding joins (ß and ss, ﬆ and st, ẖ and h + U+0331).
-    const std::vector<std::string> atoms{"s",  "S",      "t",         "h",     "f",      "i",  "k", "a",
-                                         "x",  "\\x{73}", "\\x{331}", "\\d",   ".",      "-",  ",", "[ab]",
-                                         "é",  "ß",      "(ab|s)",    "\\\"", "\\\\"};
+    const std::vector<std::string> atoms{"s", "S",    "t",       "h",        "f",      "i",    "k",
+                                         "a", "x",    "\\x{73}", "\\x{331}", "\\d",    ".",    "-",
+                                         ",", "[ab]", "é",       "ß",        "(ab|s)", "\\\"", "\\\\"};
     const std::vector<std::string> suffixes{"", "", "", "", "", "?", "*", "+", "{2}"};
     std::mt19937 rng(5);
     for (const CSVDialect& dialect : {CSVDialect::comma(), backslashDialect}) {

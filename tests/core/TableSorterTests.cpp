@@ -30,8 +30,7 @@ CSVTable columnTable(const Strings& texts, bool header = false) {
     return CSVTable(std::move(rows), f);
 }
 
-template <class Kind>
-Order order(const CSVTable& t, bool ascending, Kind kind, int64_t column = 0) {
+template <class Kind> Order order(const CSVTable& t, bool ascending, Kind kind, int64_t column = 0) {
     return TableSorter::permutation(t, column, ascending, kind).order;
 }
 
@@ -100,7 +99,8 @@ TEST(TableSorter, NaturalOrderComparesDigitRunsAsNumbers) {
     const struct {
         Strings texts, ascending;
     } cases[] = {
-        {{"file10", "File2", "file1", "file02", "file2", "file"}, {"file", "file1", "file02", "File2", "file2", "file10"}},
+        {{"file10", "File2", "file1", "file02", "file2", "file"},
+         {"file", "file1", "file02", "File2", "file2", "file10"}},
         // Runs longer than any integer: compared by length, then digit by digit.
         // Equal numbers follow the text: «0999…» before «999…».
         {{longerRun, "x", longRun, "0" + longRun, "000"}, {"000", "0" + longRun, longRun, longerRun, "x"}},
@@ -118,15 +118,16 @@ TEST(TableSorter, NaturalOrderComparesDigitRunsAsNumbers) {
 
 TEST(TableSorter, DateOrderReadsMixedFormsInTheColumnsOrder) {
     // 25/12 decides day-first; ISO forms, with times and offsets, read as themselves.
-    const CSVTable t = columnTable({"25/12/2020", "2020-12-25T08:00+02:00", "x", "03.04.2021", "2020-12-25T07:00",
-                                    "", "2021-04-02", "2020-12-24", "31-12-2020"});
+    const CSVTable t = columnTable({"25/12/2020", "2020-12-25T08:00+02:00", "x", "03.04.2021",
+                                    "2020-12-25T07:00", "", "2021-04-02", "2020-12-24", "31-12-2020"});
     Strings sorted;
     for (int64_t row : order(t, true, SortKind::date))
         sorted.push_back(t.value(row, 0));
-    EXPECT_EQ(sorted, (Strings{"2020-12-24", "25/12/2020", "2020-12-25T08:00+02:00", "2020-12-25T07:00", "31-12-2020",
-                               "2021-04-02", "03.04.2021", "x", ""}));
+    EXPECT_EQ(sorted, (Strings{"2020-12-24", "25/12/2020", "2020-12-25T08:00+02:00", "2020-12-25T07:00",
+                               "31-12-2020", "2021-04-02", "03.04.2021", "x", ""}));
     // Nothing decides: the dates that read two ways have no key, the others keep theirs.
-    EXPECT_EQ(order(columnTable({"03/04/2020", "2020-01-01", "05/05/2019"}), true, SortKind::date), (Order{2, 1, 0}));
+    EXPECT_EQ(order(columnTable({"03/04/2020", "2020-01-01", "05/05/2019"}), true, SortKind::date),
+              (Order{2, 1, 0}));
 }
 
 namespace {
@@ -140,7 +141,9 @@ std::string referenceTextKey(const std::string& text) {
     return s.toUTF8String(out);
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Walks both texts: runs of digits compare by their value, everything else byte by byte.
 int naturalCompare(std::string_view a, std::string_view b) {
@@ -148,9 +151,11 @@ int naturalCompare(std::string_view a, std::string_view b) {
     while (i < a.size() && j < b.size()) {
         if (isDigit(a[i]) && isDigit(b[j])) {
             auto run = [](std::string_view t, size_t& p) {
-                while (p < t.size() && t[p] == '0') ++p;
+                while (p < t.size() && t[p] == '0')
+                    ++p;
                 const size_t start = p;
-                while (p < t.size() && isDigit(t[p])) ++p;
+                while (p < t.size() && isDigit(t[p]))
+                    ++p;
                 return t.substr(start, p - start);
             };
             const std::string_view ra = run(a, i), rb = run(b, j);
@@ -180,7 +185,8 @@ Order referenceOrder(const CSVTable& t, int64_t column, bool ascending, SortKind
             const auto readings = ColumnKindDetector::dateReadings(cell);
             const auto order = evidence.order();
             auto v = !order ? (readings.dayFirst == readings.monthFirst ? readings.dayFirst : std::nullopt)
-                            : (*order == ColumnKindDetector::DateOrder::dayFirst ? readings.dayFirst : readings.monthFirst);
+                            : (*order == ColumnKindDetector::DateOrder::dayFirst ? readings.dayFirst
+                                                                                 : readings.monthFirst);
             if (v) key = *v;
         } else if (!cell.empty()) {
             key = referenceTextKey(cell);
@@ -188,8 +194,10 @@ Order referenceOrder(const CSVTable& t, int64_t column, bool ascending, SortKind
         keys.push_back(key);
     }
     auto compare = [&](const Key& a, const Key& b) {
-        if (a.index() == 1) return std::get<1>(a) < std::get<1>(b) ? -1 : (std::get<1>(b) < std::get<1>(a) ? 1 : 0);
-        if (a.index() == 3) return std::get<3>(a) < std::get<3>(b) ? -1 : (std::get<3>(b) < std::get<3>(a) ? 1 : 0);
+        if (a.index() == 1)
+            return std::get<1>(a) < std::get<1>(b) ? -1 : (std::get<1>(b) < std::get<1>(a) ? 1 : 0);
+        if (a.index() == 3)
+            return std::get<3>(a) < std::get<3>(b) ? -1 : (std::get<3>(b) < std::get<3>(a) ? 1 : 0);
         const std::string &x = std::get<2>(a), &y = std::get<2>(b);
         if (kind == SortKind::natural)
             if (const int c = naturalCompare(x, y)) return c;
@@ -205,22 +213,32 @@ Order referenceOrder(const CSVTable& t, int64_t column, bool ascending, SortKind
     Order all;
     if (t.firstDataRow() == 1) all.push_back(0);
     for (const Order* part : {&keyed, &unkeyed})
-        for (int64_t k : *part) all.push_back(t.firstDataRow() + k);
+        for (int64_t k : *part)
+            all.push_back(t.firstDataRow() + k);
     return all;
 }
 
 std::string randomCell(std::mt19937& rng) {
-    static const Strings pieces{"a", "A", "b", "Zb", "file", "É", "e\u0301", "é", "ß", "Σ", "ς", "İ", "Ǆ", "\u212B", "-", " ", ".", "x y",
-                                "\"q\"", "1,5", "nan", "-inf", "0", "007", "12", "9", "123456789012345678901234567890"};
-    static const Strings dates{"2020-12-25", "2020-12-25T08:00:30.5Z", "2021-02-29", "1999-01-02 23:59",
-                               "25/12/2020", "12/25/2020", "03.04.2021", "1-2-2022", "2020-13-01"};
+    static const Strings pieces{
+        "a",     "A",   "b",   "Zb",   "file",   "É",   "e\u0301", "é", "ß",
+        "Σ",     "ς",   "İ",   "Ǆ",    "\u212B", "-",   " ",       ".", "x y",
+        "\"q\"", "1,5", "nan", "-inf", "0",      "007", "12",      "9", "123456789012345678901234567890"};
+    static const Strings dates{"2020-12-25", "2020-12-25T08:00:30.5Z",
+                               "2021-02-29", "1999-01-02 23:59",
+                               "25/12/2020", "12/25/2020",
+                               "03.04.2021", "1-2-2022",
+                               "2020-13-01"};
     switch (rng() % 8) {
-    case 0: return "";
-    case 1: return dates[rng() % dates.size()];
-    case 2: return std::to_string(static_cast<int>(rng() % 2000) - 1000) + (rng() % 2 ? ".5" : "");
+    case 0:
+        return "";
+    case 1:
+        return dates[rng() % dates.size()];
+    case 2:
+        return std::to_string(static_cast<int>(rng() % 2000) - 1000) + (rng() % 2 ? ".5" : "");
     default: {
         std::string cell;
-        for (unsigned n = 1 + rng() % 3; n > 0; --n) cell += pieces[rng() % pieces.size()];
+        for (unsigned n = 1 + rng() % 3; n > 0; --n)
+            cell += pieces[rng() % pieces.size()];
         return cell;
     }
     }
@@ -239,12 +257,14 @@ TEST(TableSorterProperty, MatchesTheStraightforwardComparison) {
             for (int r = 0; r < rows; ++r) {
                 std::string cell = randomCell(rng);
                 std::string quoted = "\"";
-                for (char ch : cell) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+                for (char ch : cell)
+                    quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
                 csv += std::to_string(r) + "," + quoted + "\"\n";
             }
             CSVTable t = test::indexedTable(csv, CSVDialect::comma(), header);
             std::vector<CellChange> changes;
-            for (int64_t r = t.firstDataRow(); r < t.rowCount(); r += 7) changes.push_back({r, 1, randomCell(rng)});
+            for (int64_t r = t.firstDataRow(); r < t.rowCount(); r += 7)
+                changes.push_back({r, 1, randomCell(rng)});
             t.apply(TableEdit::setCells(changes));
             for (SortKind kind : allSortKinds)
                 for (bool ascending : {true, false})

@@ -33,38 +33,50 @@ StringRows column(int rows) {
 
 std::string repeat(const std::string& s, int n) {
     std::string out;
-    for (int i = 0; i < n; ++i) out += s;
+    for (int i = 0; i < n; ++i)
+        out += s;
     return out;
 }
 
 // The estimate for `n` characters: n * 7.2 + 20.
-double chars(int n) { return n * 7.2 + 20; }
+double chars(int n) {
+    return n * 7.2 + 20;
+}
 
 // ---- the width formula and counting characters ----
 
 TEST(ColumnWidthFormula, FloorAndCapAroundTheLinearPart) {
-    const struct { int64_t count; double max, width; } cases[] = {
-        {0, 400, 60}, {5, 400, 60}, {6, 400, 63.2}, {52, 400, 394.4}, {53, 400, 400}, {201, 2000, 1467.2},
-        {1000, 2000, 2000}};
-    for (const auto& c : cases) EXPECT_DOUBLE_EQ(CWE::widthForCharacters(c.count, c.max), c.width) << c.count;
+    const struct {
+        int64_t count;
+        double max, width;
+    } cases[] = {{0, 400, 60},   {5, 400, 60},        {6, 400, 63.2},    {52, 400, 394.4},
+                 {53, 400, 400}, {201, 2000, 1467.2}, {1000, 2000, 2000}};
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(CWE::widthForCharacters(c.count, c.max), c.width) << c.count;
 }
 
 TEST(CharacterCount, GraphemeClustersCountOnce) {
     const std::pair<std::string, int64_t> cases[] = {
-        {"", 0}, {"hello", 5}, {"a\r\nb", 3}, {"a\n\rb", 4}, {"\r\n\r\n", 2}, // CR LF is one cluster
-        {"e\xCC\x81", 1},                                          // e + combining acute
-        {"e\xCC\x81\xCC\xA3x", 2},                                 // two marks on one base
-        {"\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB", 1},               // conjoining jamo
-        {"caf\xC3\xA9", 4},                                        // precomposed é
+        {"", 0},
+        {"hello", 5},
+        {"a\r\nb", 3},
+        {"a\n\rb", 4},
+        {"\r\n\r\n", 2},                             // CR LF is one cluster
+        {"e\xCC\x81", 1},                            // e + combining acute
+        {"e\xCC\x81\xCC\xA3x", 2},                   // two marks on one base
+        {"\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB", 1}, // conjoining jamo
+        {"caf\xC3\xA9", 4},                          // precomposed é
         {repeat("o\xCC\x88", 10), 10},
-        {"\xF0\x9F\x98\x80", 1},                                   // 😀
-        {"\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD", 1},                   // 👍 + skin tone
-        {"\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA", 1},                   // 🇩🇪
+        {"\xF0\x9F\x98\x80", 1},                 // 😀
+        {"\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD", 1}, // 👍 + skin tone
+        {"\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA", 1}, // 🇩🇪
         {"\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7", 2},
         {"\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7", 1}, // family, joined
-        {"\xE2\x9D\xA4\xEF\xB8\x8F ok", 4},                        // ❤️ + " ok"
+        {"\xE2\x9D\xA4\xEF\xB8\x8F ok", 4},                                              // ❤️ + " ok"
         // The ellipsis closing a cut text is one more character.
-        {"abc\xE2\x80\xA6", 4}, {"\r\xE2\x80\xA6", 2}, {"e\xCC\x81\xE2\x80\xA6", 2},
+        {"abc\xE2\x80\xA6", 4},
+        {"\r\xE2\x80\xA6", 2},
+        {"e\xCC\x81\xE2\x80\xA6", 2},
         {"\xE2\x80\xA6\xE2\x80\xA6", 2},
     };
     for (const auto& [text, count] : cases)
@@ -74,12 +86,18 @@ TEST(CharacterCount, GraphemeClustersCountOnce) {
 // ---- initial widths ----
 
 TEST(InitialWidths, TitlesAndTheLongestSampledTextPerColumn) {
-    const struct { const char* name; CSVTable table; std::vector<double> widths; } cases[] = {
+    const struct {
+        const char* name;
+        CSVTable table;
+        std::vector<double> widths;
+    } cases[] = {
         {"no columns", CSVTable(), {}},
         // Titles count two extra characters: "ab" is (2 + 2) * 7.2 + 20 = 48.8, raised to 60.
-        {"header only", CSVTable({{"ab", "A title of 23 chars....", "\xF0\x9F\x98\x80"}}, withHeader(true)),
+        {"header only",
+         CSVTable({{"ab", "A title of 23 chars....", "\xF0\x9F\x98\x80"}}, withHeader(true)),
          {60, chars(25), 60}},
-        {"short texts, long title", CSVTable({{"Ten chars!"}, {"abc"}, {"de"}, {"f"}}, withHeader(true)),
+        {"short texts, long title",
+         CSVTable({{"Ten chars!"}, {"abc"}, {"de"}, {"f"}}, withHeader(true)),
          {chars(12)}},
         {"longest text", CSVTable({{"id"}, {"ab"}, {repeat("w", 30)}, {"f"}}, withHeader(true)), {chars(30)}},
         // Titles A and B, and row 0 is data.

@@ -12,7 +12,9 @@ using Window = GridGeometry::Window;
 using Widths = std::vector<double>;
 
 // A visible rectangle from content-space edges.
-Rect edges(double minX, double minY, double maxX, double maxY) { return {minX, minY, maxX - minX, maxY - minY}; }
+Rect edges(double minX, double minY, double maxX, double maxY) {
+    return {minX, minY, maxX - minX, maxY - minY};
+}
 
 // ---- construction, gutter and widths ----
 
@@ -32,9 +34,10 @@ TEST(GridGeometryConstruction, EmptyGeometryAndUnclampedWidths) {
 }
 
 TEST(GridGeometryGutter, GrowsWithTheDigitsOfTheRowCount) {
-    const std::pair<int64_t, double> cases[] = {{0, 40},     {999, 40},    {1000, 48},   {9999, 48},
-                                                {10000, 56}, {99999, 56},  {100000, 64}, {1000000, 72}};
-    for (auto [rows, width] : cases) EXPECT_EQ(GridGeometry::gutterWidth(rows), width) << rows;
+    const std::pair<int64_t, double> cases[] = {{0, 40},     {999, 40},   {1000, 48},   {9999, 48},
+                                                {10000, 56}, {99999, 56}, {100000, 64}, {1000000, 72}};
+    for (auto [rows, width] : cases)
+        EXPECT_EQ(GridGeometry::gutterWidth(rows), width) << rows;
 }
 
 TEST(GridGeometryGutter, AssigningTheRowCountMovesEveryColumn) {
@@ -75,10 +78,19 @@ TEST(GridGeometryRects, CellsAndBlocksSitAtTheColumnAndRowEdges) {
 
 TEST(GridGeometryHitTest, ColumnBoundariesBelongToTheRightColumn) {
     const GridGeometry g({100, 50}, 10); // cells span x 40 ..< 190
-    struct Case { double x; std::optional<int64_t> at; int64_t nearest; };
-    const Case cases[] = {{-1e9, std::nullopt, 0}, {39.999, std::nullopt, 0}, {40, 0, 0},
-                          {139.9, 0, 0},           {140, 1, 1},               {189.99, 1, 1},
-                          {190, std::nullopt, 1},  {1e9, std::nullopt, 1}};
+    struct Case {
+        double x;
+        std::optional<int64_t> at;
+        int64_t nearest;
+    };
+    const Case cases[] = {{-1e9, std::nullopt, 0},
+                          {39.999, std::nullopt, 0},
+                          {40, 0, 0},
+                          {139.9, 0, 0},
+                          {140, 1, 1},
+                          {189.99, 1, 1},
+                          {190, std::nullopt, 1},
+                          {1e9, std::nullopt, 1}};
     for (const Case& c : cases) {
         EXPECT_EQ(g.columnAt(c.x), c.at) << c.x;
         EXPECT_EQ(g.nearestColumn(c.x), c.nearest) << c.x;
@@ -88,10 +100,20 @@ TEST(GridGeometryHitTest, ColumnBoundariesBelongToTheRightColumn) {
 
 TEST(GridGeometryHitTest, RowsStartBelowTheHeaderAndEndAtTheLastRow) {
     const GridGeometry g({100}, 10); // rows span y 26 ..< 246
-    struct Case { double y; std::optional<int64_t> at; int64_t nearest; };
-    const Case cases[] = {{-1e300, std::nullopt, 0}, {25.9, std::nullopt, 0}, {26, 0, 0},
-                          {47.99, 0, 0},             {48, 1, 1},              {26 + 22 * 3 + 1, 3, 3},
-                          {245.99, 9, 9},            {246, std::nullopt, 9},  {1e300, std::nullopt, 9}};
+    struct Case {
+        double y;
+        std::optional<int64_t> at;
+        int64_t nearest;
+    };
+    const Case cases[] = {{-1e300, std::nullopt, 0},
+                          {25.9, std::nullopt, 0},
+                          {26, 0, 0},
+                          {47.99, 0, 0},
+                          {48, 1, 1},
+                          {26 + 22 * 3 + 1, 3, 3},
+                          {245.99, 9, 9},
+                          {246, std::nullopt, 9},
+                          {1e300, std::nullopt, 9}};
     for (const Case& c : cases) {
         EXPECT_EQ(g.rowAt(c.y), c.at) << c.y;
         EXPECT_EQ(g.nearestRow(c.y), c.nearest) << c.y;
@@ -105,7 +127,8 @@ TEST(GridGeometryHitTest, HitTestsAgreeWithCellRectsForRandomWidths) {
     std::uniform_int_distribution<int> width(1, 300);
     for (int round = 0; round < 20; ++round) {
         Widths widths(1 + round * 3);
-        for (double& w : widths) w = width(rng) + 0.5;
+        for (double& w : widths)
+            w = width(rng) + 0.5;
         const GridGeometry g(widths, 50);
         for (int64_t c = 0; c < g.columnCount(); ++c) {
             const Rect r = g.cellRect(0, c);
@@ -135,7 +158,12 @@ TEST(GridGeometryWindow, EdgesOverscanAndEmptyAxes) {
         {"no rows", six, 0, edges(0, 0, 300, 600), 8, 2, {{0, 0}, {0, 5}}},
         {"rows leave columns alone", six, 500, edges(0, 0, 300, 600), 8, 2, {{0, 35}, {0, 5}}},
         {"middle", one, 1000, edges(0, 26 + 22 * 100, 200, 26 + 22 * 121), 8, 2, {{92, 129}, {0, 1}}},
-        {"partly visible rows", one, 1000, edges(0, 26 + 22 * 100 + 5, 200, 26 + 22 * 110 + 1), 0, 0,
+        {"partly visible rows",
+         one,
+         1000,
+         edges(0, 26 + 22 * 100 + 5, 200, 26 + 22 * 110 + 1),
+         0,
+         0,
          {{100, 111}, {0, 1}}},
         {"top", one, 1000, edges(0, 0, 200, 26 + 22 * 20), 8, 2, {{0, 28}, {0, 1}}},
         // floor of the partial first row (981), minus overscan
@@ -163,7 +191,8 @@ TEST(GridGeometryWindow, AlwaysInsideTheGridAndCoversEveryVisibleCell) {
     std::uniform_int_distribution<int> width(0, 250);
     for (int round = 0; round < 2000; ++round) {
         Widths widths(count(rng));
-        for (double& w : widths) w = width(rng);
+        for (double& w : widths)
+            w = width(rng);
         const GridGeometry g(widths, count(rng) * 7);
         double x0 = coord(rng), x1 = coord(rng), y0 = coord(rng), y1 = coord(rng);
         if (x1 < x0) std::swap(x0, x1);

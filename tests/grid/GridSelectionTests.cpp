@@ -12,8 +12,12 @@ namespace {
 
 using D = GridDirection;
 
-GridSelection sel(GridCell anchor, GridCell active) { return {anchor, active}; }
-GridSelection collapsed(GridCell cell) { return {cell, cell}; }
+GridSelection sel(GridCell anchor, GridCell active) {
+    return {anchor, active};
+}
+GridSelection collapsed(GridCell cell) {
+    return {cell, cell};
+}
 
 std::string describe(const GridSelection& s) {
     return "(" + std::to_string(s.anchor.row) + "," + std::to_string(s.anchor.column) + ")..(" +
@@ -35,7 +39,11 @@ TEST(GridSelectionDerived, RangesAndContainsSpanBothCornersInclusively) {
 }
 
 TEST(GridSelectionDerived, WholeRowsNeedEveryColumnWholeColumnsEveryRow) {
-    struct Case { GridSelection s; GridSize size; bool wholeRows, wholeColumns; };
+    struct Case {
+        GridSelection s;
+        GridSize size;
+        bool wholeRows, wholeColumns;
+    };
     const Case cases[] = {
         {sel({2, 0}, {4, 4}), {10, 5}, true, false},
         {sel({2, 0}, {4, 4}), {10, 6}, false, false},
@@ -51,8 +59,8 @@ TEST(GridSelectionDerived, WholeRowsNeedEveryColumnWholeColumnsEveryRow) {
         {GridSelection{}, {5, 0}, true, false},
     };
     for (const Case& c : cases) {
-        const std::string name = describe(c.s) + " in " + std::to_string(c.size.rows) + " x " +
-                                 std::to_string(c.size.columns);
+        const std::string name =
+            describe(c.s) + " in " + std::to_string(c.size.rows) + " x " + std::to_string(c.size.columns);
         EXPECT_EQ(c.s.coversWholeRows(c.size), c.wholeRows) << name;
         EXPECT_EQ(c.s.coversWholeColumns(c.size), c.wholeColumns) << name;
     }
@@ -69,7 +77,13 @@ TEST(GridSelectionSelect, ClickCollapsesShiftClickExtends) {
 }
 
 TEST(GridSelectionMove, StepsEdgesAndExtension) {
-    struct Case { GridSelection from; D direction; bool extend, toEdge; GridSize size; GridSelection to; };
+    struct Case {
+        GridSelection from;
+        D direction;
+        bool extend, toEdge;
+        GridSize size;
+        GridSelection to;
+    };
     const GridSize s{10, 5}, tall{100, 5};
     const Case cases[] = {
         // A step against an edge stays, extending or not.
@@ -172,11 +186,21 @@ TEST(GridSelectionProperties, RandomOperationsStayInsideTheGrid) {
         for (int step = 0; step < 200; ++step) {
             const auto direction = allGridDirections[rng() % 4];
             switch (rng() % 5) {
-            case 0: s.move(direction, rng() % 2, rng() % 4 == 0, size); break;
-            case 1: s.advance(rng() % 2, size); break;
-            case 2: s.select({int64_t(rng() % size.rows), int64_t(rng() % size.columns)}, rng() % 2); break;
-            case 3: s.selectRows(int64_t(rng() % size.rows), int64_t(rng() % size.rows), size); break;
-            default: s.selectColumns(int64_t(rng() % size.columns), int64_t(rng() % size.columns), size); break;
+            case 0:
+                s.move(direction, rng() % 2, rng() % 4 == 0, size);
+                break;
+            case 1:
+                s.advance(rng() % 2, size);
+                break;
+            case 2:
+                s.select({int64_t(rng() % size.rows), int64_t(rng() % size.columns)}, rng() % 2);
+                break;
+            case 3:
+                s.selectRows(int64_t(rng() % size.rows), int64_t(rng() % size.rows), size);
+                break;
+            default:
+                s.selectColumns(int64_t(rng() % size.columns), int64_t(rng() % size.columns), size);
+                break;
             }
             for (const GridCell& c : {s.anchor, s.active})
                 ASSERT_TRUE(c.row >= 0 && c.row < size.rows && c.column >= 0 && c.column < size.columns)
@@ -190,7 +214,8 @@ TEST(GridSelectionProperties, RandomOperationsStayInsideTheGrid) {
 TEST(GridSelectionRecords, CellsAndSelectionsHashByTheirFields) {
     std::unordered_set<GridCell> cells{{0, 1}, {1, 0}, {1, 1}, {0, 1}};
     EXPECT_EQ(cells.size(), 3u);
-    std::unordered_set<GridSelection> selections{sel({0, 1}, {1, 0}), sel({1, 0}, {0, 1}), sel({0, 1}, {1, 0})};
+    std::unordered_set<GridSelection> selections{sel({0, 1}, {1, 0}), sel({1, 0}, {0, 1}),
+                                                 sel({0, 1}, {1, 0})};
     EXPECT_EQ(selections.size(), 2u);
 }
 
