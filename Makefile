@@ -60,7 +60,7 @@ format: setup
 	clang-format -i $(FORMAT_FILES)
 
 format-check: setup
-	clang-format --dry-run -Werror $(FORMAT_FILES)
+	@clang-format --dry-run -Werror $(FORMAT_FILES) && echo "format-check: every C++ file follows .clang-format"
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)
