@@ -700,6 +700,7 @@ void DocumentController::populateFileMenu(QMenu* menu, DocumentWindow* window) {
     QAction* revert = add(QStringLiteral("Revert to Saved"), QKeySequence());
     connect(revert, &QAction::triggered, window, [this, window] { revertToSaved(window); });
     auto updateRevert = [revert, saveAction, saveAsAction, window] {
+        if (!window->session()) return; // the window is going (its undo stack says so last)
         const bool whole = !window->session()->isOpening(); // a file still being read cannot be saved yet
         saveAction->setEnabled(whole);
         saveAsAction->setEnabled(whole);
