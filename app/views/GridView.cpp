@@ -37,22 +37,37 @@ namespace {
 // Scroll bars count in int; a taller content is counted in coarser steps.
 constexpr double scrollBarLimit = 1 << 30;
 
-// The top-left corner over the gutter and the header: "Select All".
-class GridCorner : public QWidget {
+// A small piece of the header strip laid over the grid: the strip's colour, with the
+// dividers on its bottom and right edges.
+class StripPiece : public QWidget {
 public:
-    GridCorner(EditorSession* session, QWidget* parent) : QWidget(parent), session_(session) {
-        setToolTip(QStringLiteral("Select All"));
+    StripPiece(EditorSession* session, QWidget* parent) : QWidget(parent), session_(session) {
         setAttribute(Qt::WA_OpaquePaintEvent);
         setFocusPolicy(Qt::NoFocus);
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.fillRect(rect(), GridStyle::bar(palette()));
+    void paintBackground(QPainter& p) { p.fillRect(rect(), GridStyle::bar(palette())); }
+    void paintDividers(QPainter& p) {
         const QColor divider = GridStyle::divider(palette());
         p.fillRect(QRectF(0, height() - 1, width(), 1), divider);
         p.fillRect(QRectF(width() - 1, 0, 1, height()), divider);
+    }
+    EditorSession* session_;
+};
+
+// The top-left corner over the gutter and the header: "Select All".
+class GridCorner : public StripPiece {
+public:
+    GridCorner(EditorSession* session, QWidget* parent) : StripPiece(session, parent) {
+        setToolTip(QStringLiteral("Select All"));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        paintBackground(p);
+        paintDividers(p);
         // An 8-point glyph, 4 points in from the bottom-right corner.
         const double side = 8;
         Symbols::paint(p, QRectF(width() - 4 - side, height() - 4 - side, side, side),
@@ -61,37 +76,26 @@ protected:
     void mousePressEvent(QMouseEvent* event) override {
         if (event->button() == Qt::LeftButton) session_->selectAll();
     }
-
-private:
-    EditorSession* session_;
 };
 
 // The first column's title, pinned over the header strip while the column is frozen.
-class FrozenHeader : public QWidget {
+class FrozenHeader : public StripPiece {
 public:
-    FrozenHeader(EditorSession* session, QWidget* parent) : QWidget(parent), session_(session) {
-        setAttribute(Qt::WA_OpaquePaintEvent);
-        setFocusPolicy(Qt::NoFocus);
-    }
+    using StripPiece::StripPiece;
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        p.fillRect(rect(), GridStyle::bar(palette()));
+        paintBackground(p);
         if (session_->layout().columnCount() > 0)
             HeaderCell::make(session_, session_->table(), 0)
                 .paint(p, QRectF(0, 0, width() - 1, height()), palette(), GridStyle::headerFont(font()));
-        const QColor divider = GridStyle::divider(palette());
-        p.fillRect(QRectF(0, height() - 1, width(), 1), divider);
-        p.fillRect(QRectF(width() - 1, 0, 1, height()), divider);
+        paintDividers(p);
     }
     void mousePressEvent(QMouseEvent* event) override {
         if (event->button() == Qt::LeftButton)
             session_->selectWholeColumns(0, 0, event->modifiers().testFlag(Qt::ShiftModifier));
     }
-
-private:
-    EditorSession* session_;
 };
 
 } // namespace
