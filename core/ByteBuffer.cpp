@@ -18,9 +18,6 @@ namespace {
 // Below this a plain heap block is cheaper than a mapping.
 constexpr size_t mapThreshold = size_t{4} << 20;
 constexpr size_t hugePage = size_t{2} << 20;
-// Files from this size on are mapped; smaller ones are copied, which costs little and
-// leaves nothing another program can change under us.
-constexpr size_t mapFileThreshold = size_t{32} << 20;
 
 size_t pageSize() {
     static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
@@ -246,7 +243,7 @@ bool readWholeFile(const std::string& path, SharedBytes& out, int& error, uint64
     }
 
     size_t capacity = static_cast<size_t>(st.st_size);
-    if (capacity >= mapFileThreshold) {
+    if (capacity >= ByteBuffer::mapFileThreshold) {
         if (auto mapping = ByteBuffer::mapFile(fd, capacity)) {
             out = SharedBytes::fromBuffer(std::move(mapping));
             error = 0;

@@ -38,6 +38,9 @@ public:
     // Gives back the unused tail after a short read; never grows.
     void shrink(size_t size);
 
+    // Files from this size on are mapped; smaller ones are copied, which costs little and
+    // leaves nothing another program can change under us.
+    static constexpr size_t mapFileThreshold = size_t{32} << 20;
     // The file open as `fd` (size `size` as just seen by fstat) mapped read-only, or null
     // when it cannot be mapped. The buffer keeps its own descriptor.
     static std::shared_ptr<ByteBuffer> mapFile(int fd, size_t size);

@@ -174,8 +174,6 @@ std::optional<uint64_t> regularFileSize(const FileHandle& file, DocumentError& e
     return std::nullopt;
 }
 
-constexpr uint64_t mapFromBytes = uint64_t{32} << 20;
-
 DocumentError cancelledError() {
     return {DocumentError::Kind::content, CSVError::cancelled(), {}};
 }
@@ -191,7 +189,7 @@ bool readFileInBlocks(const QString& path, SharedBytes& out, DocumentError& erro
     const std::optional<uint64_t> size = regularFileSize(file, error);
     if (!size) return false;
     // A large file is mapped, not copied: at once, and within memory whatever its size.
-    if (*size >= mapFromBytes) {
+    if (*size >= ByteBuffer::mapFileThreshold) {
         if (auto mapping = ByteBuffer::mapFile(file.fd(), static_cast<size_t>(*size))) {
             out = SharedBytes::fromBuffer(std::move(mapping));
             loaded.store(*size, std::memory_order_relaxed);
