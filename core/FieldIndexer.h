@@ -67,10 +67,18 @@ public:
         return high << 32 | low_[i];
     }
     uint64_t back() const { return (*this)[size() - 1]; }
-    void push_back(uint64_t offset) {
+    [[gnu::always_inline]] void push_back(uint64_t offset) {
         if ((offset >> 32) != high_) [[unlikely]]
             stepTo(offset >> 32);
         low_.push_back(static_cast<uint32_t>(offset));
+    }
+    // Keeps the first n offsets.
+    void truncate(size_t n) {
+        if (n >= size()) return;
+        low_.resize(n);
+        while (!steps_.empty() && steps_.back() >= n)
+            steps_.pop_back();
+        high_ = steps_.size();
     }
     // Appends `other`, whose offsets continue this column's.
     void append(const OffsetColumn& other) {
@@ -95,7 +103,7 @@ public:
     bool operator==(const OffsetColumn&) const = default;
 
 private:
-    void stepTo(uint64_t high) {
+    [[gnu::noinline]] void stepTo(uint64_t high) {
         for (; high_ < high; ++high_)
             steps_.push_back(low_.size());
     }
@@ -166,6 +174,11 @@ inline constexpr int64_t noRowLimit = std::numeric_limits<int64_t>::max();
 [[nodiscard]] Result scanInBlocks(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect,
                                   size_t blockSize, unsigned threads, int64_t fieldCapacity = 0,
                                   int64_t rowCapacity = 0, ReadProgress* progress = nullptr);
+
+// The reading field by field, without the 64-byte steps: the plain rules, and
+// the reference that the faster readings are held to.
+[[nodiscard]] Result scanFieldByField(const uint8_t* bytes, size_t count, size_t start,
+                                      const CSVDialect& dialect);
 
 // Whether a field's bytes are read as quoted: the dialect has a quote Q, the field is
 // at least two bytes long and starts and ends with Q.

@@ -197,26 +197,75 @@ void expectSameResult(const FieldIndexer::Result& a, const FieldIndexer::Result&
 
 } // namespace
 
-// Reading in blocks guesses where rows start; wherever the guess falls (inside quoted
-// fields, escapes, CR LF pairs) the result must be the one forward pass's.
-TEST(FieldIndexer, BlockReadingEqualsOnePass) {
+namespace {
+
+// Rows of plain, quoted (with doubled quotes, delimiters and line breaks inside) and empty
+// fields, with now and then a stray quote, text after a closing quote or a quote left open.
+std::string randomRows(std::mt19937& random, char delimiter) {
+    std::string text;
+    const int rows = static_cast<int>(random() % 40);
+    for (int r = 0; r < rows; ++r) {
+        const int fieldsInRow = 1 + static_cast<int>(random() % 6);
+        for (int f = 0; f < fieldsInRow; ++f) {
+            if (f) text += delimiter;
+            const std::string word(random() % 30, "xyz"[random() % 3]);
+            switch (random() % 8) {
+            case 0:
+                text += "";
+                break;
+            case 1:
+            case 2:
+                text += '"' + word + delimiter + "\"\"" + word + "\r\n" + word + '"';
+                break;
+            case 3:
+                text += '"' + word + '"';
+                break;
+            default:
+                text += word;
+            }
+            if (random() % 60 == 0)
+                text.insert(text.size() - std::min<size_t>(text.size(), random() % 3), "\"");
+        }
+        const auto ending = random() % 6;
+        text += ending < 4 ? "\n" : ending == 4 ? "\r\n" : "\r";
+    }
+    if (random() % 3 == 0 && !text.empty()) text.pop_back();
+    return text;
+}
+
+} // namespace
+
+// The 64-byte reading and the reading in blocks (which guesses where rows start, so its
+// guesses fall inside quoted fields, escapes and CR LF pairs) must both give exactly what
+// the plain field-by-field reading gives, malformed text included.
+TEST(FieldIndexer, FastReadingsEqualTheFieldByFieldOne) {
     std::mt19937 random(20261207);
     const std::string alphabet = "ab,\"\"\"\\\r\n\n;";
-    const CSVDialect dialects[] = {
-        CSVDialect::comma(), backslashDialect(), {Byte::comma, std::nullopt, CSVDialect::Escape::doubled}};
-    for (int round = 0; round < 3000; ++round) {
-        std::string text(random() % 200, ' ');
-        for (char& c : text)
-            c = alphabet[random() % alphabet.size()];
-        if (round % 7 == 0) text += std::string(random() % 120, 'q'); // a long field past several blocks
-        const CSVDialect& dialect = dialects[round % 3];
+    const CSVDialect dialects[] = {CSVDialect::comma(),
+                                   backslashDialect(),
+                                   {Byte::comma, std::nullopt, CSVDialect::Escape::doubled},
+                                   CSVDialect::tab()};
+    for (int round = 0; round < 6000; ++round) {
+        const CSVDialect& dialect = dialects[round % 4];
+        std::string text;
+        if (round % 2) {
+            text = randomRows(random, static_cast<char>(dialect.delimiter));
+        } else {
+            text.assign(random() % 200, ' ');
+            for (char& c : text)
+                c = alphabet[random() % alphabet.size()];
+            if (round % 7 == 0) text += std::string(random() % 120, 'q'); // a long field past several blocks
+        }
         const size_t start = text.empty() ? 0 : random() % std::min<size_t>(text.size(), 5);
         const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-        const auto serial = FieldIndexer::scan(bytes, text.size(), start, dialect);
-        const size_t block = 1 + random() % 24;
+        const auto reference = FieldIndexer::scanFieldByField(bytes, text.size(), start, dialect);
+        const std::string context =
+            "round " + std::to_string(round) + " text " + ::testing::PrintToString(text);
+        expectSameResult(FieldIndexer::scan(bytes, text.size(), start, dialect), reference, context);
+        const size_t block = 1 + random() % (round % 2 ? 200 : 24);
         const unsigned threads = 1 + random() % 4;
         expectSameResult(FieldIndexer::scanInBlocks(bytes, text.size(), start, dialect, block, threads),
-                         serial, "round " + std::to_string(round) + " block " + std::to_string(block));
+                         reference, context + " block " + std::to_string(block));
         if (HasFailure()) return;
     }
 }
