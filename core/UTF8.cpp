@@ -10,6 +10,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <tmmintrin.h>
+#endif
 
 namespace zarvel::UTF8 {
 
@@ -118,6 +121,160 @@ Inspection inspectSerial(std::string_view bytes) {
     return found;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define ZARVEL_UTF8_VECTOR 1
+
+// Well-formedness 16 bytes at a time (SSSE3). Each byte is checked against the one
+// before it through three nibble tables whose entries are the faults that byte's nibble
+// allows; a fault is real when all three agree. Third and fourth bytes are checked apart:
+// they must follow a three- or four-byte lead two or three bytes back.
+namespace vector {
+
+enum : uint8_t {
+    tooShort = 1 << 0,            // a lead not followed by a continuation
+    tooLong = 1 << 1,             // a continuation after ASCII
+    overlong3 = 1 << 2,           // E0 80..9F
+    tooLarge = 1 << 3,            // F4 90..BF, F5..FF 90..BF
+    surrogate = 1 << 4,           // ED A0..BF
+    overlong2 = 1 << 5,           // C0 or C1 then a continuation
+    overlong4OrTooLarge = 1 << 6, // F0 80..8F, F5..FF 80..8F
+    twoContinuations = 1 << 7,    // a continuation after a continuation
+    carry = tooShort | tooLong | twoContinuations,
+};
+
+__attribute__((target("ssse3"))) inline __m128i table(const uint8_t (&t)[16]) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(t));
+}
+
+__attribute__((target("ssse3"))) inline __m128i faults(__m128i input, __m128i previous) {
+    static constexpr uint8_t byFirstHigh[16] = {tooLong,
+                                                tooLong,
+                                                tooLong,
+                                                tooLong,
+                                                tooLong,
+                                                tooLong,
+                                                tooLong,
+                                                tooLong,
+                                                twoContinuations,
+                                                twoContinuations,
+                                                twoContinuations,
+                                                twoContinuations,
+                                                tooShort | overlong2,
+                                                tooShort,
+                                                tooShort | overlong3 | surrogate,
+                                                tooShort | tooLarge | overlong4OrTooLarge};
+    static constexpr uint8_t byFirstLow[16] = {carry | overlong3 | overlong2 | overlong4OrTooLarge,
+                                               carry | overlong2,
+                                               carry,
+                                               carry,
+                                               carry | tooLarge,
+                                               carry | tooLarge | overlong4OrTooLarge,
+                                               carry | tooLarge | overlong4OrTooLarge,
+                                               carry | tooLarge | overlong4OrTooLarge,
+                                               carry | tooLarge | overlong4OrTooLarge,
+                                               carry | tooLarge | overlong4OrTooLarge,
+                                               carry | tooLarge | overlong4OrTooLarge,
+                                               carry | tooLarge | overlong4OrTooLarge,
+                                               carry | tooLarge | overlong4OrTooLarge,
+                                               carry | tooLarge | overlong4OrTooLarge | surrogate,
+                                               carry | tooLarge | overlong4OrTooLarge,
+                                               carry | tooLarge | overlong4OrTooLarge};
+    static constexpr uint8_t continuation8 =
+        tooLong | overlong2 | twoContinuations | overlong3 | overlong4OrTooLarge;
+    static constexpr uint8_t continuation9 = tooLong | overlong2 | twoContinuations | overlong3 | tooLarge;
+    static constexpr uint8_t continuationAB = tooLong | overlong2 | twoContinuations | surrogate | tooLarge;
+    static constexpr uint8_t bySecondHigh[16] = {
+        tooShort,      tooShort,      tooShort,       tooShort,       tooShort, tooShort, tooShort, tooShort,
+        continuation8, continuation9, continuationAB, continuationAB, tooShort, tooShort, tooShort, tooShort};
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    const __m128i previous1 = _mm_alignr_epi8(input, previous, 15);
+    const __m128i high1 = _mm_and_si128(_mm_srli_epi16(previous1, 4), nibble);
+    const __m128i low1 = _mm_and_si128(previous1, nibble);
+    const __m128i high2 = _mm_and_si128(_mm_srli_epi16(input, 4), nibble);
+    const __m128i special = _mm_and_si128(
+        _mm_and_si128(_mm_shuffle_epi8(table(byFirstHigh), high1), _mm_shuffle_epi8(table(byFirstLow), low1)),
+        _mm_shuffle_epi8(table(bySecondHigh), high2));
+    // Bytes that must be third or fourth of a sequence have their top bit set here.
+    const __m128i previous2 = _mm_alignr_epi8(input, previous, 14);
+    const __m128i previous3 = _mm_alignr_epi8(input, previous, 13);
+    const __m128i third = _mm_subs_epu8(previous2, _mm_set1_epi8(static_cast<char>(0xE0 - 0x80)));
+    const __m128i fourth = _mm_subs_epu8(previous3, _mm_set1_epi8(static_cast<char>(0xF0 - 0x80)));
+    const __m128i mustContinue =
+        _mm_and_si128(_mm_or_si128(third, fourth), _mm_set1_epi8(static_cast<char>(0x80)));
+    return _mm_xor_si128(mustContinue, special);
+}
+
+// Non-zero where the last bytes start a sequence that needs more bytes than follow.
+__attribute__((target("ssse3"))) inline __m128i unfinished(__m128i input) {
+    const __m128i limits =
+        _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xF0 - 1),
+                      static_cast<char>(0xE0 - 1), static_cast<char>(0xC0 - 1));
+    return _mm_subs_epu8(input, limits);
+}
+
+// Where to look closely: the offset of the first 64-byte block where a fault shows (it may
+// have begun in the last bytes before it), or of the tail. NULs before it are noted in
+// `firstNul`.
+__attribute__((target("ssse3"))) size_t firstFaultyBlock(const unsigned char* p, size_t n, size_t& firstNul) {
+    __m128i previous = _mm_setzero_si128();
+    __m128i pending = _mm_setzero_si128();
+    const __m128i zero = _mm_setzero_si128();
+    size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 32));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 48));
+        const __m128i nul = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero)),
+                                         _mm_or_si128(_mm_cmpeq_epi8(c, zero), _mm_cmpeq_epi8(d, zero)));
+        if (_mm_movemask_epi8(nul) && firstNul == std::string_view::npos)
+            firstNul = i + static_cast<size_t>(std::find(p + i, p + i + 64, 0) - (p + i));
+        __m128i error;
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) {
+            error = pending; // all ASCII: only what the last block left unfinished is wrong
+            pending = zero;
+        } else {
+            error = _mm_or_si128(_mm_or_si128(faults(a, previous), faults(b, a)),
+                                 _mm_or_si128(faults(c, b), faults(d, c)));
+            pending = unfinished(d);
+        }
+        previous = d;
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(error, zero)) != 0xFFFF) return i;
+    }
+    return i; // the tail goes to the close look
+}
+
+} // namespace vector
+#endif
+
+// The close look from `from`, which must not split a sequence.
+Inspection inspectFrom(std::string_view bytes, size_t from, Inspection found) {
+    const Inspection rest = inspectSerial(bytes.substr(from));
+    if (found.firstNul == std::string_view::npos && rest.firstNul != std::string_view::npos)
+        found.firstNul = from + rest.firstNul;
+    if (!rest.valid()) found.firstInvalid = from + rest.firstInvalid;
+    return found;
+}
+
+// The first check of a piece: 64-byte blocks while they are sound, then the close look
+// from just before the first that is not, begun on the first byte of a character.
+Inspection inspectPiece(std::string_view bytes) {
+#if defined(ZARVEL_UTF8_VECTOR)
+    if (__builtin_cpu_supports("ssse3")) {
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        Inspection found;
+        size_t from = vector::firstFaultyBlock(p, bytes.size(), found.firstNul);
+        from -= std::min<size_t>(from, 4); // where a fault showing there can begin
+        for (int back = 0; back < 3 && from > 0 && (p[from] & 0xC0) == 0x80; ++back)
+            --from;
+        if (found.firstNul != std::string_view::npos && found.firstNul >= from)
+            found.firstNul = std::string_view::npos; // the close look finds it again
+        return inspectFrom(bytes, from, found);
+    }
+#endif
+    return inspectSerial(bytes);
+}
+
 } // namespace
 
 Inspection inspect(std::string_view bytes) {
@@ -125,7 +282,7 @@ Inspection inspect(std::string_view bytes) {
     // first byte of a character so that no sequence is split.
     constexpr size_t parallelThreshold = size_t{32} << 20;
     const unsigned cores = std::max(std::thread::hardware_concurrency(), 1u);
-    if (bytes.size() < parallelThreshold || cores < 2) return inspectSerial(bytes);
+    if (bytes.size() < parallelThreshold || cores < 2) return inspectPiece(bytes);
     std::vector<size_t> cuts{0};
     for (unsigned k = 1; k < cores; ++k) {
         size_t cut = bytes.size() / cores * k;
@@ -140,8 +297,8 @@ Inspection inspect(std::string_view bytes) {
         std::vector<std::jthread> threads;
         for (unsigned k = 1; k < cores; ++k)
             threads.emplace_back(
-                [&, k] { parts[k] = inspectSerial(bytes.substr(cuts[k], cuts[k + 1] - cuts[k])); });
-        parts[0] = inspectSerial(bytes.substr(0, cuts[1]));
+                [&, k] { parts[k] = inspectPiece(bytes.substr(cuts[k], cuts[k + 1] - cuts[k])); });
+        parts[0] = inspectPiece(bytes.substr(0, cuts[1]));
     }
     Inspection found;
     for (unsigned k = 0; k < cores; ++k) {

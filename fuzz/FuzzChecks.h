@@ -235,7 +235,24 @@ inline void checkOneRead(const SharedBytes& bytes, const ReadOptions& options) {
     checkReadResult(bytes, options, *result);
 }
 
+// The 64-byte reading gives exactly the field-by-field one, whatever the bytes.
+inline void checkIndexing(const uint8_t* data, size_t size) {
+    const CSVDialect dialects[] = {CSVDialect::comma(),
+                                   CSVDialect::tab(),
+                                   {Byte::semicolon, Byte::singleQuote, CSVDialect::Escape::doubled},
+                                   {Byte::comma, std::nullopt, CSVDialect::Escape::doubled}};
+    for (const CSVDialect& dialect : dialects) {
+        const auto fast = FieldIndexer::scan(data, size, 0, dialect);
+        const auto reference = FieldIndexer::scanFieldByField(data, size, 0, dialect);
+        expect(fast.index == reference.index && fast.warnings == reference.warnings &&
+                   fast.endsWithNewline == reference.endsWithNewline &&
+                   fast.lineEndingCounts == reference.lineEndingCounts,
+               "the 64-byte reading equals the field-by-field one");
+    }
+}
+
 inline void checkRead(const uint8_t* data, size_t size) {
+    checkIndexing(data, size);
     const SharedBytes bytes = SharedBytes::copyOf({reinterpret_cast<const char*>(data), size});
     checkOneRead(bytes, ReadOptions{});
     const TailSource tail(data, size);

@@ -11,6 +11,7 @@
 #include <unicode/uset.h>
 
 #include <memory>
+#include <random>
 
 using namespace zarvel;
 using namespace std::string_literals;
@@ -301,6 +302,48 @@ TEST(TextEncoding, SuggestsTheEncodingALegacyFileWasWrittenIn) {
     EXPECT_EQ(zarvel::test::readText("a,\xC3\xA9\n").report.suggestedEncoding, std::nullopt);
     // One byte that is no character of the candidate anywhere in the file rules it out.
     EXPECT_FALSE(decodesStrictly(fileIn({"\xE6\x9D\xB1"}, "Shift_JIS") + "\x82", TextEncoding::shiftJIS));
+}
+
+// The inspection checks 64 bytes at a time and looks closely only where that finds a
+// fault; wherever faults, NULs and block boundaries fall, it must agree with checking one
+// character at a time.
+TEST(UTF8, InspectionFindsTheFirstFaultAndNul) {
+    const std::vector<std::string> pieces{
+        std::string(40, 'a'), "a", std::string(1, '\0'), "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+        "\xF4\x8F\xBF\xBF", "\xEF\xBF\xBD",
+        // ill-formed: stray continuations, impossible leads, overlongs, surrogates, past
+        // U+10FFFF, sequences cut short
+        "\x80", "\xBF", "\xC0\xAF", "\xC1\x80", "\xF5\x80\x80\x80", "\xFF", "\xE0\x80\x80", "\xED\xA0\x80",
+        "\xF4\x90\x80\x80", "\xF0\x80\x80\x80", "\xE2\x82", "\xF0\x9F\x98"};
+    auto characterLength = [](unsigned char b) -> size_t {
+        return b < 0x80                 ? 1
+               : b >= 0xC2 && b <= 0xDF ? 2
+               : b >= 0xE0 && b <= 0xEF ? 3
+               : b >= 0xF0 && b <= 0xF4 ? 4
+                                        : 0;
+    };
+    std::mt19937 random(64);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        const size_t wanted = random() % 400;
+        while (text.size() < wanted) {
+            const bool wellFormed = random() % 40 != 0;
+            text += pieces[wellFormed ? random() % 8 : 8 + random() % (pieces.size() - 8)];
+        }
+        UTF8::Inspection expected;
+        for (size_t i = 0; i < text.size();) {
+            const size_t length = characterLength(static_cast<unsigned char>(text[i]));
+            if (length == 0 || !UTF8::isValid(text.substr(i, length)) || i + length > text.size()) {
+                expected.firstInvalid = i;
+                break;
+            }
+            if (text[i] == '\0' && expected.firstNul == std::string::npos) expected.firstNul = i;
+            i += length;
+        }
+        const UTF8::Inspection found = UTF8::inspect(text);
+        ASSERT_EQ(found.firstInvalid, expected.firstInvalid) << ::testing::PrintToString(text);
+        ASSERT_EQ(found.firstNul, expected.firstNul) << ::testing::PrintToString(text);
+    }
 }
 
 TEST(UTF8, ValidationAndRepair) {
