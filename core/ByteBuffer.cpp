@@ -174,6 +174,19 @@ void ByteBuffer::detachFromFile(dev_t device, ino_t inode) {
     }
 }
 
+void ByteBuffer::releasePages(size_t offset, size_t length) const {
+    static const auto pageSize = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    offset = std::min(offset, size_);
+    length = std::min(length, size_ - offset);
+    const size_t first = (offset + pageSize - 1) / pageSize * pageSize;
+    const size_t last = (offset + length) / pageSize * pageSize;
+    if (first >= last) return;
+    // Under the lock that detaching takes: a detached buffer's pages are its only copy.
+    std::lock_guard lock(MappingGuard::registering);
+    if (fd_ < 0 || damaged_.load(std::memory_order_relaxed)) return;
+    madvise(data_ + first, last - first, MADV_DONTNEED);
+}
+
 void ByteBuffer::shrink(size_t size) {
     if (size < size_) size_ = size;
 }

@@ -51,6 +51,10 @@ public:
     // Before a file is written in place, every buffer mapping it takes a private copy of
     // its bytes at the same address, so the readers see no change.
     static void detachFromFile(dev_t device, ino_t inode);
+    // The bytes in [offset, offset + length) will not be read again soon: a file
+    // mapping's whole pages there go back to the kernel (read again, they come back from
+    // the file). Does nothing for other memory, or once the file changed or was detached.
+    void releasePages(size_t offset, size_t length) const;
 
 private:
     ByteBuffer() = default;
@@ -93,6 +97,10 @@ public:
     bool sharesStorageWith(const SharedBytes& other) const { return owner_ && owner_ == other.owner_; }
     // Whether the bytes are still those read (see ByteBuffer::isIntact).
     [[nodiscard]] bool isIntact() const { return !buffer_ || buffer_->isIntact(); }
+    // See ByteBuffer::releasePages; offsets are this view's.
+    void releasePages(size_t offset, size_t length) const {
+        if (buffer_) buffer_->releasePages(static_cast<size_t>(data_ - buffer_->data()) + offset, length);
+    }
 
 private:
     std::shared_ptr<const void> owner_;

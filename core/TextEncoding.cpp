@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -75,8 +76,11 @@ enum class Conversion { done, failed, needsMoreRoom };
 // Converts between two ICU converters through ICU's pivot buffer into `out` (room for
 // `capacity` bytes); `written` gets the length. Fails on any illegal, unmappable or
 // truncated input.
+// `consumed(n)` hears, now and then, that the first n input bytes are converted and will
+// not be read again.
 Conversion convertInto(const char* fromName, const char* toName, std::string_view input, char* out,
-                       size_t capacity, size_t& written) {
+                       size_t capacity, size_t& written,
+                       const std::function<void(size_t)>& consumed = nullptr) {
     Converter from = openStrict(fromName);
     Converter to = openStrict(toName);
     if (!from || !to) return Conversion::failed;
@@ -84,10 +88,18 @@ Conversion convertInto(const char* fromName, const char* toName, std::string_vie
     UChar* pivotSource = pivot;
     UChar* pivotTarget = pivot;
     const char* source = input.data();
+    const char* const end = input.data() + input.size();
     char* target = out;
     UErrorCode status = U_ZERO_ERROR;
-    ucnv_convertEx(to.get(), from.get(), &target, out + capacity, &source, input.data() + input.size(), pivot,
-                   &pivotSource, &pivotTarget, pivot + 4096, true, true, &status);
+    // In steps of a few MiB, so that a large input can be let go of as it is converted.
+    constexpr size_t step = size_t{8} << 20;
+    for (bool first = true;; first = false) {
+        const char* const stepEnd = static_cast<size_t>(end - source) > step ? source + step : end;
+        ucnv_convertEx(to.get(), from.get(), &target, out + capacity, &source, stepEnd, pivot, &pivotSource,
+                       &pivotTarget, pivot + 4096, first, stepEnd == end, &status);
+        if (U_FAILURE(status) || stepEnd == end) break;
+        if (consumed) consumed(static_cast<size_t>(source - input.data()));
+    }
     written = static_cast<size_t>(target - out);
     if (status == U_BUFFER_OVERFLOW_ERROR) return Conversion::needsMoreRoom;
     return U_FAILURE(status) ? Conversion::failed : Conversion::done;
@@ -448,7 +460,14 @@ SharedBytes decodeToUTF8(const SharedBytes& data, TextEncoding encoding, bool ha
     // ever touched (a large one is a fresh mapping); the text needs no second copy.
     auto buffer = std::make_shared<ByteBuffer>(input.size() * maxUTF8BytesPerInputByte + 16);
     size_t written = 0;
-    switch (convertInto(from, "UTF-8", input, buffer->data(), buffer->size(), written)) {
+    // PERF: a mapped file's pages are given back as they are converted, so its bytes and
+    // the text are not both held whole.
+    size_t released = 0;
+    const auto release = [&](size_t consumed) {
+        data.releasePages(skip + released, consumed - released);
+        released = consumed;
+    };
+    switch (convertInto(from, "UTF-8", input, buffer->data(), buffer->size(), written, release)) {
     case Conversion::done:
         buffer->shrink(written);
         if (refusesC1(encoding) && holdsC1(std::string_view(buffer->data(), written)))

@@ -114,6 +114,34 @@ TEST_F(MappedFile, SavedInPlaceOverItsOwnSource) {
     EXPECT_TRUE(read.table.source().isIntact());
 }
 
+// A mapped file in another encoding is converted in steps, its pages given back as it
+// goes: a character cut by a step boundary comes out whole, and the file's bytes read the
+// same afterwards.
+TEST_F(MappedFile, ConvertedInStepsAndGivenBack) {
+    const size_t step = size_t{8} << 20; // input bytes per conversion step
+    std::string utf8 = "id,name\n";
+    for (int i = 0; utf8.size() < 2 * step + 4096; ++i)
+        utf8 += std::to_string(i) + ",name " + std::to_string(i) + "\n";
+    std::u16string units(utf8.begin(), utf8.end()); // ASCII so far: one unit per byte
+    const size_t cut = step / 2;                    // the first step ends between these units
+    units.replace(cut - 1, 2, u"\U0001F600");
+    utf8.replace(cut - 1, 2, "\xF0\x9F\x98\x80");
+    std::string file = "\xFF\xFE";
+    for (const char16_t u : units) {
+        file.push_back(static_cast<char>(u & 0xFF));
+        file.push_back(static_cast<char>(u >> 8));
+    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << file;
+
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const SharedBytes mapped = SharedBytes::fromBuffer(ByteBuffer::mapFile(fd, file.size()));
+    ::close(fd);
+    const ReadResult read = CSVReader::read(mapped);
+    EXPECT_EQ(read.report.format.encoding, TextEncoding::utf16LittleEndian);
+    EXPECT_TRUE(read.table.source().view() == utf8);
+    EXPECT_TRUE(mapped.view() == file);
+}
+
 // Large texts are checked in pieces; a character split by a piece boundary is whole.
 TEST(LargeText, InspectionInPiecesFindsWhatOnePassFinds) {
     const size_t size = size_t{33} << 20;
