@@ -56,6 +56,47 @@ struct Stop {
     bool gaveUp = false; // a row began past `giveUpAt`: the reading is abandoned
 };
 
+// The rows a reading appends to `result`, and the tallies kept on the way. Readings carry
+// on from whatever `result` holds (the 64-byte reading hands rows to the other and back).
+struct RowAppender {
+    explicit RowAppender(Result& r) : result(r) { reload(); }
+    Result& result;
+    int64_t rows = 0;
+    int64_t maxFields = 0;
+    std::array<int64_t, 3> endings{};
+
+    void reload() {
+        rows = result.index.rowCount();
+        maxFields = result.index.maxFieldCount;
+        endings = result.lineEndingCounts;
+    }
+    // Writes the tallies back into the result.
+    void settle() {
+        result.index.maxFieldCount = maxFields;
+        result.lineEndingCounts = endings;
+    }
+    [[gnu::always_inline]] void endRow(size_t end) {
+        FieldIndex& index = result.index;
+        index.rowContentEnds.push_back(end);
+        if (index.fieldStarts.size() > std::numeric_limits<uint32_t>::max()) throw CSVError::fileTooLarge();
+        const auto fieldsSoFar = static_cast<uint32_t>(index.fieldStarts.size());
+        maxFields = std::max<int64_t>(maxFields, fieldsSoFar - index.rowFirstField.back());
+        index.rowFirstField.push_back(fieldsSoFar);
+        ++rows;
+    }
+    void count(FileFormat::LineEnding ending) { ++endings[static_cast<size_t>(ending)]; }
+    // Every few thousand rows: notices cancelling and, with `reports`, publishes how far
+    // the reading came.
+    void checkIn(size_t at, ReadProgress* progress, bool reports) const {
+        if (!progress || (rows & 0x3FFF) != 0) return;
+        if (reports) {
+            progress->bytesDone.store(at, std::memory_order_relaxed);
+            progress->rowsDone.store(rows, std::memory_order_relaxed);
+        }
+        if (progress->isCancelled()) throw CSVError::cancelled();
+    }
+};
+
 // Reads rows from `start`, a row start, until the next row would start at or after
 // `target`. Every look ahead (a quote's closing quote) may go to the end of the text, as
 // in one forward pass, so a reading from a true row start is exact. With `progress`,
@@ -72,33 +113,19 @@ Stop readRows(const uint8_t* bytes, size_t count, size_t start, size_t target, s
     const uint8_t Q = hasQuote ? *dialect.quote : 0;
     const bool backslashEscape = dialect.escape == CSVDialect::Escape::backslash;
     auto& fieldStarts = index.fieldStarts;
-    auto& rowFirstField = index.rowFirstField;
-    auto& rowContentEnds = index.rowContentEnds;
-    // Carries on from the rows already in `result` (the vector reading hands rows over).
-    int64_t rows = index.rowCount();
-    int64_t maxFields = index.maxFieldCount;
-    std::array<int64_t, 3> endings = result.lineEndingCounts;
+    RowAppender out(result);
 
     auto warn = [&](ReadWarning::Kind kind) {
-        if (result.warnings.size() < maxReadWarnings) result.warnings.push_back({kind, rows});
+        if (result.warnings.size() < maxReadWarnings) result.warnings.push_back({kind, out.rows});
         auto& unclosed = index.unclosedQuoteRows;
         if (kind == ReadWarning::Kind::unclosedQuote &&
-            (unclosed.empty() || unclosed.back() != static_cast<uint32_t>(rows)))
-            unclosed.push_back(static_cast<uint32_t>(rows));
-    };
-    auto endRow = [&](size_t e) {
-        rowContentEnds.push_back(e);
-        if (fieldStarts.size() > std::numeric_limits<uint32_t>::max()) throw CSVError::fileTooLarge();
-        const auto fieldsSoFar = static_cast<uint32_t>(fieldStarts.size());
-        const int64_t fieldsInRow = fieldsSoFar - rowFirstField.back();
-        rowFirstField.push_back(fieldsSoFar);
-        if (fieldsInRow > maxFields) maxFields = fieldsInRow;
-        ++rows;
+            (unclosed.empty() || unclosed.back() != static_cast<uint32_t>(out.rows)))
+            unclosed.push_back(static_cast<uint32_t>(out.rows));
     };
 
     size_t p = start;
     for (;;) {
-        if (rows >= rowLimit) {
+        if (out.rows >= rowLimit) {
             stop.at = p;
             break;
         }
@@ -146,7 +173,7 @@ Stop readRows(const uint8_t* bytes, size_t count, size_t start, size_t target, s
         }
 
         if (p >= count) {
-            endRow(count);
+            out.endRow(count);
             break;
         }
         const uint8_t b = bytes[p];
@@ -154,25 +181,18 @@ Stop readRows(const uint8_t* bytes, size_t count, size_t start, size_t target, s
             ++p;
             if (p == count) {
                 fieldStarts.push_back(p);
-                endRow(p);
+                out.endRow(p);
                 break;
             }
             continue;
         }
-        endRow(p);
-        if (progress && (rows & 0x3FFF) == 0) {
-            if (reports) {
-                progress->bytesDone.store(p, std::memory_order_relaxed);
-                progress->rowsDone.store(rows, std::memory_order_relaxed);
-            }
-            if (progress->isCancelled()) throw CSVError::cancelled();
-        }
+        out.endRow(p);
+        out.checkIn(p, progress, reports);
         if (b == '\r' && p + 1 < count && bytes[p + 1] == '\n') {
-            ++endings[static_cast<size_t>(FileFormat::LineEnding::crlf)];
+            out.count(FileFormat::LineEnding::crlf);
             p += 2;
         } else {
-            ++endings[static_cast<size_t>(b == '\r' ? FileFormat::LineEnding::cr
-                                                    : FileFormat::LineEnding::lf)];
+            out.count(b == '\r' ? FileFormat::LineEnding::cr : FileFormat::LineEnding::lf);
             p += 1;
         }
         if (p >= count) {
@@ -188,8 +208,7 @@ Stop readRows(const uint8_t* bytes, size_t count, size_t start, size_t target, s
             break;
         }
     }
-    index.maxFieldCount = maxFields;
-    result.lineEndingCounts = endings;
+    out.settle();
     return stop;
 }
 
@@ -264,16 +283,8 @@ Stop readRowsVector(const uint8_t* bytes, size_t count, size_t start, size_t tar
     const bool hasQuote = dialect.quote.has_value();
     const uint8_t Q = hasQuote ? *dialect.quote : D;
     auto& fieldStarts = index.fieldStarts;
-    auto& rowFirstField = index.rowFirstField;
-    auto& rowContentEnds = index.rowContentEnds;
-    int64_t rows = index.rowCount();
-    int64_t maxFields = index.maxFieldCount;
-    std::array<int64_t, 3> endings = result.lineEndingCounts;
-    auto settle = [&] {
-        index.maxFieldCount = maxFields;
-        result.lineEndingCounts = endings;
-    };
-    if (rows >= rowLimit) return {start, false};
+    RowAppender out(result);
+    if (out.rows >= rowLimit) return {start, false};
     if (!vectorReadable(dialect))
         return readRows(bytes, count, start, target, giveUpAt, dialect, rowLimit, progress, reports, result);
 
@@ -285,24 +296,14 @@ Stop readRowsVector(const uint8_t* bytes, size_t count, size_t start, size_t tar
     uint64_t crAtEnd = 0;         // ... or with a row-ending CR
     fieldStarts.push_back(start);
 
-    auto endRow = [&](size_t end) __attribute__((always_inline)) {
-        rowContentEnds.push_back(end);
-        if (fieldStarts.size() > std::numeric_limits<uint32_t>::max()) throw CSVError::fileTooLarge();
-        const auto fieldsSoFar = static_cast<uint32_t>(fieldStarts.size());
-        maxFields = std::max<int64_t>(maxFields, fieldsSoFar - rowFirstField.back());
-        rowFirstField.push_back(fieldsSoFar);
-        ++rows;
-    };
     // Hands the row being read to readRows(); a stop when that ends the reading.
     auto readOneRowSlowly = [&]() -> std::optional<Stop> {
-        fieldStarts.truncate(rowFirstField.back());
-        settle();
+        fieldStarts.truncate(index.rowFirstField.back());
+        out.settle();
         const Stop stop = readRows(bytes, count, rowStart, target, giveUpAt, dialect,
-                                   std::min(rowLimit, rows + 1), progress, reports, result);
-        rows = index.rowCount();
-        maxFields = index.maxFieldCount;
-        endings = result.lineEndingCounts;
-        if (stop.gaveUp || stop.at >= count || stop.at >= target || rows >= rowLimit) return stop;
+                                   std::min(rowLimit, out.rows + 1), progress, reports, result);
+        out.reload();
+        if (stop.gaveUp || stop.at >= count || stop.at >= target || out.rows >= rowLimit) return stop;
         rowStart = base = stop.at;
         inside = 0;
         afterStructural = 1;
@@ -370,30 +371,24 @@ Stop readRowsVector(const uint8_t* bytes, size_t count, size_t start, size_t tar
                 takeFieldStarts(delimiters & (endBit - 1));
                 delimiters &= ~(endBit - 1);
                 const size_t p = base + static_cast<size_t>(__builtin_ctzll(endBit));
-                endRow(p);
+                out.endRow(p);
                 size_t next = p + 1;
                 if (!(m.carriageReturn & endBit)) {
-                    ++endings[static_cast<size_t>(FileFormat::LineEnding::lf)];
+                    out.count(FileFormat::LineEnding::lf);
                 } else if (next < count && bytes[next] == '\n') {
-                    ++endings[static_cast<size_t>(FileFormat::LineEnding::crlf)];
+                    out.count(FileFormat::LineEnding::crlf);
                     ++next;
                 } else {
-                    ++endings[static_cast<size_t>(FileFormat::LineEnding::cr)];
+                    out.count(FileFormat::LineEnding::cr);
                 }
-                if (progress && (rows & 0x3FFF) == 0) {
-                    if (reports) {
-                        progress->bytesDone.store(p, std::memory_order_relaxed);
-                        progress->rowsDone.store(rows, std::memory_order_relaxed);
-                    }
-                    if (progress->isCancelled()) throw CSVError::cancelled();
-                }
+                out.checkIn(p, progress, reports);
                 if (next >= count) {
                     result.endsWithNewline = true;
-                    settle();
+                    out.settle();
                     return {count, false};
                 }
-                if (next >= target || next > giveUpAt || rows >= rowLimit) {
-                    settle();
+                if (next >= target || next > giveUpAt || out.rows >= rowLimit) {
+                    out.settle();
                     return {next, next < target && next > giveUpAt};
                 }
                 rowStart = next;
@@ -407,8 +402,8 @@ Stop readRowsVector(const uint8_t* bytes, size_t count, size_t start, size_t tar
         if (const auto stop = readOneRowSlowly()) return *stop;
     }
     // The last row has no line ending.
-    endRow(count);
-    settle();
+    out.endRow(count);
+    out.settle();
     return {count, false};
 }
 
