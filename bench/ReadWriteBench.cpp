@@ -205,7 +205,7 @@ public:
                     "%-34s %8.0f MB/s  %.3f of reference%s\n", name.c_str(), rate / 1e6,
                     rate / reference->second,
                     name.find("Read") != std::string::npos
-                        ? (rate * 5 >= reference->second ? "  (target 0.2: met)" : "  (target 0.2: MISSED)")
+                        ? (rate * 2 >= reference->second ? "  (target 0.5: met)" : "  (target 0.5: MISSED)")
                         : "");
         }
         const double budget = static_cast<double>(shape.bytes) + 4.5 * static_cast<double>(shape.fields) +
