@@ -339,7 +339,7 @@ public:
 
 private:
     void checkEdited(int64_t r, uint32_t entry) {
-        const StringRow& row = table_.editedRow(entry);
+        const PackedRow& row = table_.editedRow(entry);
         for (size_t c = 0; c < row.size(); ++c)
             if (matcher_.contains(row[c])) out_.push_back({r, static_cast<int64_t>(c)});
     }
