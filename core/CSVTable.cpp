@@ -22,7 +22,7 @@ bool isLineBreak(char32_t c) {
 
 // Display form of an edited text: cut to `maxBytes` on a character boundary, then tabs
 // and line breaks made visible on one line.
-std::string displayEditedText(const std::string& text, size_t maxBytes) {
+std::string displayEditedText(std::string_view text, size_t maxBytes) {
     std::string_view t = text;
     bool truncated = false;
     if (t.size() > maxBytes) {
@@ -139,18 +139,18 @@ CSVTable::CSVTable(StringRows rows, const FileFormat& format)
     size_t width = 0;
     for (const auto& row : rows)
         width = std::max(width, row.size());
-    std::vector<CopyOnWrite<StringRow>> edited;
+    std::vector<CopyOnWrite<PackedRow>> edited;
     edited.reserve(rows.size());
     std::vector<RowRef> refs;
     refs.reserve(rows.size());
     for (auto& row : rows) {
         row.resize(width);
         refs.push_back(RowRef::edited(static_cast<uint32_t>(edited.size())));
-        edited.emplace_back(std::move(row));
+        edited.emplace_back(PackedRow(row));
     }
     rows_ = CopyOnWrite<std::vector<RowRef>>(std::move(refs));
     columnMap_ = CopyOnWrite<std::vector<int32_t>>(std::vector<int32_t>(width, -1));
-    editedRows_ = CopyOnWrite<std::vector<CopyOnWrite<StringRow>>>(std::move(edited));
+    editedRows_ = CopyOnWrite<std::vector<CopyOnWrite<PackedRow>>>(std::move(edited));
 }
 
 std::string_view CSVTable::sourceRowBytes(uint32_t sourceRow) const& {
@@ -167,7 +167,7 @@ std::string_view CSVTable::sourceFieldBytes(uint32_t sourceRow, int64_t field) c
 std::string CSVTable::value(int64_t row, int64_t column) const {
     assert(row >= 0 && row < rowCount() && column >= 0 && column < columnCount());
     const RowRef& ref = (*rows_)[static_cast<size_t>(row)];
-    if (ref.isEdited()) return (*(*editedRows_)[ref.number()])[static_cast<size_t>(column)];
+    if (ref.isEdited()) return std::string((*(*editedRows_)[ref.number()])[static_cast<size_t>(column)]);
     const int32_t field = (*columnMap_)[static_cast<size_t>(column)];
     if (field < 0) return {};
     return FieldIndexer::fieldValue(sourceFieldBytes(ref.number(), field), sourceDialect_);
@@ -175,7 +175,7 @@ std::string CSVTable::value(int64_t row, int64_t column) const {
 
 StringRow CSVTable::values(int64_t row) const {
     const RowRef& ref = (*rows_)[static_cast<size_t>(row)];
-    if (ref.isEdited()) return *(*editedRows_)[ref.number()];
+    if (ref.isEdited()) return (*editedRows_)[ref.number()]->strings();
     StringRow out(static_cast<size_t>(columnCount()));
     for (size_t c = 0; c < out.size(); ++c) {
         const int32_t field = (*columnMap_)[c];
@@ -252,7 +252,7 @@ uint32_t CSVTable::materializeRow(int64_t row) {
     auto& edited = editedRows_.write();
     assert(edited.size() < UINT32_MAX);
     const auto k = static_cast<uint32_t>(edited.size());
-    edited.emplace_back(std::move(copied));
+    edited.emplace_back(PackedRow(copied));
     rows_.write()[static_cast<size_t>(row)] = RowRef::edited(k);
     return k;
 }

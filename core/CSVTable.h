@@ -4,7 +4,7 @@
 // FieldIndex of its fields, and decodes a cell only when it is read. Two small
 // indirection arrays reach the source: `rows` (one RowRef per stored row) and
 // `columnMap` (one source field number per column, -1 for a column without one).
-// A row is copied out into strings (`editedRows`) the first time it is written.
+// A row is copied out (`editedRows`, packed: see PackedRow) the first time it is written.
 //
 // A table is a value. Copies share the buffer, the index and the arrays until one side
 // is written, so copying for a save snapshot or a background search costs no bytes and
@@ -22,6 +22,7 @@
 #include "core/FieldIndexer.h"
 #include "core/FileFormat.h"
 #include "core/IndexRange.h"
+#include "core/PackedRow.h"
 
 #include <cstdint>
 #include <memory>
@@ -105,8 +106,8 @@ public:
     const std::vector<int32_t>& columnMap() const& { return *columnMap_; }
     const std::vector<int32_t>& columnMap() const&& = delete;
     size_t editedRowCount() const { return editedRows_->size(); }
-    const StringRow& editedRow(size_t entry) const& { return *(*editedRows_)[entry]; }
-    const StringRow& editedRow(size_t entry) const&& = delete;
+    const PackedRow& editedRow(size_t entry) const& { return *(*editedRows_)[entry]; }
+    const PackedRow& editedRow(size_t entry) const&& = delete;
     // The bytes of a source row from its first field to its content end.
     [[nodiscard]] std::string_view sourceRowBytes(uint32_t sourceRow) const&;
     std::string_view sourceRowBytes(uint32_t sourceRow) const&& = delete;
@@ -125,8 +126,8 @@ private:
     CSVDialect sourceDialect_;
     CopyOnWrite<std::vector<RowRef>> rows_;
     CopyOnWrite<std::vector<int32_t>> columnMap_;
-    // Each entry is shared too, so copying the list copies pointers, not strings.
-    CopyOnWrite<std::vector<CopyOnWrite<StringRow>>> editedRows_;
+    // Each entry is shared too, so copying the list copies pointers, not rows.
+    CopyOnWrite<std::vector<CopyOnWrite<PackedRow>>> editedRows_;
     FileFormat format_;
     int64_t revision_ = 0;
 };

@@ -191,7 +191,7 @@ private:
         const char D = static_cast<char>(dialect_.delimiter);
         switch (path) {
         case RowPath::values: {
-            const StringRow& values = table_.editedRow(n);
+            const PackedRow& values = table_.editedRow(n);
             for (size_t c = 0; c < values.size(); ++c) {
                 if (c) out_.push_back(D);
                 appendField(values[c], {row, static_cast<int64_t>(c)});

@@ -60,7 +60,7 @@ bool Permutation::isIdentity() const {
 // Carries out each edit case on a table's private storage. Every function returns the
 // inverse; CSVTable::apply raises the revision afterwards.
 struct TableEditApplier {
-    using EditedRows = std::vector<CopyOnWrite<StringRow>>;
+    using EditedRows = std::vector<CopyOnWrite<PackedRow>>;
 
     static TableEdit apply(CSVTable& t, const TableEdit& edit) {
         if (const auto* replace = std::get_if<TableEdit::ReplaceTable>(&edit.value))
@@ -78,26 +78,37 @@ struct TableEditApplier {
         return TableEdit::replaceTable(std::move(old));
     }
 
-    static StringRow& entry(CSVTable& t, uint32_t k) { return t.editedRows_.write()[k].write(); }
+    static PackedRow& entry(CSVTable& t, uint32_t k) { return t.editedRows_.write()[k].write(); }
 
-    static uint32_t appendEditedRow(CSVTable& t, StringRow row) {
+    static uint32_t appendEditedRow(CSVTable& t, const StringRow& row) {
         EditedRows& rows = t.editedRows_.write();
         assert(rows.size() < std::numeric_limits<uint32_t>::max());
-        rows.emplace_back(std::move(row));
+        rows.emplace_back(PackedRow(row));
         return static_cast<uint32_t>(rows.size() - 1);
     }
 
     // Writes `changes` in order and returns the texts they replaced, in the same order.
+    // A row is unpacked and packed once per run of changes to it (a pasted block's row),
+    // and a row still in the source is decoded straight into its copy.
     static std::vector<CellChange> write(CSVTable& t, const std::vector<CellChange>& changes,
                                          std::vector<CellRevert::RowRefRestore>* originals) {
         std::vector<CellChange> old;
         old.reserve(changes.size());
-        for (const CellChange& change : changes) {
-            const RowRef ref = t.rowRef(change.row);
-            if (originals && ref.isOriginal()) originals->push_back({change.row, ref});
-            const uint32_t k = t.materializeRow(change.row);
-            std::string& cell = entry(t, k)[static_cast<size_t>(change.column)];
-            old.push_back({change.row, change.column, std::exchange(cell, change.value)});
+        for (size_t i = 0; i < changes.size();) {
+            const int64_t row = changes[i].row;
+            const RowRef ref = t.rowRef(row);
+            if (originals && ref.isOriginal()) originals->push_back({row, ref});
+            StringRow cells = t.values(row);
+            for (; i < changes.size() && changes[i].row == row; ++i) {
+                std::string& cell = cells[static_cast<size_t>(changes[i].column)];
+                old.push_back({row, changes[i].column, std::exchange(cell, changes[i].value)});
+            }
+            if (ref.isEdited()) {
+                entry(t, ref.number()).assign(cells);
+            } else {
+                const uint32_t k = appendEditedRow(t, cells);
+                t.rows_.write()[static_cast<size_t>(row)] = RowRef::edited(k);
+            }
         }
         return old;
     }
@@ -134,7 +145,7 @@ struct TableEditApplier {
             for (const StringRow& row : values) {
                 StringRow fitted(width);
                 std::copy_n(row.begin(), std::min(width, row.size()), fitted.begin());
-                added.push_back(RowRef::edited(appendEditedRow(t, std::move(fitted))));
+                added.push_back(RowRef::edited(appendEditedRow(t, fitted)));
             }
         }
         assert(static_cast<int64_t>(added.size()) == block.positions.count());
@@ -202,12 +213,17 @@ struct TableEditApplier {
             }
             finalPositions.push_back(p);
             map.insert(map.begin() + p, block.mapping[k]);
-            if (!edited) continue;
-            const std::vector<std::string>* column = k < block.values.size() ? &block.values[k] : nullptr;
+        }
+        if (edited) {
             for (size_t i = 0; i < entryCount; ++i) {
-                StringRow& row = (*edited)[i].write();
-                std::string text = column && i < column->size() ? (*column)[i] : std::string();
-                row.insert(row.begin() + p, std::move(text));
+                StringRow row = (*edited)[i]->strings();
+                for (size_t k = 0; k < block.positions.size(); ++k) {
+                    const std::vector<std::string>* column =
+                        k < block.values.size() ? &block.values[k] : nullptr;
+                    std::string text = column && i < column->size() ? (*column)[i] : std::string();
+                    row.insert(row.begin() + block.positions[k], std::move(text));
+                }
+                (*edited)[i].write().assign(row);
             }
         }
         return TableEdit::removeColumns(IndexSet::fromValues(finalPositions));
@@ -227,9 +243,12 @@ struct TableEditApplier {
         removeAt(map, positions, [](size_t, int32_t&&) {});
         if (entryCount > 0) {
             EditedRows& edited = t.editedRows_.write();
-            for (size_t i = 0; i < entryCount; ++i)
-                removeAt(edited[i].write(), positions,
+            for (size_t i = 0; i < entryCount; ++i) {
+                StringRow row = edited[i]->strings();
+                removeAt(row, positions,
                          [&block, i](size_t k, std::string&& text) { block.values[k][i] = std::move(text); });
+                edited[i].write().assign(row);
+            }
         }
         return TableEdit::insertColumns(std::move(block));
     }
@@ -270,8 +289,11 @@ struct TableEditApplier {
     static TableEdit applyCase(CSVTable& t, const TableEdit::ReorderColumns& e) {
         permute(t.columnMap_.write(), e.permutation.order);
         if (!t.editedRows_->empty())
-            for (CopyOnWrite<StringRow>& row : t.editedRows_.write())
-                permute(row.write(), e.permutation.order);
+            for (CopyOnWrite<PackedRow>& packed : t.editedRows_.write()) {
+                StringRow row = packed->strings();
+                permute(row, e.permutation.order);
+                packed.write().assign(row);
+            }
         return TableEdit::reorderColumns(e.permutation.inverse());
     }
 

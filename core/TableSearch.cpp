@@ -339,7 +339,7 @@ public:
 
 private:
     void checkEdited(int64_t r, uint32_t entry) {
-        const StringRow& row = table_.editedRow(entry);
+        const PackedRow& row = table_.editedRow(entry);
         for (size_t c = 0; c < row.size(); ++c)
             if (matcher_.contains(row[c])) out_.push_back({r, static_cast<int64_t>(c)});
     }
@@ -854,6 +854,43 @@ std::vector<CellPosition> find(const Regex& regex, const CSVTable& table, std::s
     if (!compiled || table.rowCount() == 0) return {};
     return searchTable(table, compiled->literal, compiled->literalCaseSensitive, stop, workers,
                        allowPrefilter, [&] { return RegexCellMatcher(*compiled, stop, allowPrefilter); });
+}
+
+std::optional<std::vector<CellChange>> replacements(const CSVTable& table,
+                                                    std::span<const CellPosition> matches,
+                                                    const CellRewrite& replace, std::stop_token stop,
+                                                    int workers, std::atomic<int64_t>* done) {
+    const auto n = static_cast<int64_t>(matches.size());
+    const int64_t cores = workers > 0 ? workers : std::max<int64_t>(std::thread::hardware_concurrency(), 1);
+    // One slot per match, written by whichever chunk holds it and compacted afterwards:
+    // the changes are built once, in place, in the order of the matches.
+    constexpr int64_t unchanged = -1;
+    std::vector<CellChange> changes(matches.size(), CellChange{0, unchanged, {}});
+    std::atomic<bool> stopped{false};
+    inChunks(n, cores, [&](size_t, int64_t start, int64_t end) {
+        constexpr int64_t stride = 4096;
+        for (int64_t from = start; from < end; from += stride) {
+            if (stop.stop_requested()) {
+                stopped = true;
+                return;
+            }
+            const int64_t to = std::min(from + stride, end);
+            for (int64_t i = from; i < to; ++i) {
+                const CellPosition& m = matches[static_cast<size_t>(i)];
+                if (m.row < table.firstDataRow() || m.row >= table.rowCount() || m.column < 0 ||
+                    m.column >= table.columnCount())
+                    continue;
+                const std::string value = table.value(m.row, m.column);
+                std::string replaced = replace(value);
+                if (replaced != value)
+                    changes[static_cast<size_t>(i)] = {m.row, m.column, std::move(replaced)};
+            }
+            if (done) done->fetch_add(to - from, std::memory_order_relaxed);
+        }
+    });
+    if (stopped || stop.stop_requested()) return std::nullopt;
+    std::erase_if(changes, [](const CellChange& c) { return c.column == unchanged; });
+    return changes;
 }
 
 } // namespace zarvel::TableSearch

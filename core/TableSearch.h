@@ -8,8 +8,13 @@
 
 #include "core/CSVTable.h"
 #include "core/CellPosition.h"
+#include "core/TableEdit.h"
 
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -70,5 +75,15 @@ private:
 // must contain, as the prefilter looks for it; empty when there is none that is
 // certain. Exposed for tests.
 [[nodiscard]] std::pair<std::string, bool> requiredLiteral(std::string_view pattern, bool caseSensitive);
+
+// Replace All's changes: the cells `matches` names (as find() returns them), each
+// rewritten by `replace`, keeping only those whose text changes, in the order of
+// `matches`. A position outside the table or in its header row is skipped. Runs on
+// `workers` threads (0: one per active core); `done`, when given, counts the matches
+// looked at. A stop request gives std::nullopt within a few thousand matches.
+using CellRewrite = std::function<std::string(std::string_view)>;
+[[nodiscard]] std::optional<std::vector<CellChange>>
+replacements(const CSVTable& table, std::span<const CellPosition> matches, const CellRewrite& replace,
+             std::stop_token stop = {}, int workers = 0, std::atomic<int64_t>* done = nullptr);
 
 } // namespace zarvel::TableSearch

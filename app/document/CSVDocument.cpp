@@ -411,6 +411,21 @@ void CSVDocument::apply(const TableEdit& edit, QUndoStack* undoStack, const QStr
     if (undoStack) undoStack->push(new TableEditCommand(this, std::move(inverse), actionName));
 }
 
+bool CSVDocument::adoptEdited(int64_t revision, CSVTable edited, const TableEdit& edit, TableEdit inverse,
+                              QUndoStack* undoStack, const QString& actionName) {
+    if (opening_ || revision != revision_) return false;
+    CSVTable old; // let go of outside the lock
+    {
+        std::lock_guard lock(mutex_);
+        old = std::exchange(storage_, std::move(edited));
+    }
+    ++revision_;
+    if (editObserver_) editObserver_->editApplied(edit, inverse);
+    Q_EMIT revisionChanged(revision_);
+    if (undoStack) undoStack->push(new TableEditCommand(this, std::move(inverse), actionName));
+    return true;
+}
+
 void CSVDocument::reinterpret(ReadResult result, QUndoStack* undoStack) {
     if (opening_) return;
     report_ = std::move(result.report);

@@ -117,6 +117,11 @@ public:
     // Applies an edit, raises the revision and, with an undo stack, registers the
     // inverse under the action name.
     void apply(const TableEdit& edit, QUndoStack* undoStack = nullptr, const QString& actionName = {});
+    // The same for an edit a worker applied to a copy of the table taken at document
+    // revision `revision`: `edited` becomes the table, so the main thread does none of
+    // the work. Refused (false) when the document moved on since, or is still opening.
+    bool adoptEdited(int64_t revision, CSVTable edited, const TableEdit& edit, TableEdit inverse,
+                     QUndoStack* undoStack, const QString& actionName);
     // Takes a new read of the original bytes: the report now describes it, and the
     // table is replaced as one undoable step "Reinterpret File".
     void reinterpret(ReadResult result, QUndoStack* undoStack);

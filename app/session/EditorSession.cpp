@@ -233,12 +233,13 @@ void EditorSession::requestScroll() {
 }
 
 void EditorSession::applyEdit(const TableEdit& edit, const QString& actionName) {
-    if (document_) document_->apply(edit, undoManager_, actionName);
+    // Replace All's changes describe the table as it was when it began.
+    if (document_ && !replacing_) document_->apply(edit, undoManager_, actionName);
 }
 
 void EditorSession::beginEditing(std::optional<std::string> replacement) {
     const GridSize size = displayedSize();
-    if (size.isEmpty() || isOpening()) return;
+    if (size.isEmpty() || isOpening() || replacing_) return;
     GridSelection s = selection_;
     s.clamp(size);
     // The block stays known while its active cell is edited, for Ctrl+Return.
@@ -261,7 +262,7 @@ void EditorSession::beginEditing(std::optional<std::string> replacement) {
 
 void EditorSession::beginRenamingColumn(int64_t column) {
     const CSVTable t = currentTable();
-    if (isOpening() || t.firstDataRow() != 1 || column < 0 || column >= t.columnCount()) return;
+    if (isOpening() || replacing_ || t.firstDataRow() != 1 || column < 0 || column >= t.columnCount()) return;
     commitPendingDraft();
     setEditing(CellDraft{CellDraft::Target::header(column), currentTable().value(0, column), false});
 }
@@ -526,7 +527,7 @@ void EditorSession::reinterpret(const ReadOptions& options, ReinterpretCompletio
             }
             // What the user did while the file was read again wins: an edit made or a
             // cell being typed into meanwhile stays, and this read is dropped whole.
-            if (document_ && document_->revision() == revision && !editing_) {
+            if (document_ && document_->revision() == revision && !editing_ && !replacing_) {
                 removeRowFilter();
                 document_->reinterpret(std::move(std::get<ReadResult>(outcome)), undoManager_);
             }
@@ -556,12 +557,12 @@ void EditorSession::fitColumnWidth(int64_t column) {
 
 void EditorSession::undo() {
     commitPendingDraft();
-    if (undoManager_ && undoManager_->canUndo()) undoManager_->undo();
+    if (undoManager_ && undoManager_->canUndo() && !replacing_) undoManager_->undo();
 }
 
 void EditorSession::redo() {
     commitPendingDraft();
-    if (undoManager_ && undoManager_->canRedo()) undoManager_->redo();
+    if (undoManager_ && undoManager_->canRedo() && !replacing_) undoManager_->redo();
 }
 
 } // namespace zarvel

@@ -32,6 +32,7 @@
 #include <QUndoStack>
 #include <QUuid>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -200,11 +201,22 @@ public:
     void setRegex(bool isRegex);
     void setShowsReplace(bool showsReplace);
     void search();
-    // Stops a running search and drops its result.
+    // Stops a running search or Replace All and drops its result.
     void cancelSearch();
     void findNext(bool forward);
     void replaceCurrent();
+    // Works out the changes on a worker from a copy of the table and lands them as one
+    // undo step. While it runs the table is for looking only (no draft begins, no edit,
+    // undo or sort applies), so the changes it computed still describe the table when
+    // they land; a new search, or a change of the query, case or pattern mode, cancels
+    // it.
     void replaceAll();
+    bool isReplacing() const { return replacing_.has_value(); }
+    // How far a running Replace All is, from 0 to 1; none when none runs.
+    std::optional<double> replaceProgress() const;
+    void cancelReplacing() {
+        if (replacing_) cancelSearch();
+    }
     void setShowsOnlyMatches(bool on);
 
     // Selects the first cell of a table row and scrolls to it, as the warnings list's
@@ -237,6 +249,8 @@ Q_SIGNALS:
     // The latest search landed, or was dropped because the table changed meanwhile (a
     // search superseded by a newer one reports nothing).
     void searchFinished();
+    // Replace All began, or ended (landed, found nothing to change, or was cancelled).
+    void replacingChanged();
 
 private:
     CSVTable currentTable() const { return document_->table(); }
@@ -259,6 +273,7 @@ private:
     void runInBackground(std::function<Result()> work, std::function<void(Result)> done);
     bool matchIsCurrent(const CellPosition& match, const CSVTable& table) const;
     void rebuildFilterFromMatches(bool resetSelection);
+    void endReplacing();
     bool selectionDisplayedRowValid() const {
         return selection_.active.row >= 0 && selection_.active.row < displayedRowCount();
     }
@@ -292,6 +307,15 @@ private:
 
     std::stop_source searchStop_;
     uint64_t searchGeneration_ = 0;
+
+    // A Replace All on a worker: its search generation, and how many of its matches the
+    // worker has looked at.
+    struct Replacing {
+        uint64_t generation = 0;
+        int64_t total = 0;
+        std::shared_ptr<std::atomic<int64_t>> done;
+    };
+    std::optional<Replacing> replacing_;
 };
 
 template <class Result>

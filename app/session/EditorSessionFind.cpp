@@ -4,6 +4,7 @@
 #include "core/TableSearch.h"
 
 #include <algorithm>
+#include <span>
 
 namespace zarvel {
 
@@ -28,6 +29,7 @@ void EditorSession::cancelSearch() {
     // A result for the old query or case must not land after the new one was asked for.
     searchStop_.request_stop();
     ++searchGeneration_;
+    if (replacing_) endReplacing();
 }
 
 void EditorSession::setQuery(const std::string& query) {
@@ -192,20 +194,96 @@ void EditorSession::replaceCurrent() {
 
 void EditorSession::replaceAll() {
     commitPendingDraft();
-    const CSVTable t = currentTable();
-    std::vector<CellChange> changes;
+    if (!document_ || isOpening() || replacing_ || find_.matches.empty()) return;
     std::optional<TableSearch::Regex> regex;
-    if (find_.isRegex) regex.emplace(find_.query, find_.caseSensitive);
-    for (const CellPosition& match : find_.matches) {
-        if (!matchIsCurrent(match, t)) continue;
-        const std::string value = t.value(match.row, match.column);
-        std::string replaced =
-            regex ? regex->replacing(find_.replacement, value)
-                  : TableSearch::replacing(find_.query, find_.replacement, value, find_.caseSensitive);
-        if (replaced != value) changes.push_back({match.row, match.column, std::move(replaced)});
+    if (find_.isRegex) {
+        regex.emplace(find_.query, find_.caseSensitive);
+        if (!regex->isValid()) return;
     }
-    if (changes.empty()) return;
-    applyEdit(TableEdit::setCells(std::move(changes)), QStringLiteral("Replace All"));
+    // The search's stop source and generation: whatever would supersede a search (a new
+    // one, another query) supersedes this too, and the session going away stops it.
+    cancelSearch();
+    searchStop_ = std::stop_source();
+    const uint64_t generation = searchGeneration_;
+    const std::stop_token stop = searchStop_.get_token();
+    // A search still running was just dropped; the matches replaced are the ones shown.
+    Q_EMIT searchFinished();
+    auto done = std::make_shared<std::atomic<int64_t>>(0);
+    replacing_ = Replacing{generation, static_cast<int64_t>(find_.matches.size()), done};
+    beginTask();
+    Q_EMIT replacingChanged();
+
+    TableSearch::CellRewrite rewrite;
+    if (regex)
+        rewrite = [regex = std::move(*regex), replacement = find_.replacement](std::string_view text) {
+            return regex.replacing(replacement, text);
+        };
+    else
+        rewrite = [query = find_.query, replacement = find_.replacement,
+                   caseSensitive = find_.caseSensitive](std::string_view text) {
+            return TableSearch::replacing(query, replacement, text, caseSensitive);
+        };
+    // The worker rewrites the matches and applies the changes to its own copy of the
+    // table, a slice of matches at a time (so a stop request is heard between slices and
+    // the progress moves); the main thread only takes the finished table in. Slices land
+    // as one step: their edits in a batch, the inverses in reverse order.
+    struct Replaced {
+        CSVTable table;
+        TableEdit edit;
+        TableEdit inverse;
+    };
+    using Outcome = std::optional<Replaced>;
+    auto copy = std::make_shared<CSVTable>(currentTable());
+    const int64_t revision = document_->revision();
+    runInBackground<Outcome>(
+        [copy, matches = find_.matches, rewrite = std::move(rewrite), stop, done]() mutable -> Outcome {
+            CSVTable table = std::move(*copy);
+            copy.reset();
+            constexpr size_t sliceMatches = 16384;
+            const std::vector<CellPosition>& all = matches.all();
+            std::vector<TableEdit> edits, inverses;
+            for (size_t from = 0; from < all.size(); from += sliceMatches) {
+                const std::span<const CellPosition> slice(all.data() + from,
+                                                          std::min(sliceMatches, all.size() - from));
+                auto changes = TableSearch::replacements(table, slice, rewrite, stop);
+                if (!changes || stop.stop_requested()) return std::nullopt;
+                if (!changes->empty()) {
+                    edits.push_back(TableEdit::setCells(std::move(*changes)));
+                    inverses.push_back(table.apply(edits.back()));
+                }
+                done->fetch_add(static_cast<int64_t>(slice.size()), std::memory_order_relaxed);
+            }
+            if (edits.empty()) return std::nullopt;
+            if (edits.size() == 1)
+                return Replaced{std::move(table), std::move(edits[0]), std::move(inverses[0])};
+            std::reverse(inverses.begin(), inverses.end());
+            return Replaced{std::move(table), TableEdit::batch(std::move(edits)),
+                            TableEdit::batch(std::move(inverses))};
+        },
+        [this, generation, revision](Outcome outcome) {
+            if (!replacing_ || replacing_->generation != generation) return; // cancelled: dropped
+            endReplacing();
+            // Nothing edits the table meanwhile; a change from elsewhere (the file read
+            // again) makes the result stale, and the document refuses it.
+            if (outcome && document_)
+                document_->adoptEdited(revision, std::move(outcome->table), outcome->edit,
+                                       std::move(outcome->inverse), undoManager_,
+                                       QStringLiteral("Replace All"));
+        });
+}
+
+std::optional<double> EditorSession::replaceProgress() const {
+    if (!replacing_) return std::nullopt;
+    if (replacing_->total <= 0) return 1.0;
+    return std::clamp(static_cast<double>(replacing_->done->load(std::memory_order_relaxed)) /
+                          static_cast<double>(replacing_->total),
+                      0.0, 1.0);
+}
+
+void EditorSession::endReplacing() {
+    replacing_.reset();
+    endTask();
+    Q_EMIT replacingChanged();
 }
 
 void EditorSession::rebuildFilterFromMatches(bool resetSelection) {

@@ -141,7 +141,7 @@ void EditorSession::sort(int64_t column, bool ascending) {
 void EditorSession::sort(int64_t column, bool ascending, SortKind kind) {
     commitPendingDraft();
     const CSVTable t = currentTable();
-    if (column < 0 || column >= t.columnCount()) return;
+    if (column < 0 || column >= t.columnCount() || replacing_) return;
     removeRowFilter();
     beginTask();
     const CSVTable copy = currentTable();
@@ -153,7 +153,7 @@ void EditorSession::sort(int64_t column, bool ascending, SortKind kind) {
             // The order describes the rows as they were: after an edit, or
             // while a cell is being typed into, it is dropped and the
             // user's work stays as it is.
-            if (!document_ || document_->revision() != revision || editing_) return;
+            if (!document_ || document_->revision() != revision || editing_ || replacing_) return;
             if (order.isIdentity()) return;
             applyEdit(TableEdit::reorderRows(std::move(order)), QStringLiteral("Sort"));
         });

@@ -328,8 +328,9 @@ void DocumentWindow::closeEvent(QCloseEvent* event) {
     }
     event->accept();
     if (controller_) RecentFiles::saveWindowGeometry(this);
-    // A read still running stops now, not when the window is deleted later.
+    // A read or a Replace All still running stops now, not when the window is deleted later.
     session_->cancelOpening();
+    session_->cancelReplacing();
     Q_EMIT closed(this);
 }
 

@@ -158,6 +158,7 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
         connect(session_, &EditorSession::layoutChanged, this, &CommandRegistry::refresh);
         connect(session_, &EditorSession::editingChanged, this, &CommandRegistry::refresh);
         connect(session_, &EditorSession::openingChanged, this, &CommandRegistry::refresh);
+        connect(session_, &EditorSession::replacingChanged, this, &CommandRegistry::refresh);
         connect(session_, &EditorSession::contentChanged, this, &CommandRegistry::refresh);
         if (QUndoStack* stack = session_->undoManager()) {
             connect(stack, &QUndoStack::indexChanged, this, &CommandRegistry::refresh);
@@ -336,6 +337,16 @@ void CommandRegistry::refresh() {
         for (Command command : {Command::undo, Command::redo, Command::deleteRows, Command::deleteColumns,
                                 Command::moveColumnLeft, Command::moveColumnRight, Command::sortAscending,
                                 Command::sortDescending, Command::renameColumn})
+            action(command)->setEnabled(false);
+    // While Replace All works on a copy, nothing else changes the table.
+    action(Command::padShortRows)->setEnabled(!session_->isReplacing());
+    if (session_->isReplacing())
+        for (Command command :
+             {Command::undo, Command::redo, Command::cut, Command::paste, Command::insertRowAbove,
+              Command::insertRowBelow, Command::insertColumnLeft, Command::insertColumnRight,
+              Command::deleteRows, Command::deleteColumns, Command::moveColumnLeft, Command::moveColumnRight,
+              Command::sortAscending, Command::sortDescending, Command::toggleHeader, Command::renameColumn,
+              Command::fillDown, Command::padShortRows, Command::trimSpaces})
             action(command)->setEnabled(false);
 }
 

@@ -65,6 +65,7 @@ FindBar::FindBar(EditorSession* session, QWidget* parent) : QWidget(parent), ses
         }
         scheduleSearchIfNeeded();
     });
+    connect(session_, &EditorSession::replacingChanged, this, &FindBar::refresh);
     connect(session_, &EditorSession::searchFinished, this, [this] {
         // A result for an older key may land while a newer search still waits.
         if (!searchTimer_.isActive()) searchPending_ = false;
@@ -221,8 +222,10 @@ void FindBar::refresh() {
     const bool hasMatches = !f.matches.empty();
     previous_->setEnabled(hasMatches);
     next_->setEnabled(hasMatches);
-    replace_->setEnabled(hasMatches);
-    replaceAll_->setEnabled(hasMatches);
+    // One Replace All at a time, and no single replacement under a running one.
+    const bool replacing = session_->isReplacing();
+    replace_->setEnabled(hasMatches && !replacing);
+    replaceAll_->setEnabled(hasMatches && !replacing);
 }
 
 void FindBar::scheduleSearchIfNeeded() {

@@ -161,6 +161,10 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     cancelOpening_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancelOpening_->setFont(font());
     cancelOpening_->setFocusPolicy(Qt::NoFocus);
+    replacing_ = new QLabel(this);
+    cancelReplacing_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelReplacing_->setFont(font());
+    cancelReplacing_->setFocusPolicy(Qt::NoFocus);
 
     // The selection names a column by its title, which is the file's text: never markup.
     for (QLabel* label : {size_, filter_, selection_})
@@ -176,6 +180,8 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     layout->addWidget(opening_);
     layout->addWidget(cancelOpening_);
     layout->addWidget(saving_);
+    layout->addWidget(replacing_);
+    layout->addWidget(cancelReplacing_);
     layout->addStretch(1);
     layout->addWidget(format_);
     layout->addWidget(warnings_);
@@ -197,6 +203,15 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     openingTimer_.setInterval(100);
     connect(&openingTimer_, &QTimer::timeout, this, [this] {
         if (session_) opening_->setText(openingText(session_->openProgress()));
+    });
+    connect(session_, &EditorSession::replacingChanged, this, &StatusBar::refresh);
+    connect(cancelReplacing_, &QPushButton::clicked, this, [this] {
+        if (session_) session_->cancelReplacing();
+    });
+    replacingTimer_.setInterval(100);
+    connect(&replacingTimer_, &QTimer::timeout, this, [this] {
+        if (const auto fraction = session_ ? session_->replaceProgress() : std::nullopt)
+            replacing_->setText(replacingText(*fraction));
     });
     connect(session_, &EditorSession::contentChanged, this, &StatusBar::refresh);
     connect(session_, &EditorSession::reportChanged, this, &StatusBar::refresh);
@@ -251,6 +266,10 @@ QString StatusBar::openingText(const OpenProgress& progress) {
     return text;
 }
 
+QString StatusBar::replacingText(double fraction) {
+    return QStringLiteral("Replacing… %1 %").arg(std::clamp(static_cast<int>(fraction * 100), 0, 100));
+}
+
 void StatusBar::setSaveProgress(std::optional<double> fraction) {
     saving_->setVisible(fraction.has_value());
     if (fraction)
@@ -275,6 +294,16 @@ void StatusBar::refresh() {
         if (!openingTimer_.isActive()) openingTimer_.start();
     } else {
         openingTimer_.stop();
+    }
+
+    const std::optional<double> replacing = session_->replaceProgress();
+    replacing_->setVisible(replacing.has_value());
+    cancelReplacing_->setVisible(replacing.has_value());
+    if (replacing) {
+        replacing_->setText(replacingText(*replacing));
+        if (!replacingTimer_.isActive()) replacingTimer_.start();
+    } else {
+        replacingTimer_.stop();
     }
 
     size_->setText(sizeText(table.dataRowCount(), table.columnCount()));

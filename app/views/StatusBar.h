@@ -91,6 +91,10 @@ public:
     // A save running on a worker: "Saving… 42 %" (a fraction of 0…1), or none.
     void setSaveProgress(std::optional<double> fraction);
     QLabel* savingLabel() const { return saving_; }
+    // While Replace All works: "Replacing… 42 %" and a button that stops it.
+    QLabel* replacingLabel() const { return replacing_; }
+    QPushButton* cancelReplacingButton() const { return cancelReplacing_; }
+    static QString replacingText(double fraction);
 
     void refresh();
 
@@ -114,6 +118,9 @@ private:
     QLabel* saving_ = nullptr;
     QPushButton* cancelOpening_ = nullptr;
     QTimer openingTimer_;
+    QLabel* replacing_ = nullptr;
+    QPushButton* cancelReplacing_ = nullptr;
+    QTimer replacingTimer_;
 };
 
 } // namespace zarvel

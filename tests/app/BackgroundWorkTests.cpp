@@ -2,7 +2,8 @@
 // at once with the first rows, read-only, and the whole table replaces them when the
 // worker is done; cancelling, closing, a file that fails late or shrinks while it is
 // read all leave no window half made. Saving a large table: the file holds the snapshot
-// taken when the save began, whatever the user does meanwhile.
+// taken when the save began, whatever the user does meanwhile. Replace All: worked out on
+// a worker with progress and Cancel, the table for looking only until it lands.
 #include "ShellTestSupport.h"
 
 #include "app/views/CommandRegistry.h"
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QThreadPool>
 
 namespace zarvel::test {
 namespace {
@@ -176,6 +178,63 @@ TEST_F(BackgroundOpenTest, ASaveOnAWorkerWritesItsSnapshotWhileTheUserGoesOnEdit
     EXPECT_TRUE(prompts->askedAbout.isEmpty());
     EXPECT_TRUE(prompts->errors.empty());
     EXPECT_EQ(readFile(file), QByteArray("a,b\nx,y\n3,4\n"));
+}
+
+TEST_F(BackgroundOpenTest, ReplaceAllOnAWorkerShowsProgressCancelsAndSavesItsChanges) {
+    const QString file = path(QStringLiteral("replace.csv"));
+    QByteArray bytes("id,city,note\n"), expected = bytes;
+    for (int i = 0; i < 20000; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        bytes += i % 4 ? n + ",Porto,\"x, y\"\n" : n + ",Lyon,plain\n";
+        // A replaced row is written anew, quoted where its cells need it; the others as read.
+        expected += i % 4 ? n + ",\"Por,to\",\"x, y\"\n" : n + ",Lyon,plain\n";
+    }
+    writeFile(file, bytes);
+    DocumentWindow* window = controller->openFile(file);
+    ASSERT_NE(window, nullptr);
+    QTRY_VERIFY(!opening(window));
+    EditorSession* session = window->session();
+    StatusBar* bar = window->statusStrip();
+    session->presentFind(true);
+    session->setReplacement("Por,to");
+    session->setQuery("Porto"); // the find bar searches once typing pauses
+    QTRY_COMPARE(session->find().matches.size(), size_t{15000});
+
+    session->replaceAll();
+    ASSERT_TRUE(session->isReplacing());
+    EXPECT_TRUE(bar->replacingLabel()->text().startsWith(QStringLiteral("Replacing… ")));
+    EXPECT_TRUE(bar->cancelReplacingButton()->isVisibleTo(window));
+    for (Command command : {Command::undo, Command::paste, Command::deleteRows, Command::sortAscending,
+                            Command::insertRowBelow, Command::trimSpaces})
+        EXPECT_FALSE(window->commands()->action(command)->isEnabled());
+    QTest::mouseClick(bar->cancelReplacingButton(), Qt::LeftButton);
+    EXPECT_FALSE(session->isReplacing());
+    EXPECT_FALSE(bar->cancelReplacingButton()->isVisibleTo(window));
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents(); // the cancelled result would land here
+    EXPECT_EQ(cell(window, 2, 1), "Porto");
+    EXPECT_FALSE(window->isWindowModified());
+
+    session->replaceAll();
+    QTRY_VERIFY(!session->isReplacing());
+    EXPECT_TRUE(window->commands()->action(Command::sortAscending)->isEnabled());
+    EXPECT_EQ(cell(window, 2, 1), "Por,to");
+    EXPECT_EQ(window->session()->undoManager()->undoText(), QStringLiteral("Replace All"));
+    ASSERT_TRUE(controller->save(window));
+    QTRY_VERIFY(!controller->isSaving(window));
+    EXPECT_EQ(readFile(file), expected);
+
+    // Closing the window while one runs stops it; nothing changes, nothing is asked.
+    session->setQuery("Por,to");
+    QTRY_COMPARE(session->find().matches.size(), size_t{15000});
+    session->setReplacement("Porto");
+    session->replaceAll();
+    ASSERT_TRUE(session->isReplacing());
+    EXPECT_TRUE(controller->closeAll());
+    EXPECT_TRUE(prompts->askedAbout.isEmpty());
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(readFile(file), expected);
 }
 
 } // namespace

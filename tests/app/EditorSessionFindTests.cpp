@@ -1,5 +1,7 @@
 #include "SessionTestSupport.h"
 
+#include "core/TableSearch.h"
+
 using namespace zarvel;
 
 namespace {
@@ -15,6 +17,11 @@ protected:
         QObject::disconnect(c);
     }
     std::vector<CellPosition> matches() const { return session->find().matches; }
+    // Replace All works on a worker; this waits for it to land.
+    void replaceAll() {
+        session->replaceAll();
+        ASSERT_TRUE(zarvel::test::waitUntil([&] { return !session->isReplacing(); }));
+    }
 };
 } // namespace
 
@@ -59,7 +66,7 @@ TEST_F(FindTest, ReplaceOneAndAll) {
     EXPECT_EQ(table().value(1, 0), "banana");
     EXPECT_EQ(undoText(), QStringLiteral("Replace"));
     searchFor("an");
-    session->replaceAll();
+    replaceAll();
     EXPECT_EQ(table().value(1, 0), "booa");
     EXPECT_EQ(undoText(), QStringLiteral("Replace All"));
     session->undo();
@@ -69,7 +76,7 @@ TEST_F(FindTest, ReplaceOneAndAll) {
     const int count = undo.count();
     session->setReplacement("an");
     searchFor("an");
-    session->replaceAll();
+    replaceAll();
     session->replaceCurrent();
     EXPECT_EQ(undo.count(), count) << "replacements that change nothing register nothing";
 }
@@ -117,7 +124,7 @@ TEST_F(FindTest, StaleMatchesAreSkipped) {
     session->deleteRows(); // matches now name rows that are gone
     ASSERT_EQ(session->displayedRowCount(), 0);
     session->findNext(true);
-    session->replaceAll();
+    replaceAll();
     session->setShowsOnlyMatches(true);
     EXPECT_EQ(session->displayedRowCount(), 0);
     EXPECT_EQ(undo.count(), 1);
@@ -156,7 +163,7 @@ TEST_F(FindTest, RegularExpressionsFindReplaceAndReportErrors) {
     searchFor("([a-z]+)-(\\d{3})$");
     EXPECT_EQ(matches(), (std::vector<CellPosition>{{1, 0}, {3, 0}})) << "case ignored like plain search";
     session->setReplacement("$2/$1");
-    session->replaceAll();
+    replaceAll();
     EXPECT_EQ(table().value(1, 0), "123/AB");
     EXPECT_EQ(table().value(3, 0), "999/xy");
     EXPECT_EQ(table().value(2, 0), "ab-1234");
@@ -174,4 +181,84 @@ TEST_F(FindTest, RegularExpressionsFindReplaceAndReportErrors) {
     session->setRegex(false);
     searchFor("\\d{4}");
     EXPECT_TRUE(matches().empty()) << "plain search takes the pattern as text";
+}
+
+// Replace All on a worker gives, in one undo step, what rewriting every matching cell on
+// the spot gives, in plain and pattern mode, ignoring case or not, over enough rows for
+// several chunks, with cells the rewrite leaves as they are.
+TEST_F(FindTest, ReplaceAllOnAWorkerEqualsRewritingEachCellInOneStep) {
+    struct Case {
+        std::string query, replacement;
+        bool caseSensitive, regex;
+    };
+    const Case cases[] = {
+        {"porto", "Oporto", false, false},       {"Porto", "P", true, false}, {"ß", "ss", false, false},
+        {"(\\w+)-(\\d+)", "$2:$1", false, true}, {"o", "o", false, false}, // matches, changes nothing
+    };
+    std::string text = "city,code,note\n";
+    for (int i = 0; i < 6000; ++i)
+        text += std::to_string(i % 3 == 0 ? 0 : i) + (i % 2 ? ",Porto,PORTO-" : ",\"porto, Groß\",x-") +
+                std::to_string(i) + "\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.query);
+        open(text);
+        const StringRows before = rows();
+        std::optional<TableSearch::Regex> regex;
+        if (c.regex) regex.emplace(c.query, c.caseSensitive);
+        StringRows expected = before;
+        for (size_t r = 1; r < expected.size(); ++r)
+            for (std::string& value : expected[r])
+                value = regex ? regex->replacing(c.replacement, value)
+                              : TableSearch::replacing(c.query, c.replacement, value, c.caseSensitive);
+        session->setCaseSensitive(c.caseSensitive);
+        session->setRegex(c.regex);
+        session->setReplacement(c.replacement);
+        searchFor(c.query);
+        ASSERT_FALSE(matches().empty());
+        session->replaceAll();
+        EXPECT_TRUE(session->isReplacing() && session->isBusy());
+        EXPECT_EQ(rows(), before) << "nothing lands before the worker is done";
+        ASSERT_TRUE(zarvel::test::waitUntil([&] { return !session->isReplacing(); }));
+        EXPECT_FALSE(session->isBusy());
+        EXPECT_EQ(rows(), expected);
+        EXPECT_EQ(undo.count(), before == expected ? 0 : 1);
+        EXPECT_EQ(undoText(), before == expected ? QString() : QStringLiteral("Replace All"));
+        expectUndoRedoRestores(before, expected);
+    }
+}
+
+// While Replace All runs the table is for looking only; cancelling it, or a new query,
+// drops its result whole, and the table is editable again at once.
+TEST_F(FindTest, ACancelledReplaceAllChangesNothing) {
+    std::string text = "h\n";
+    for (int i = 0; i < 200000; ++i)
+        text += "needle\n";
+    open(text);
+    const StringRows before = rows();
+    session->setReplacement("pin");
+    searchFor("needle");
+    for (int way = 0; way < 2; ++way) {
+        session->replaceAll();
+        ASSERT_TRUE(session->isReplacing());
+        select(0, 0);
+        type("x");
+        EXPECT_FALSE(session->editing()) << "no draft begins";
+        session->deleteRows();
+        session->sort(0, false);
+        EXPECT_EQ(undo.count(), 0);
+        if (way == 0)
+            session->cancelReplacing();
+        else
+            session->setQuery("pin");
+        EXPECT_FALSE(session->isReplacing());
+        EXPECT_FALSE(session->isBusy());
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents(); // the worker's late result is dropped
+        EXPECT_EQ(rows(), before);
+        EXPECT_EQ(undo.count(), 0);
+        session->setQuery("needle");
+        searchFor("needle");
+    }
+    type("y");
+    EXPECT_TRUE(session->editing()) << "editable again";
 }

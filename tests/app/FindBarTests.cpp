@@ -136,7 +136,10 @@ TEST_F(FindBarTest, ReplaceRowReplacesOneAndAll) {
     ASSERT_TRUE(settled());
     EXPECT_EQ(counter(), QStringLiteral("2 matches"));
     QTest::mouseClick(bar->replaceAllButton(), Qt::LeftButton);
+    EXPECT_FALSE(bar->replaceAllButton()->isEnabled()) << "one Replace All at a time";
+    ASSERT_TRUE(waitUntil([this] { return !session->isReplacing(); }));
     EXPECT_EQ(rows(), (StringRows{{"h"}, {"dog"}, {"dog"}, {"dog"}}));
+    EXPECT_TRUE(bar->replaceAllButton()->isEnabled());
 }
 
 TEST_F(FindBarTest, EscapeAndDoneCloseAndAFocusRequestReachesTheQuery) {

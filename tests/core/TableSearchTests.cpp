@@ -190,6 +190,20 @@ TEST(TableSearchWorkers, FullResultInRowThenColumnOrderAndASortedPartialOneWhenS
     const Matches partial = find("needle", t, false, stop.get_token(), 4);
     EXPECT_TRUE(std::is_sorted(partial.begin(), partial.end()));
     EXPECT_TRUE(std::includes(full.begin(), full.end(), partial.begin(), partial.end()));
+
+    // Replace All's changes: in the order of the matches for any worker count, and none
+    // at all once stopped.
+    const TableSearch::CellRewrite rewrite = [](std::string_view v) {
+        return replacing("needle", "pin", v, true);
+    };
+    std::vector<CellChange> expected;
+    for (const CellPosition& m : full)
+        if (m.row >= t.firstDataRow()) expected.push_back({m.row, m.column, "pin"});
+    for (int workers : {1, 3})
+        EXPECT_EQ(TableSearch::replacements(t, full, rewrite, {}, workers), expected) << workers;
+    std::atomic<int64_t> looked{0};
+    EXPECT_EQ(TableSearch::replacements(t, full, rewrite, stopped.get_token(), 2, &looked), std::nullopt);
+    EXPECT_EQ(looked.load(), 0);
 }
 
 // --- Regular expressions ----------------------------------------------------------------
