@@ -17,9 +17,7 @@
 namespace zarvel {
 
 FileFormat clipboardFormat() {
-    FileFormat f;
-    f.dialect = CSVDialect::tab();
-    return f;
+    return ClipboardText::format();
 }
 
 EditorSession::EditorSession(CSVDocument* document, QObject* parent) : QObject(parent), document_(document) {
@@ -37,6 +35,7 @@ EditorSession::EditorSession(CSVDocument* document, QObject* parent) : QObject(p
 
 EditorSession::~EditorSession() {
     searchStop_.request_stop();
+    pasteWaitsForCopy_ = false;
 }
 
 // MARK: observed state

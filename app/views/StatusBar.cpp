@@ -176,6 +176,12 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     layout->addWidget(opening_);
     layout->addWidget(cancelOpening_);
     layout->addWidget(saving_);
+    copying_ = new QLabel(this);
+    cancelCopy_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelCopy_->setFont(font());
+    cancelCopy_->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(copying_);
+    layout->addWidget(cancelCopy_);
     layout->addStretch(1);
     layout->addWidget(format_);
     layout->addWidget(warnings_);
@@ -200,7 +206,26 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     });
     connect(session_, &EditorSession::contentChanged, this, &StatusBar::refresh);
     connect(session_, &EditorSession::reportChanged, this, &StatusBar::refresh);
+    connect(session_, &EditorSession::copyingChanged, this, &StatusBar::refresh);
+    connect(cancelCopy_, &QPushButton::clicked, this, [this] {
+        if (session_) session_->cancelCopy();
+    });
+    copyingTimer_.setInterval(100);
+    connect(&copyingTimer_, &QTimer::timeout, this, &StatusBar::refreshCopying);
     refresh();
+}
+
+void StatusBar::refreshCopying() {
+    const bool copying = session_ && session_->isCopying();
+    copying_->setVisible(copying);
+    cancelCopy_->setVisible(copying);
+    if (!copying) {
+        copyingTimer_.stop();
+        return;
+    }
+    copying_->setText(QStringLiteral("Copying… %1 %")
+                          .arg(std::clamp(static_cast<int>(session_->copyProgress() * 100), 0, 100)));
+    if (!copyingTimer_.isActive()) copyingTimer_.start();
 }
 
 QString StatusBar::sizeText(int64_t dataRows, int64_t columns) {
@@ -289,7 +314,8 @@ void StatusBar::refresh() {
     selection_->setText(selection);
     selection_->setVisible(!selection.isEmpty());
 
-    busy_->setVisible(session_->isBusy() || isOpening || saving_->isVisibleTo(this));
+    refreshCopying();
+    busy_->setVisible(session_->isBusy() || isOpening || saving_->isVisibleTo(this) || session_->isCopying());
 
     const std::optional<ReadReport> report = session_->report();
     format_->setParts(formatParts(report ? report->format : table.format()));

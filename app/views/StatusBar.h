@@ -91,6 +91,9 @@ public:
     // A save running on a worker: "Saving… 42 %" (a fraction of 0…1), or none.
     void setSaveProgress(std::optional<double> fraction);
     QLabel* savingLabel() const { return saving_; }
+    // A large copy being written on a worker: "Copying… 42 %" and a button that stops it.
+    QLabel* copyingLabel() const { return copying_; }
+    QPushButton* cancelCopyButton() const { return cancelCopy_; }
 
     void refresh();
 
@@ -114,6 +117,10 @@ private:
     QLabel* saving_ = nullptr;
     QPushButton* cancelOpening_ = nullptr;
     QTimer openingTimer_;
+    QLabel* copying_ = nullptr;
+    QPushButton* cancelCopy_ = nullptr;
+    QTimer copyingTimer_;
+    void refreshCopying();
 };
 
 } // namespace zarvel
