@@ -30,6 +30,9 @@ EditorSession::EditorSession(CSVDocument* document, QObject* parent) : QObject(p
     connect(document, &CSVDocument::reportChanged, this, &EditorSession::reportChanged);
     connect(document, &CSVDocument::opened, this, &EditorSession::openingChanged);
     connect(document, &CSVDocument::openFailed, this, &EditorSession::openingChanged);
+    connect(document, &CSVDocument::rereadStarted, this, &EditorSession::openingChanged);
+    connect(document, &CSVDocument::reloaded, this, &EditorSession::openingChanged);
+    connect(document, &CSVDocument::rereadFailed, this, &EditorSession::openingChanged);
     refreshShape();
 }
 
@@ -554,11 +557,14 @@ void EditorSession::fitColumnWidth(int64_t column) {
 }
 
 void EditorSession::undo() {
+    // A file being read again lands as a step of its own: the stack waits for it.
+    if (isOpening()) return;
     commitPendingDraft();
     if (undoManager_ && undoManager_->canUndo()) undoManager_->undo();
 }
 
 void EditorSession::redo() {
+    if (isOpening()) return;
     commitPendingDraft();
     if (undoManager_ && undoManager_->canRedo()) undoManager_->redo();
 }

@@ -252,7 +252,8 @@ Q_SIGNALS:
     void contentChanged();
     // The read report changed (a new read of the file).
     void reportChanged();
-    // The background read ended, whole or not (isOpening() is false from now on).
+    // A background read of the file began again (a reload) or ended, whole or not:
+    // isOpening() changed.
     void openingChanged();
     // The latest search landed, or was dropped because the table changed meanwhile (a
     // search superseded by a newer one reports nothing).

@@ -575,18 +575,44 @@ bool DocumentController::exportMatchingRows(DocumentWindow* window) {
 }
 
 bool DocumentController::reread(DocumentWindow* window, const QString& actionName) {
+    // Already being read: the read under way lands the file as it is on disk.
+    if (window->session()->isOpening()) return false;
     window->session()->cancelEditing();
+    CSVDocument* document = window->document();
+    const QString name = window->displayName();
+    // One ending, whichever way the read goes; a small file ends before reloadInBackground returns.
+    auto connections = std::make_shared<std::vector<QMetaObject::Connection>>();
+    auto disconnectAll = [connections] {
+        for (const auto& c : *connections)
+            QObject::disconnect(c);
+    };
+    connections->push_back(connect(document, &CSVDocument::reloaded, window, [window, disconnectAll] {
+        disconnectAll();
+        window->undoStack()->setClean();
+        window->checkDisk();
+    }));
+    connections->push_back(connect(document, &CSVDocument::rereadFailed, window,
+                                   [this, window, name, disconnectAll](const DocumentError& error) {
+                                       disconnectAll();
+                                       const bool cancelled =
+                                           error.csvError &&
+                                           std::holds_alternative<CSVError::Cancelled>(error.csvError->value);
+                                       if (!cancelled) showRereadError(window, name, error);
+                                       window->checkDisk();
+                                   }));
     DocumentError error;
-    if (!window->document()->reload(window->undoStack(), actionName, error)) {
-        prompts_->showError(
-            window,
-            QStringLiteral("The document %1 could not be read again.").arg(quoted(window->displayName())),
-            error.message());
+    if (!document->reloadInBackground(window->undoStack(), actionName, error)) {
+        disconnectAll();
+        showRereadError(window, name, error);
         return false;
     }
-    window->undoStack()->setClean();
-    window->checkDisk();
     return true;
+}
+
+void DocumentController::showRereadError(DocumentWindow* window, const QString& name,
+                                         const DocumentError& error) {
+    prompts_->showError(window, QStringLiteral("The document %1 could not be read again.").arg(quoted(name)),
+                        error.message());
 }
 
 bool DocumentController::reload(DocumentWindow* window) {

@@ -266,7 +266,9 @@ QString StatusBar::openingText(const OpenProgress& progress) {
                          static_cast<double>(progress.isIndexing() ? progress.textSize : progress.fileSize);
     const double done = static_cast<double>(progress.loaded) + static_cast<double>(progress.indexed);
     const int percent = total > 0 ? std::clamp(static_cast<int>(done * 100 / total), 0, 100) : 0;
-    QString text = QStringLiteral("Opening… %1 %").arg(percent);
+    QString text =
+        (progress.isRereading ? QStringLiteral("Reading again… %1 %") : QStringLiteral("Opening… %1 %"))
+            .arg(percent);
     if (progress.rows > 0) text += QStringLiteral(" · ") + counted(progress.rows, u"row", u"rows");
     if (progress.seconds > 0.2 && total > 0) {
         const double megabytesPerSecond =
