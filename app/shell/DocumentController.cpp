@@ -641,6 +641,22 @@ QList<DocumentWindow*> DocumentController::restoreRecoveredDocuments(QWidget* pa
             recoveryStore_->discard(record);
             continue;
         }
+        // A large file comes in the background, as when it is opened; the changes are
+        // replayed over it once it is read. Cancelled or failed, the window goes and the
+        // record stays for the next start.
+        if (!record.filePath.isEmpty() &&
+            QFileInfo(record.filePath).size() > static_cast<qint64>(CSVDocument::backgroundThreshold)) {
+            DocumentError error;
+            std::unique_ptr<CSVDocument> document = CSVDocument::openInBackground(record.filePath, error);
+            if (document && document->isOpening()) {
+                DocumentWindow* window = adopt(std::move(document), documentTypeForFileName(record.filePath));
+                connect(
+                    window->document(), &CSVDocument::opened, window,
+                    [this, window, record] { finishRecovery(window, record); }, Qt::SingleShotConnection);
+                restored << window;
+                continue;
+            }
+        }
         QString problem;
         std::optional<RecoveryStore::Restored> result = recoveryStore_->restore(record, problem);
         if (!result) {
@@ -663,6 +679,23 @@ QList<DocumentWindow*> DocumentController::restoreRecoveredDocuments(QWidget* pa
         prompts_->showError(parent, QStringLiteral("Some unsaved changes could not be restored."),
                             failures.join(QLatin1Char('\n')));
     return restored;
+}
+
+void DocumentController::finishRecovery(DocumentWindow* window, const RecoveryRecord& record) {
+    if (!recoveryStore_) return;
+    QString problem;
+    std::optional<RecoveryStore::Restored> result =
+        recoveryStore_->restore(record, problem, *window->document());
+    if (!result) {
+        prompts_->showError(window, QStringLiteral("Some unsaved changes could not be restored."),
+                            QStringLiteral("%1: %2").arg(record.name, problem));
+        return;
+    }
+    window->document()->apply(TableEdit::replaceTable(std::move(result->table)), window->undoStack(),
+                              QStringLiteral("Recover Unsaved Changes"));
+    if (auto* recorder = window->findChild<DocumentRecorder*>()) recorder->flush();
+    recoveryStore_->discard(record);
+    window->checkDisk();
 }
 
 bool DocumentController::shouldClose(DocumentWindow* window) {

@@ -165,6 +165,8 @@ private:
     DocumentWindow* adopt(std::unique_ptr<CSVDocument> document, std::optional<DocumentType> type);
     void reportSaveFailure(QWidget* parent, const QString& path, const QString& reason);
     bool reread(DocumentWindow* window, const QString& actionName);
+    // Replays a record over its file once a background read of it landed in `window`.
+    void finishRecovery(DocumentWindow* window, const RecoveryRecord& record);
     void showRereadError(DocumentWindow* window, const QString& name, const DocumentError& error);
     struct BackgroundSave;
     void startBackgroundSave(DocumentWindow* window, const QString& path, DocumentType type,
