@@ -109,8 +109,10 @@ void EditorSession::copyToClipboard(bool withColumnTitles) {
     ClipboardCopies::finish(false);
     ClipboardText::Block block = copyBlock(withColumnTitles);
     if (block.cellCount() <= syncCopyCells) {
-        const std::string text = ClipboardText::text(block);
-        putOnClipboard(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+        const size_t size = ClipboardText::measure(block).value_or(0);
+        QByteArray text(static_cast<qsizetype>(size), Qt::Uninitialized);
+        if (!ClipboardText::write(block, text.data(), size)) text.clear();
+        putOnClipboard(text);
         return;
     }
     ClipboardCopies::watchClipboard();
