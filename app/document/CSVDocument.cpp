@@ -262,6 +262,7 @@ std::unique_ptr<CSVDocument> CSVDocument::open(const QString& path, DocumentErro
 // MARK: opening in the background
 
 struct CSVDocument::Opening {
+    std::optional<Reread> reread; // reading an open document's file again
     ReadProgress progress;
     std::atomic<uint64_t> loaded{0};
     uint64_t fileSize = 0;
@@ -297,12 +298,17 @@ std::unique_ptr<CSVDocument> CSVDocument::openInBackground(const QString& path, 
     // report yet: what the head's read met may not hold for the file.
     document->storage_ = head ? std::move(head->table) : CSVTable();
     document->filePath_ = path;
+    document->startReading(size, std::nullopt);
+    return document;
+}
+
+void CSVDocument::startReading(uint64_t size, std::optional<Reread> reread) {
     auto opening = std::make_unique<Opening>();
     opening->fileSize = size;
+    opening->reread = std::move(reread);
     Opening* state = opening.get();
-    CSVDocument* self = document.get();
-    document->opening_ = std::move(opening);
-    state->thread = std::thread([self, state, path] {
+    opening_ = std::move(opening);
+    state->thread = std::thread([self = this, state, path = filePath_] {
         auto outcome = std::make_shared<OpenOutcome>();
         // Below the window's own thread, so that on a busy machine the window still
         // comes at once and scrolls smoothly; the threads the reader starts inherit it.
@@ -327,24 +333,36 @@ std::unique_ptr<CSVDocument> CSVDocument::openInBackground(const QString& path, 
         QMetaObject::invokeMethod(
             self, [self, outcome] { self->finishOpening(std::move(*outcome)); }, Qt::QueuedConnection);
     });
-    return document;
 }
 
 void CSVDocument::finishOpening(OpenOutcome outcome) {
     if (!opening_) return;
     const bool cancelled = opening_->progress.isCancelled();
+    const std::optional<Reread> reread = std::move(opening_->reread);
     opening_.reset(); // the worker has nothing left to do: joins at once
     if (cancelled || !outcome.result) {
-        Q_EMIT openFailed(cancelled ? cancelledError() : outcome.error);
+        const DocumentError error = cancelled ? cancelledError() : outcome.error;
+        if (reread)
+            Q_EMIT rereadFailed(error);
+        else
+            Q_EMIT openFailed(error);
+        return;
+    }
+    report_ = std::move(outcome.result->report);
+    originalData_ = std::move(outcome.bytes);
+    fileIdentity_ = outcome.identity;
+    if (reread) {
+        // The new read is one undoable step, as a reload on the spot is.
+        Q_EMIT reportChanged();
+        apply(TableEdit::replaceTable(std::move(outcome.result->table)), reread->undoStack,
+              reread->actionName);
+        Q_EMIT reloaded();
         return;
     }
     {
         std::lock_guard lock(mutex_);
         storage_ = std::move(outcome.result->table);
     }
-    report_ = std::move(outcome.result->report);
-    originalData_ = std::move(outcome.bytes);
-    fileIdentity_ = outcome.identity;
     ++revision_;
     Q_EMIT reportChanged();
     Q_EMIT revisionChanged(revision_);
@@ -360,6 +378,7 @@ OpenProgress CSVDocument::openProgress() const {
     p.indexed = opening_->progress.bytesDone.load(std::memory_order_relaxed);
     p.rows = opening_->progress.rowsDone.load(std::memory_order_relaxed);
     p.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - opening_->started).count();
+    p.isRereading = opening_->reread.has_value();
     return p;
 }
 
@@ -457,6 +476,28 @@ bool CSVDocument::reload(QUndoStack* undoStack, const QString& actionName, Docum
     report_ = std::move(result.report);
     Q_EMIT reportChanged();
     apply(TableEdit::replaceTable(std::move(result.table)), undoStack, actionName);
+    return true;
+}
+
+bool CSVDocument::reloadInBackground(QUndoStack* undoStack, const QString& actionName, DocumentError& error) {
+    if (opening_) {
+        error = {DocumentError::Kind::io, std::nullopt, QStringLiteral("the file is still being read")};
+        return false;
+    }
+    uint64_t size = 0;
+    {
+        FileHandle file(QFile::encodeName(filePath_).toStdString());
+        const std::optional<uint64_t> fileSize = regularFileSize(file, error);
+        if (!fileSize) return false;
+        size = *fileSize;
+    }
+    if (size <= backgroundThreshold) {
+        if (!reload(undoStack, actionName, error)) return false;
+        Q_EMIT reloaded();
+        return true;
+    }
+    startReading(size, Reread{undoStack, actionName});
+    Q_EMIT rereadStarted();
     return true;
 }
 

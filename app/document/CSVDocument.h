@@ -17,7 +17,9 @@
 #include "core/TableEdit.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QUndoStack>
 
 #include <chrono>
 #include <cstdint>
@@ -54,7 +56,8 @@ struct OpenProgress {
     uint64_t textSize = 0;
     uint64_t indexed = 0;
     int64_t rows = 0;
-    double seconds = 0; // since the opening began
+    double seconds = 0;       // since the opening began
+    bool isRereading = false; // the file of an open document is read again
     bool isIndexing() const { return textSize > 0; }
 };
 
@@ -142,6 +145,13 @@ public:
     // `actionName`, and the report and identity describe the new read. On failure
     // nothing changes and `error` says why.
     bool reload(QUndoStack* undoStack, const QString& actionName, DocumentError& error);
+    // The same, with a file past backgroundThreshold read on a worker as a background
+    // open is: isOpening() meanwhile, the table as it was (for looking only) and
+    // cancelOpening() stopping it. Then reloaded(), after the new read landed as one
+    // step; or rereadFailed(), and nothing changed. A small file is read at once and
+    // reloaded() comes before this returns. Returns false, with `error` filled, when
+    // the reading could not even begin (nothing is signalled then).
+    bool reloadInBackground(QUndoStack* undoStack, const QString& actionName, DocumentError& error);
 
     void setEditObserver(EditObserver* observer) { editObserver_ = observer; }
 
@@ -154,11 +164,22 @@ Q_SIGNALS:
     // still holds its first rows only.
     void opened();
     void openFailed(const zarvel::DocumentError& error);
+    // A reload in the background began (isOpening() is true from now on), or ended:
+    // landed, or failed or cancelled with nothing changed (a cancel is a Cancelled error).
+    void rereadStarted();
+    void reloaded();
+    void rereadFailed(const zarvel::DocumentError& error);
 
 private:
     CSVDocument(ReadResult result, SharedBytes original);
     struct Opening;
     struct OpenOutcome;
+    struct Reread {
+        QPointer<QUndoStack> undoStack;
+        QString actionName;
+    };
+    // Reads filePath_ on a worker, ending in finishOpening().
+    void startReading(uint64_t size, std::optional<Reread> reread);
     void finishOpening(OpenOutcome outcome);
     std::unique_ptr<Opening> opening_;
 

@@ -285,6 +285,16 @@ RecoveryStore::Scan RecoveryStore::scan() {
 
 std::optional<RecoveryStore::Restored> RecoveryStore::restore(const RecoveryRecord& record,
                                                               QString& problem) {
+    return restore(record, problem, nullptr);
+}
+
+std::optional<RecoveryStore::Restored> RecoveryStore::restore(const RecoveryRecord& record, QString& problem,
+                                                              CSVDocument& fileNow) {
+    return restore(record, problem, &fileNow);
+}
+
+std::optional<RecoveryStore::Restored> RecoveryStore::restore(const RecoveryRecord& record, QString& problem,
+                                                              CSVDocument* fileNow) {
     const QDir dir(folder_);
     std::string bytes;
     if (!readAll(dir.filePath(record.id + QStringLiteral(".zrec")), bytes)) {
@@ -297,21 +307,26 @@ std::optional<RecoveryStore::Restored> RecoveryStore::restore(const RecoveryReco
 
         // The document as the file is now: the undo step leads back to it.
         Restored restored;
-        if (!header.untitled) {
-            DocumentError error;
-            restored.document = CSVDocument::open(header.path, error);
+        CSVDocument* document = fileNow;
+        if (!document) {
+            if (!header.untitled) {
+                DocumentError error;
+                restored.document = CSVDocument::open(header.path, error);
+            }
+            document = restored.document.get();
         }
-        const bool fileOpened = restored.document != nullptr;
-        if (!restored.document) {
+        const bool fileOpened = document != nullptr;
+        if (!document) {
             restored.document = std::make_unique<CSVDocument>();
             if (!header.untitled) restored.document->setFilePath(header.path);
+            document = restored.document.get();
         }
-        const std::optional<FileIdentity>& now = restored.document->fileIdentity();
+        const std::optional<FileIdentity>& now = document->fileIdentity();
         const bool fileAsRecorded =
             header.identity && now && now->contentHash == header.identity->contentHash;
         restored.fileChanged = !header.untitled && header.identity && !fileAsRecorded;
         // Saving then asks before overwriting what the other program wrote.
-        if (restored.fileChanged && fileOpened) restored.document->setFileIdentity(header.identity);
+        if (restored.fileChanged && fileOpened) document->setFileIdentity(header.identity);
 
         size_t start = 0;
         for (size_t i = journal.entries.size(); i-- > 0;)
@@ -326,7 +341,7 @@ std::optional<RecoveryStore::Restored> RecoveryStore::restore(const RecoveryReco
         } else if (header.untitled) {
             table = CSVTable(CSVDocument::newDocumentRows(), FileFormat::standard());
         } else if (fileAsRecorded) {
-            table = restored.document->table(); // read as the changes' run read it
+            table = document->table(); // read as the changes' run read it
         } else if (std::string base; header.identity &&
                                      readAll(dir.filePath(record.id + QStringLiteral(".base")), base) &&
                                      hashBytes(base) == header.identity->contentHash) {

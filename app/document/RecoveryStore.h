@@ -84,10 +84,15 @@ public:
     // Rebuilds a scanned record. On failure returns nothing, says why in `problem` and
     // sets the record aside.
     std::optional<Restored> restore(const RecoveryRecord& record, QString& problem);
+    // The same over a document that already holds the record's file as it is now (read
+    // in the background): `document` of the result stays empty, and `fileNow` takes the
+    // recorded identity when the file changed since.
+    std::optional<Restored> restore(const RecoveryRecord& record, QString& problem, CSVDocument& fileNow);
     // Removes a scanned record and lets go of it.
     void discard(const RecoveryRecord& record);
 
 private:
+    std::optional<Restored> restore(const RecoveryRecord& record, QString& problem, CSVDocument* fileNow);
     // Keeps a record that cannot be restored out of later offers, for a person to look at.
     void setAside(const RecoveryRecord& record);
 

@@ -17,9 +17,7 @@
 namespace zarvel {
 
 FileFormat clipboardFormat() {
-    FileFormat f;
-    f.dialect = CSVDialect::tab();
-    return f;
+    return ClipboardText::format();
 }
 
 EditorSession::EditorSession(CSVDocument* document, QObject* parent) : QObject(parent), document_(document) {
@@ -32,11 +30,15 @@ EditorSession::EditorSession(CSVDocument* document, QObject* parent) : QObject(p
     connect(document, &CSVDocument::reportChanged, this, &EditorSession::reportChanged);
     connect(document, &CSVDocument::opened, this, &EditorSession::openingChanged);
     connect(document, &CSVDocument::openFailed, this, &EditorSession::openingChanged);
+    connect(document, &CSVDocument::rereadStarted, this, &EditorSession::openingChanged);
+    connect(document, &CSVDocument::reloaded, this, &EditorSession::openingChanged);
+    connect(document, &CSVDocument::rereadFailed, this, &EditorSession::openingChanged);
     refreshShape();
 }
 
 EditorSession::~EditorSession() {
     searchStop_.request_stop();
+    pasteWaitsForCopy_ = false;
 }
 
 // MARK: observed state
@@ -556,11 +558,14 @@ void EditorSession::fitColumnWidth(int64_t column) {
 }
 
 void EditorSession::undo() {
+    // A file being read again lands as a step of its own: the stack waits for it.
+    if (isOpening()) return;
     commitPendingDraft();
     if (undoManager_ && undoManager_->canUndo() && !replacing_) undoManager_->undo();
 }
 
 void EditorSession::redo() {
+    if (isOpening()) return;
     commitPendingDraft();
     if (undoManager_ && undoManager_->canRedo() && !replacing_) undoManager_->redo();
 }

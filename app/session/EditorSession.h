@@ -15,6 +15,7 @@
 #include "app/document/CSVDocument.h"
 #include "app/session/CellDraft.h"
 #include "app/session/FindState.h"
+#include "core/ClipboardText.h"
 #include "core/ColumnKindDetector.h"
 #include "core/ReadReport.h"
 #include "core/TableSorter.h"
@@ -185,6 +186,25 @@ public:
     // Clipboard. With `withColumnTitles` the selected columns' titles come first, as one
     // more line.
     std::string copyText(bool withColumnTitles = false) const;
+    // The selected block over a snapshot of the table, to be written anywhere.
+    ClipboardText::Block copyBlock(bool withColumnTitles = false) const;
+    // Puts the selection on the system clipboard as UTF-8 text. A block of up to
+    // syncCopyCells cells is there when this returns; a larger one is written on a
+    // worker (isCopying() meanwhile, copyingChanged() at both ends), and any paste in
+    // Zarvel waits for it. A newer copy, here, in another window or in another program,
+    // supersedes it.
+    static constexpr int64_t syncCopyCells = 250'000;
+    void copyToClipboard(bool withColumnTitles = false);
+    // Copies, then clears the selected cells (the copy is taken before they are cleared).
+    void cutToClipboard();
+    // Pastes the clipboard's text; while a copy of any window is still being written,
+    // the paste runs when it lands, and not at all when it is cancelled or fails.
+    void pasteFromClipboard();
+    // A copy started here is still being written; how far (0…1); stopping it leaves the
+    // clipboard as it was.
+    bool isCopying() const;
+    double copyProgress() const;
+    void cancelCopy();
     // The header row (when the table has one) and the displayed rows in their order: the
     // table's own rows, so an unedited one is written as it was read. The whole table
     // while no row filter is on.
@@ -244,13 +264,18 @@ Q_SIGNALS:
     void contentChanged();
     // The read report changed (a new read of the file).
     void reportChanged();
-    // The background read ended, whole or not (isOpening() is false from now on).
+    // A background read of the file began again (a reload) or ended, whole or not:
+    // isOpening() changed.
     void openingChanged();
     // The latest search landed, or was dropped because the table changed meanwhile (a
     // search superseded by a newer one reports nothing).
     void searchFinished();
     // Replace All began, or ended (landed, found nothing to change, or was cancelled).
     void replacingChanged();
+    // A copy started here began or ended being written on a worker.
+    void copyingChanged();
+    // A copy written on a worker could not be made (the text did not fit in memory).
+    void copyFailed(const QString& message);
 
 private:
     CSVTable currentTable() const { return document_->table(); }
@@ -304,6 +329,9 @@ private:
     };
     void refreshShape();
     TableShape shape_;
+
+    bool pasteWaitsForCopy_ = false;
+    friend struct ClipboardCopies;
 
     std::stop_source searchStop_;
     uint64_t searchGeneration_ = 0;

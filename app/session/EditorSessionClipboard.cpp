@@ -6,36 +6,162 @@
 #include "core/TableEdit.h"
 #include "core/UTF8.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+
 #include <algorithm>
+#include <new>
 
 namespace zarvel {
 
+ClipboardText::Block EditorSession::copyBlock(bool withColumnTitles) const {
+    ClipboardText::Block block;
+    if (!document_) return block;
+    block.table = currentTable();
+    block.rows = selection_.rows().clamped(0, displayedSize().rows);
+    block.columns = selection_.columns();
+    block.rowFilter = rowFilter_;
+    block.withColumnTitles = withColumnTitles;
+    return block;
+}
+
 std::string EditorSession::copyText(bool withColumnTitles) const {
-    const CSVTable t = currentTable();
-    const GridSize size = displayedSize();
-    const IndexRange rows = selection_.rows().clamped(0, size.rows);
-    const IndexRange columns = selection_.columns();
-    StringRows block;
-    if (withColumnTitles) {
-        StringRow titles;
-        for (int64_t c = columns.lower; c < columns.upper; ++c)
-            titles.push_back(c >= 0 && c < t.columnCount() ? t.columnTitle(c) : std::string());
-        block.push_back(std::move(titles));
+    return ClipboardText::text(copyBlock(withColumnTitles));
+}
+
+// MARK: the system clipboard
+
+namespace {
+
+const QString utf8Text = QStringLiteral("text/plain;charset=utf-8");
+
+// The bytes go on the clipboard once, shared by both formats; a UTF-16 copy is made
+// only if a reader asks for one.
+void putOnClipboard(const QByteArray& utf8) {
+    auto* mime = new QMimeData;
+    mime->setData(utf8Text, utf8);
+    mime->setData(QStringLiteral("text/plain"), utf8);
+    QGuiApplication::clipboard()->setMimeData(mime);
+}
+
+QByteArray clipboardBytes() {
+    const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+    if (!mime) return {};
+    if (mime->hasFormat(utf8Text)) return mime->data(utf8Text);
+    return mime->hasText() ? mime->text().toUtf8() : QByteArray();
+}
+
+} // namespace
+
+// The one copy being written on a worker, whichever window started it: the clipboard
+// is the application's, and so is the rule that a paste waits for it.
+struct ClipboardCopies {
+    struct Pending {
+        uint64_t generation = 0;
+        QPointer<EditorSession> owner;
+        std::stop_source stop;
+        std::shared_ptr<ClipboardText::LineCounter> lines;
+        int64_t lineCount = 0;
+    };
+    static std::optional<Pending>& pending() {
+        static std::optional<Pending> p;
+        return p;
     }
-    for (int64_t r = rows.lower; r < rows.upper; ++r) {
-        const int64_t row = tableRow(r);
-        StringRow line;
-        for (int64_t c = columns.lower; c < columns.upper; ++c)
-            line.push_back(c >= 0 && c < t.columnCount() ? t.value(row, c) : std::string());
-        block.push_back(std::move(line));
+    static uint64_t& generation() {
+        static uint64_t g = 0;
+        return g;
     }
-    try {
-        const std::string bytes =
-            CSVWriter::write(CSVTable(std::move(block), clipboardFormat()), clipboardFormat());
-        return UTF8::isValid(bytes) ? bytes : UTF8::repaired(bytes);
-    } catch (const CSVError&) {
-        return {};
+    static std::vector<QPointer<EditorSession>>& waitingPastes() {
+        static std::vector<QPointer<EditorSession>> w;
+        return w;
     }
+
+    // Ends the pending copy, if any; with `landed` the waiting pastes run, otherwise
+    // they are dropped.
+    static void finish(bool landed) {
+        if (!pending()) return;
+        pending()->stop.request_stop();
+        const QPointer<EditorSession> owner = pending()->owner;
+        pending().reset();
+        std::vector<QPointer<EditorSession>> waiting;
+        waiting.swap(waitingPastes());
+        if (owner) Q_EMIT owner->copyingChanged();
+        for (const QPointer<EditorSession>& s : waiting) {
+            if (!s || !s->pasteWaitsForCopy_) continue;
+            s->pasteWaitsForCopy_ = false;
+            if (landed) s->pasteFromClipboard();
+        }
+    }
+
+    // Another program's copy, or a text field's, supersedes the one being written.
+    static void watchClipboard() {
+        static bool watching = false;
+        if (watching) return;
+        watching = true;
+        QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, qApp, [] { finish(false); });
+    }
+};
+
+void EditorSession::copyToClipboard(bool withColumnTitles) {
+    commitPendingDraft();
+    if (!document_) return;
+    ClipboardCopies::finish(false);
+    ClipboardText::Block block = copyBlock(withColumnTitles);
+    if (block.cellCount() <= syncCopyCells) {
+        const size_t size = ClipboardText::measure(block).value_or(0);
+        QByteArray text(static_cast<qsizetype>(size), Qt::Uninitialized);
+        if (!ClipboardText::write(block, text.data(), size)) text.clear();
+        putOnClipboard(text);
+        return;
+    }
+    ClipboardCopies::watchClipboard();
+    ClipboardCopies::Pending p;
+    p.generation = ++ClipboardCopies::generation();
+    p.owner = this;
+    p.lines = std::make_shared<ClipboardText::LineCounter>(0);
+    p.lineCount = block.lineCount();
+    const uint64_t generation = p.generation;
+    const std::stop_token stop = p.stop.get_token();
+    const auto lines = p.lines;
+    ClipboardCopies::pending() = std::move(p);
+    Q_EMIT copyingChanged();
+
+    QThreadPool::globalInstance()->start([block = std::move(block), stop, lines, generation]() mutable {
+        std::optional<QByteArray> bytes;
+        bool failed = false;
+        try {
+            if (const auto size = ClipboardText::measure(block, stop, lines.get())) {
+                QByteArray text(static_cast<qsizetype>(*size), Qt::Uninitialized);
+                if (ClipboardText::write(block, text.data(), *size, stop, lines.get()))
+                    bytes = std::move(text);
+            }
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+        block = {}; // the snapshot goes here, not on the main thread
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [bytes = std::move(bytes), generation, failed] {
+                auto& pending = ClipboardCopies::pending();
+                if (!pending || pending->generation != generation) return; // superseded or cancelled
+                const QPointer<EditorSession> owner = pending->owner;
+                if (!bytes) {
+                    ClipboardCopies::finish(false);
+                    if (failed && owner)
+                        Q_EMIT owner->copyFailed(QStringLiteral("The copy is too large to fit in memory."));
+                    return;
+                }
+                // Ended first, so the clipboard's change is not taken for another copy.
+                pending->stop.request_stop();
+                auto waiting = std::move(pending);
+                pending.reset();
+                putOnClipboard(*bytes);
+                pending = std::move(waiting);
+                ClipboardCopies::finish(true);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 CSVTable EditorSession::displayedRowsTable() const {
@@ -52,6 +178,39 @@ CSVTable EditorSession::displayedRowsTable() const {
     if (next < t.rowCount()) hidden.insert(IndexRange{next, t.rowCount()});
     if (!hidden.empty()) t.apply(TableEdit::removeRows(std::move(hidden)));
     return t;
+}
+
+void EditorSession::cutToClipboard() {
+    copyToClipboard();
+    clearContents();
+}
+
+bool EditorSession::isCopying() const {
+    const auto& pending = ClipboardCopies::pending();
+    return pending && pending->owner == this;
+}
+
+double EditorSession::copyProgress() const {
+    const auto& pending = ClipboardCopies::pending();
+    if (!pending || pending->owner != this || pending->lineCount == 0) return 0;
+    // Two passes over every line: measuring, then writing.
+    return std::min(1.0, static_cast<double>(pending->lines->load(std::memory_order_relaxed)) /
+                             (2.0 * static_cast<double>(pending->lineCount)));
+}
+
+void EditorSession::cancelCopy() {
+    if (isCopying()) ClipboardCopies::finish(false);
+}
+
+void EditorSession::pasteFromClipboard() {
+    if (ClipboardCopies::pending()) {
+        // The clipboard still holds what was there before the copy: never paste that.
+        if (!pasteWaitsForCopy_) ClipboardCopies::waitingPastes().push_back(this);
+        pasteWaitsForCopy_ = true;
+        return;
+    }
+    const QByteArray bytes = clipboardBytes();
+    if (!bytes.isEmpty()) paste(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
 }
 
 std::string EditorSession::cut() {

@@ -575,18 +575,44 @@ bool DocumentController::exportMatchingRows(DocumentWindow* window) {
 }
 
 bool DocumentController::reread(DocumentWindow* window, const QString& actionName) {
+    // Already being read: the read under way lands the file as it is on disk.
+    if (window->session()->isOpening()) return false;
     window->session()->cancelEditing();
+    CSVDocument* document = window->document();
+    const QString name = window->displayName();
+    // One ending, whichever way the read goes; a small file ends before reloadInBackground returns.
+    auto connections = std::make_shared<std::vector<QMetaObject::Connection>>();
+    auto disconnectAll = [connections] {
+        for (const auto& c : *connections)
+            QObject::disconnect(c);
+    };
+    connections->push_back(connect(document, &CSVDocument::reloaded, window, [window, disconnectAll] {
+        disconnectAll();
+        window->undoStack()->setClean();
+        window->checkDisk();
+    }));
+    connections->push_back(connect(document, &CSVDocument::rereadFailed, window,
+                                   [this, window, name, disconnectAll](const DocumentError& error) {
+                                       disconnectAll();
+                                       const bool cancelled =
+                                           error.csvError &&
+                                           std::holds_alternative<CSVError::Cancelled>(error.csvError->value);
+                                       if (!cancelled) showRereadError(window, name, error);
+                                       window->checkDisk();
+                                   }));
     DocumentError error;
-    if (!window->document()->reload(window->undoStack(), actionName, error)) {
-        prompts_->showError(
-            window,
-            QStringLiteral("The document %1 could not be read again.").arg(quoted(window->displayName())),
-            error.message());
+    if (!document->reloadInBackground(window->undoStack(), actionName, error)) {
+        disconnectAll();
+        showRereadError(window, name, error);
         return false;
     }
-    window->undoStack()->setClean();
-    window->checkDisk();
     return true;
+}
+
+void DocumentController::showRereadError(DocumentWindow* window, const QString& name,
+                                         const DocumentError& error) {
+    prompts_->showError(window, QStringLiteral("The document %1 could not be read again.").arg(quoted(name)),
+                        error.message());
 }
 
 bool DocumentController::reload(DocumentWindow* window) {
@@ -615,6 +641,22 @@ QList<DocumentWindow*> DocumentController::restoreRecoveredDocuments(QWidget* pa
             recoveryStore_->discard(record);
             continue;
         }
+        // A large file comes in the background, as when it is opened; the changes are
+        // replayed over it once it is read. Cancelled or failed, the window goes and the
+        // record stays for the next start.
+        if (!record.filePath.isEmpty() &&
+            QFileInfo(record.filePath).size() > static_cast<qint64>(CSVDocument::backgroundThreshold)) {
+            DocumentError error;
+            std::unique_ptr<CSVDocument> document = CSVDocument::openInBackground(record.filePath, error);
+            if (document && document->isOpening()) {
+                DocumentWindow* window = adopt(std::move(document), documentTypeForFileName(record.filePath));
+                connect(
+                    window->document(), &CSVDocument::opened, window,
+                    [this, window, record] { finishRecovery(window, record); }, Qt::SingleShotConnection);
+                restored << window;
+                continue;
+            }
+        }
         QString problem;
         std::optional<RecoveryStore::Restored> result = recoveryStore_->restore(record, problem);
         if (!result) {
@@ -637,6 +679,23 @@ QList<DocumentWindow*> DocumentController::restoreRecoveredDocuments(QWidget* pa
         prompts_->showError(parent, QStringLiteral("Some unsaved changes could not be restored."),
                             failures.join(QLatin1Char('\n')));
     return restored;
+}
+
+void DocumentController::finishRecovery(DocumentWindow* window, const RecoveryRecord& record) {
+    if (!recoveryStore_) return;
+    QString problem;
+    std::optional<RecoveryStore::Restored> result =
+        recoveryStore_->restore(record, problem, *window->document());
+    if (!result) {
+        prompts_->showError(window, QStringLiteral("Some unsaved changes could not be restored."),
+                            QStringLiteral("%1: %2").arg(record.name, problem));
+        return;
+    }
+    window->document()->apply(TableEdit::replaceTable(std::move(result->table)), window->undoStack(),
+                              QStringLiteral("Recover Unsaved Changes"));
+    if (auto* recorder = window->findChild<DocumentRecorder*>()) recorder->flush();
+    recoveryStore_->discard(record);
+    window->checkDisk();
 }
 
 bool DocumentController::shouldClose(DocumentWindow* window) {

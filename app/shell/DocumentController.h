@@ -117,7 +117,9 @@ public:
     // picks, in the chosen type and the document's format; the document stays as it is.
     bool exportMatchingRows(DocumentWindow* window);
     // Reads the document's file again as one undoable step: "Reload" after a change on
-    // disk, File ▸ Revert to Saved. The result is the saved state.
+    // disk, File ▸ Revert to Saved. The result is the saved state. A large file is read
+    // on a worker (true means the read began; a cancel changes nothing, a failure is
+    // reported when it ends).
     bool reload(DocumentWindow* window);
     bool revertToSaved(DocumentWindow* window);
     // Asked by a window that is about to close: offers to save unsaved changes.
@@ -163,6 +165,9 @@ private:
     DocumentWindow* adopt(std::unique_ptr<CSVDocument> document, std::optional<DocumentType> type);
     void reportSaveFailure(QWidget* parent, const QString& path, const QString& reason);
     bool reread(DocumentWindow* window, const QString& actionName);
+    // Replays a record over its file once a background read of it landed in `window`.
+    void finishRecovery(DocumentWindow* window, const RecoveryRecord& record);
+    void showRereadError(DocumentWindow* window, const QString& name, const DocumentError& error);
     struct BackgroundSave;
     void startBackgroundSave(DocumentWindow* window, const QString& path, DocumentType type,
                              CSVTable snapshot, bool undoFormatOnFailure);

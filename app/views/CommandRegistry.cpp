@@ -13,7 +13,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
 #include <QLineEdit>
 #include <QTextEdit>
 #include <QUndoStack>
@@ -56,9 +55,7 @@ CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
              });
          });
     make(Command::copyWithColumnTitles, QStringLiteral("Copy with Column Titles"), none, {},
-         [](EditorSession& s) {
-             QApplication::clipboard()->setText(QString::fromStdString(s.copyText(true)));
-         });
+         [](EditorSession& s) { s.copyToClipboard(true); });
     make(Command::paste, QStringLiteral("Paste"), QKeySequence::Paste, QStringLiteral("clipboard"),
          [this](EditorSession&) {
              routeEdit("paste", [this] {

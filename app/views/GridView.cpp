@@ -16,7 +16,6 @@
 #include "app/views/TextFieldKeys.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QFontMetricsF>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -122,6 +121,7 @@ GridView::GridView(EditorSession* session, QWidget* parent, CommandRegistry* com
     connect(session_, &EditorSession::selectionChanged, this, [this] { selectionChanged(); });
     connect(session_, &EditorSession::editingChanged, this, [this] { editingChanged(); });
     connect(session_, &EditorSession::scrollRequestChanged, this, [this] { handleScrollRequest(); });
+    connect(session_, &EditorSession::copyFailed, this, &GridView::showNotice);
     connect(session_, &EditorSession::columnKindsChanged, this, [this] { contentChanged(); });
     connect(session_, &EditorSession::rowFilterChanged, this, [this] { contentChanged(); });
     connect(session_, &EditorSession::contentChanged, this, [this] { contentChanged(); });
@@ -642,18 +642,17 @@ void GridView::placeNotice() {
 
 void GridView::copy() {
     if (auto* field = focusedTextField()) return field->copy();
-    QApplication::clipboard()->setText(QString::fromStdString(session_->copyText()));
+    session_->copyToClipboard();
 }
 
 void GridView::cut() {
     if (auto* field = focusedTextField()) return field->cut();
-    QApplication::clipboard()->setText(QString::fromStdString(session_->cut()));
+    session_->cutToClipboard();
 }
 
 void GridView::paste() {
     if (auto* field = focusedTextField()) return field->paste();
-    const QString text = QApplication::clipboard()->text();
-    if (!text.isEmpty()) session_->paste(text.toStdString());
+    session_->pasteFromClipboard();
 }
 
 // MARK: drawing

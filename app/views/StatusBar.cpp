@@ -182,6 +182,12 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     layout->addWidget(saving_);
     layout->addWidget(replacing_);
     layout->addWidget(cancelReplacing_);
+    copying_ = new QLabel(this);
+    cancelCopy_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelCopy_->setFont(font());
+    cancelCopy_->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(copying_);
+    layout->addWidget(cancelCopy_);
     layout->addStretch(1);
     layout->addWidget(format_);
     layout->addWidget(warnings_);
@@ -215,7 +221,26 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     });
     connect(session_, &EditorSession::contentChanged, this, &StatusBar::refresh);
     connect(session_, &EditorSession::reportChanged, this, &StatusBar::refresh);
+    connect(session_, &EditorSession::copyingChanged, this, &StatusBar::refresh);
+    connect(cancelCopy_, &QPushButton::clicked, this, [this] {
+        if (session_) session_->cancelCopy();
+    });
+    copyingTimer_.setInterval(100);
+    connect(&copyingTimer_, &QTimer::timeout, this, &StatusBar::refreshCopying);
     refresh();
+}
+
+void StatusBar::refreshCopying() {
+    const bool copying = session_ && session_->isCopying();
+    copying_->setVisible(copying);
+    cancelCopy_->setVisible(copying);
+    if (!copying) {
+        copyingTimer_.stop();
+        return;
+    }
+    copying_->setText(QStringLiteral("Copying… %1 %")
+                          .arg(std::clamp(static_cast<int>(session_->copyProgress() * 100), 0, 100)));
+    if (!copyingTimer_.isActive()) copyingTimer_.start();
 }
 
 QString StatusBar::sizeText(int64_t dataRows, int64_t columns) {
@@ -256,7 +281,9 @@ QString StatusBar::openingText(const OpenProgress& progress) {
                          static_cast<double>(progress.isIndexing() ? progress.textSize : progress.fileSize);
     const double done = static_cast<double>(progress.loaded) + static_cast<double>(progress.indexed);
     const int percent = total > 0 ? std::clamp(static_cast<int>(done * 100 / total), 0, 100) : 0;
-    QString text = QStringLiteral("Opening… %1 %").arg(percent);
+    QString text =
+        (progress.isRereading ? QStringLiteral("Reading again… %1 %") : QStringLiteral("Opening… %1 %"))
+            .arg(percent);
     if (progress.rows > 0) text += QStringLiteral(" · ") + counted(progress.rows, u"row", u"rows");
     if (progress.seconds > 0.2 && total > 0) {
         const double megabytesPerSecond =
@@ -318,7 +345,8 @@ void StatusBar::refresh() {
     selection_->setText(selection);
     selection_->setVisible(!selection.isEmpty());
 
-    busy_->setVisible(session_->isBusy() || isOpening || saving_->isVisibleTo(this));
+    refreshCopying();
+    busy_->setVisible(session_->isBusy() || isOpening || saving_->isVisibleTo(this) || session_->isCopying());
 
     const std::optional<ReadReport> report = session_->report();
     format_->setParts(formatParts(report ? report->format : table.format()));

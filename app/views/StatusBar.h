@@ -95,6 +95,9 @@ public:
     QLabel* replacingLabel() const { return replacing_; }
     QPushButton* cancelReplacingButton() const { return cancelReplacing_; }
     static QString replacingText(double fraction);
+    // A large copy being written on a worker: "Copying… 42 %" and a button that stops it.
+    QLabel* copyingLabel() const { return copying_; }
+    QPushButton* cancelCopyButton() const { return cancelCopy_; }
 
     void refresh();
 
@@ -121,6 +124,10 @@ private:
     QLabel* replacing_ = nullptr;
     QPushButton* cancelReplacing_ = nullptr;
     QTimer replacingTimer_;
+    QLabel* copying_ = nullptr;
+    QPushButton* cancelCopy_ = nullptr;
+    QTimer copyingTimer_;
+    void refreshCopying();
 };
 
 } // namespace zarvel

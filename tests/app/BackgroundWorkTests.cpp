@@ -237,5 +237,87 @@ TEST_F(BackgroundOpenTest, ReplaceAllOnAWorkerShowsProgressCancelsAndSavesItsCha
     EXPECT_EQ(readFile(file), expected);
 }
 
+// Reading a large file again runs on a worker as opening it does: the table stays as it
+// was meanwhile, then the new read lands as one step; a cancel or a failure changes nothing.
+TEST_F(BackgroundOpenTest, ReadingAFileAgainLandsAsOneStepOrChangesNothing) {
+    const QString file = writeLarge();
+    DocumentWindow* window = controller->openFile(file);
+    ASSERT_NE(window, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(!opening(window), 60000);
+    window->document()->apply(TableEdit::setCells({{1, 1, "mine"}}), window->undoStack(),
+                              QStringLiteral("Edit Cell"));
+    QByteArray changed = generatedTable();
+    changed.replace("0,name 0,", "0,theirs,");
+    writeFile(file, changed);
+
+    // Cancelled at once, then failing: the table, its undo steps and its report stay.
+    const CSVTable before = window->document()->table();
+    const ReadReport report = *window->document()->report();
+    QByteArray utf16("\xFF\xFE", 2);
+    for (char c : generatedTable().left(2 << 20))
+        utf16 += QByteArray(1, c) + QByteArray(1, '\0');
+    utf16 += QByteArray("\x00\xD8", 2); // a lone surrogate at the end
+    for (const bool fail : {false, true}) {
+        SCOPED_TRACE(fail ? "failing" : "cancelled");
+        if (fail) writeFile(file, utf16);
+        ASSERT_TRUE(fail ? controller->reload(window) : controller->revertToSaved(window));
+        ASSERT_TRUE(opening(window));
+        EXPECT_TRUE(
+            window->statusStrip()->openingLabel()->text().startsWith(QStringLiteral("Reading again… ")));
+        window->session()->undo(); // waits for the read
+        if (!fail) window->statusStrip()->cancelOpeningButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!opening(window), 60000);
+        EXPECT_EQ(window->document()->table().allRows(), before.allRows());
+        EXPECT_EQ(window->document()->report()->format, report.format);
+        EXPECT_EQ(window->undoStack()->count(), 1);
+        EXPECT_TRUE(window->isWindowModified());
+        ASSERT_EQ(prompts->errors.size(), fail ? 1u : 0u);
+        if (fail) {
+            EXPECT_EQ(prompts->errors[0].message,
+                      QStringLiteral("The document “large.csv” could not be read again."));
+            EXPECT_EQ(prompts->errors[0].detail, QStringLiteral("The file is not valid text in UTF-16 LE."));
+        }
+    }
+    prompts->errors.clear();
+
+    writeFile(file, changed);
+    ASSERT_TRUE(controller->reload(window));
+    ASSERT_TRUE(opening(window));
+    EXPECT_EQ(cell(window, 1, 1), "mine") << "the table stays until the read lands";
+    QTRY_VERIFY_WITH_TIMEOUT(!opening(window), 60000);
+    EXPECT_EQ(cell(window, 1, 1), "theirs");
+    EXPECT_EQ(window->document()->table().dataRowCount(), rowCount);
+    EXPECT_EQ(window->undoStack()->count(), 2);
+    EXPECT_EQ(window->undoStack()->undoText(), QStringLiteral("Reload"));
+    EXPECT_FALSE(window->isWindowModified());
+    EXPECT_EQ(window->document()->diskState(), DiskState::unchanged);
+    EXPECT_TRUE(window->statusStrip()->sizeLabel()->isVisibleTo(window));
+    window->session()->undo();
+    EXPECT_EQ(cell(window, 1, 1), "mine");
+    EXPECT_EQ(cell(window, 2, 1), "name 1");
+    EXPECT_TRUE(prompts->errors.empty());
+}
+
+// A first line longer than the head read for the first rows: the window shows an empty
+// grid while the file is read, then the whole table.
+TEST_F(BackgroundOpenTest, AFileWithoutALineEndInItsHeadFillsTheGridWhenRead) {
+    QByteArray bytes = "long," + QByteArray(int(CSVDocument::previewBytes) + 1000, 'x') + ",c\n";
+    bytes += generatedTable();
+    DocumentWindow* window = controller->openFile(writeLarge(bytes));
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(opening(window));
+    EXPECT_EQ(window->document()->table().rowCount(), 0);
+    EXPECT_FALSE(window->isShowingEmptyState());
+    EXPECT_TRUE(window->statusStrip()->openingLabel()->isVisibleTo(window));
+    window->session()->selectAll();
+    window->gridView()->copy();
+    window->gridView()->repaint();
+    QTRY_VERIFY_WITH_TIMEOUT(!opening(window), 60000);
+    EXPECT_EQ(window->document()->table().dataRowCount(), rowCount + 1);
+    EXPECT_EQ(window->session()->layout().rowCount(), rowCount + 1);
+    EXPECT_EQ(cell(window, 2, 1), "name 0");
+    window->gridView()->repaint();
+}
+
 } // namespace
 } // namespace zarvel::test

@@ -5,8 +5,10 @@
 #include "app/document/RecoveryStore.h"
 #include "app/shell/DiskChangeBar.h"
 #include "app/shell/ZarvelApp.h"
+#include "app/views/StatusBar.h"
 
 #include <QProcess>
+#include <QPushButton>
 #include <QUndoStack>
 
 #include <csignal>
@@ -310,6 +312,51 @@ TEST_F(RecoveryTest, ChangesToAFileThatChangedSinceAreRestoredAsTheUsersVersion)
         EXPECT_EQ(answers->askedToOverwrite, QStringList{QStringLiteral("fruit.csv")});
         EXPECT_EQ(readFile(file), "name,qty\nbanana,9\n");
         restored[0]->undoStack()->setClean(); // nothing left for the next round
+        next.reset();
+    }
+}
+
+// A large file is read in the background, as when it is opened, and the changes are
+// replayed over it when it lands; a cancelled read keeps the record for the next start.
+TEST_F(RecoveryTest, ALargeFileIsReadInTheBackgroundThenTheChangesReplayed) {
+    const QString file = path(QStringLiteral("large.csv"));
+    QByteArray bytes("name,qty\n");
+    for (int i = 0; i < 120000; ++i)
+        bytes += "item " + QByteArray::number(i) + "," + QByteArray::number(i) + "\n";
+    ASSERT_GT(bytes.size(), static_cast<qsizetype>(CSVDocument::backgroundThreshold));
+    writeFile(file, bytes);
+    DocumentWindow* window = controller->openFile(file);
+    ASSERT_NE(window, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->session()->isOpening(), 60000);
+    enter(window, 0, 0, "mango");
+    ASSERT_TRUE(waitUntilDurable(window));
+    endRun();
+
+    for (const bool cancel : {true, false}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "landed");
+        ScriptedPrompts* answers = nullptr;
+        auto next = nextRun(answers);
+        const QList<DocumentWindow*> restored = next->restoreRecoveredDocuments();
+        ASSERT_EQ(restored.size(), 1);
+        DocumentWindow* w = restored[0];
+        ASSERT_TRUE(w->session()->isOpening()) << "the window comes at once";
+        if (cancel) {
+            w->statusStrip()->cancelOpeningButton()->click();
+            QTRY_VERIFY_WITH_TIMEOUT(next->windows().isEmpty(), 60000);
+            EXPECT_TRUE(answers->errors.empty());
+            next.reset();
+            EXPECT_EQ(recordsIn(recoveryFolder()).size(), 1) << "kept for the next start";
+            continue;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!w->session()->isOpening(), 60000);
+        const CSVTable t = w->document()->table();
+        EXPECT_EQ(t.value(1, 0), "mango");
+        EXPECT_EQ(t.value(2, 0), "item 1");
+        EXPECT_EQ(t.dataRowCount(), 120000);
+        EXPECT_TRUE(w->isWindowModified());
+        EXPECT_EQ(w->undoStack()->undoText(), QStringLiteral("Recover Unsaved Changes"));
+        EXPECT_TRUE(answers->errors.empty());
+        w->undoStack()->setClean();
         next.reset();
     }
 }
