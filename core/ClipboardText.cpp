@@ -32,6 +32,7 @@ struct Filler {
     char* end;
     bool overflow = false;
     void append(std::string_view s) {
+        if (s.empty()) return; // an empty view may have no data at all, which memcpy must not get
         if (static_cast<size_t>(end - at) < s.size()) {
             overflow = true;
             return;
