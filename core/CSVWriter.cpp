@@ -17,21 +17,6 @@ using Reason = CSVError::Unrepresentable::Reason;
 
 constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 
-void appendQuoted(std::string_view value, const CSVDialect& dialect, std::string& out) {
-    const char Q = static_cast<char>(*dialect.quote);
-    const bool backslash = dialect.escape == CSVDialect::Escape::backslash;
-    out.push_back(Q);
-    for (char c : value) {
-        if (c == Q) {
-            out.push_back(backslash ? '\\' : Q);
-        } else if (backslash && c == '\\') {
-            out.push_back('\\');
-        }
-        out.push_back(c);
-    }
-    out.push_back(Q);
-}
-
 // Why `value` cannot be written as a field of `dialect`, if it cannot.
 std::optional<Reason> unrepresentableReason(std::string_view value, const CSVDialect& dialect) {
     if (!dialect.quote) {
@@ -322,15 +307,6 @@ bool needsQuotes(std::string_view value, const CSVDialect& dialect) {
     for (char c : value)
         if (c == D || c == Q || c == '\n' || c == '\r' || (backslash && c == '\\')) return true;
     return false;
-}
-
-void appendField(std::string_view value, const CSVDialect& dialect, FileFormat::Quoting quoting,
-                 std::string& out) {
-    if (!dialect.quote || (quoting == FileFormat::Quoting::minimal && !needsQuotes(value, dialect))) {
-        out.append(value);
-        return;
-    }
-    appendQuoted(value, dialect, out);
 }
 
 namespace {

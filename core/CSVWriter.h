@@ -35,9 +35,33 @@ inline constexpr size_t defaultBlockSize = 1 << 20;
 void write(const CSVTable& table, const FileFormat& format, const ByteSink& sink,
            size_t blockSize = defaultBlockSize);
 
-// Field rules alone: a value a dialect without a quote cannot hold is appended as it is.
-void appendField(std::string_view value, const CSVDialect& dialect, FileFormat::Quoting quoting,
-                 std::string& output);
 [[nodiscard]] bool needsQuotes(std::string_view value, const CSVDialect& dialect);
+
+// `value` between the dialect's quotes, escaped. `out` is a std::string or anything with
+// push_back(char) and append(std::string_view).
+template <class Out> void appendQuoted(std::string_view value, const CSVDialect& dialect, Out& out) {
+    const char Q = static_cast<char>(*dialect.quote);
+    const bool backslash = dialect.escape == CSVDialect::Escape::backslash;
+    out.push_back(Q);
+    for (char c : value) {
+        if (c == Q) {
+            out.push_back(backslash ? '\\' : Q);
+        } else if (backslash && c == '\\') {
+            out.push_back('\\');
+        }
+        out.push_back(c);
+    }
+    out.push_back(Q);
+}
+
+// Field rules alone: a value a dialect without a quote cannot hold is appended as it is.
+template <class Out>
+void appendField(std::string_view value, const CSVDialect& dialect, FileFormat::Quoting quoting, Out& out) {
+    if (!dialect.quote || (quoting == FileFormat::Quoting::minimal && !needsQuotes(value, dialect))) {
+        out.append(value);
+        return;
+    }
+    appendQuoted(value, dialect, out);
+}
 
 } // namespace zarvel::CSVWriter

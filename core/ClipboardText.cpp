@@ -109,20 +109,7 @@ private:
     template <class Out> void emitLine(Out& out, int64_t line) {
         for (int64_t c = b_.columns.lower; c < b_.columns.upper; ++c) {
             if (c > b_.columns.lower) out.push_back('\t');
-            const std::string_view v = value(line, c);
-            if (!CSVWriter::needsQuotes(v, dialect_)) {
-                out.append(v);
-                continue;
-            }
-            out.push_back('"');
-            size_t from = 0;
-            for (size_t q = v.find('"'); q != std::string_view::npos; q = v.find('"', q + 1)) {
-                out.append(v.substr(from, q + 1 - from));
-                out.push_back('"');
-                from = q + 1;
-            }
-            out.append(v.substr(from));
-            out.push_back('"');
+            CSVWriter::appendField(value(line, c), dialect_, FileFormat::Quoting::minimal, out);
         }
         out.push_back('\n');
     }

@@ -20,6 +20,14 @@ namespace zarvel {
 
 namespace {
 
+// The Cancel beside a long task's progress: the bar's own small font, never the focus.
+QPushButton* cancelButton(QWidget* bar) {
+    auto* button = new QPushButton(QStringLiteral("Cancel"), bar);
+    button->setFont(bar->font());
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
 constexpr int chipPaddingX = 6;
 constexpr int chipPaddingY = 2;
 constexpr int chipSpacing = 6;
@@ -158,13 +166,9 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     opening_ = new QLabel(this);
     saving_ = new QLabel(this);
     saving_->hide();
-    cancelOpening_ = new QPushButton(QStringLiteral("Cancel"), this);
-    cancelOpening_->setFont(font());
-    cancelOpening_->setFocusPolicy(Qt::NoFocus);
+    cancelOpening_ = cancelButton(this);
     replacing_ = new QLabel(this);
-    cancelReplacing_ = new QPushButton(QStringLiteral("Cancel"), this);
-    cancelReplacing_->setFont(font());
-    cancelReplacing_->setFocusPolicy(Qt::NoFocus);
+    cancelReplacing_ = cancelButton(this);
 
     // The selection names a column by its title, which is the file's text: never markup.
     for (QLabel* label : {size_, filter_, selection_})
@@ -183,9 +187,7 @@ StatusBar::StatusBar(EditorSession* session, QWidget* parent) : QWidget(parent),
     layout->addWidget(replacing_);
     layout->addWidget(cancelReplacing_);
     copying_ = new QLabel(this);
-    cancelCopy_ = new QPushButton(QStringLiteral("Cancel"), this);
-    cancelCopy_->setFont(font());
-    cancelCopy_->setFocusPolicy(Qt::NoFocus);
+    cancelCopy_ = cancelButton(this);
     layout->addWidget(copying_);
     layout->addWidget(cancelCopy_);
     layout->addStretch(1);
