@@ -25,6 +25,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zarvel {
@@ -44,6 +45,91 @@ template <typename T> struct IndexAllocator {
 };
 template <typename T> using IndexVector = std::vector<T, IndexAllocator<T>>;
 
+// The memory an array has reserved, for faulting it in ahead of use and giving back what
+// stayed unused. Only arrays large enough to be mapped apart are touched.
+struct ReservedMemory {
+    void* base = nullptr;
+    size_t bytes = 0; // the capacity
+    size_t used = 0;  // the part holding elements
+};
+template <typename T> ReservedMemory reservedMemory(IndexVector<T>& v) {
+    return {v.data(), v.capacity() * sizeof(T), v.size() * sizeof(T)};
+}
+// Faults in the pages of bytes [from, to) of the capacity on the calling thread (none
+// past it). PERF: a fresh page is zeroed by the kernel on its first write, which
+// for a large index costs about as much as reading the text; done by the threads that read,
+// it no longer falls on the one that joins their results.
+void prefault(const ReservedMemory& memory, size_t from, size_t to);
+// Gives back the pages past the used part (they read as zeros if used later).
+void releaseUnused(const ReservedMemory& memory);
+
+// The low parts of an OffsetColumn: a growable array in index memory. PERF: unlike a
+// std::vector its growth is inline, so the readers' appends of 64 bytes' worth of offsets
+// at a time cost no calls.
+class LowParts {
+public:
+    LowParts() = default;
+    LowParts(const LowParts& other) { append(other.data_, other.data_ + other.size_); }
+    LowParts(LowParts&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
+          capacity_(std::exchange(other.capacity_, 0)) {}
+    LowParts& operator=(LowParts other) noexcept {
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
+        return *this;
+    }
+    ~LowParts() {
+        if (data_) deallocateBytes(data_, capacity_ * sizeof(uint32_t));
+    }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    uint32_t operator[](size_t i) const { return data_[i]; }
+    const uint32_t* begin() const { return data_; }
+    const uint32_t* end() const { return data_ + size_; }
+    void reserve(size_t n) {
+        if (n > capacity_) grow(n);
+    }
+    [[gnu::always_inline]] void push_back(uint32_t v) {
+        if (size_ == capacity_) [[unlikely]]
+            grow(size_ + 1);
+        data_[size_++] = v;
+    }
+    // `n` more elements, uninitialised, to be written through the pointer returned.
+    [[gnu::always_inline]] uint32_t* extend(size_t n) {
+        if (size_ + n > capacity_) [[unlikely]]
+            grow(size_ + n);
+        uint32_t* const at = data_ + size_;
+        size_ += n;
+        return at;
+    }
+    void shrink(size_t n) { size_ = std::min(size_, n); }
+    void clear() { size_ = 0; }
+    void append(const uint32_t* first, const uint32_t* last) {
+        const auto n = static_cast<size_t>(last - first);
+        if (n) std::copy(first, last, extend(n));
+    }
+    ReservedMemory reservedMemory() {
+        return {data_, capacity_ * sizeof(uint32_t), size_ * sizeof(uint32_t)};
+    }
+    bool operator==(const LowParts& other) const {
+        return size_ == other.size_ && std::equal(begin(), end(), other.begin());
+    }
+
+private:
+    [[gnu::noinline]] void grow(size_t needed) {
+        const size_t capacity = std::max({needed, capacity_ * 2, size_t{16}});
+        auto* const data = static_cast<uint32_t*>(allocateBytes(capacity * sizeof(uint32_t)));
+        if (size_) std::copy(data_, data_ + size_, data);
+        if (data_) deallocateBytes(data_, capacity_ * sizeof(uint32_t));
+        data_ = data;
+        capacity_ = capacity;
+    }
+    uint32_t* data_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
+
 // Byte offsets in file order, which never decrease, at 4 bytes each whatever the file
 // size: the low 32 bits are stored, and the few places where the high part steps up are
 // listed apart (none at all below 4 GiB, so small files pay one empty check).
@@ -52,6 +138,7 @@ public:
     size_t size() const { return low_.size(); }
     bool empty() const { return low_.empty(); }
     void reserve(size_t n) { low_.reserve(n); }
+    ReservedMemory reservedMemory() { return low_.reservedMemory(); }
     // Empty again, keeping the memory for the next use.
     void clear() {
         low_.clear();
@@ -72,10 +159,20 @@ public:
             stepTo(offset >> 32);
         low_.push_back(static_cast<uint32_t>(offset));
     }
+    // Room for `n` more offsets whose high part is that of `offset`, written through the
+    // pointer returned; endAppend() then keeps the first `written` of them.
+    [[gnu::always_inline]] uint32_t* beginAppend(size_t n, uint64_t offset) {
+        if ((offset >> 32) != high_) [[unlikely]]
+            stepTo(offset >> 32);
+        return low_.extend(n);
+    }
+    [[gnu::always_inline]] void endAppend(size_t n, size_t written) {
+        low_.shrink(low_.size() - n + written);
+    }
     // Keeps the first n offsets.
     void truncate(size_t n) {
         if (n >= size()) return;
-        low_.resize(n);
+        low_.shrink(n);
         while (!steps_.empty() && steps_.back() >= n)
             steps_.pop_back();
         high_ = steps_.size();
@@ -86,7 +183,7 @@ public:
         for (size_t k = static_cast<size_t>(high_); k < other.steps_.size(); ++k)
             steps_.push_back(base + other.steps_[k]);
         high_ = std::max(high_, other.high_);
-        low_.insert(low_.end(), other.low_.begin(), other.low_.end());
+        low_.append(other.low_.begin(), other.low_.end());
     }
     // The first position whose offset is greater than `offset` (size() when none).
     size_t upperBound(uint64_t offset) const {
@@ -107,7 +204,7 @@ private:
         for (; high_ < high; ++high_)
             steps_.push_back(low_.size());
     }
-    IndexVector<uint32_t> low_;
+    LowParts low_;
     std::vector<size_t> steps_; // positions where the high part rises by one
     uint64_t high_ = 0;
 };
@@ -179,6 +276,10 @@ inline constexpr int64_t noRowLimit = std::numeric_limits<int64_t>::max();
 // the reference that the faster readings are held to.
 [[nodiscard]] Result scanFieldByField(const uint8_t* bytes, size_t count, size_t start,
                                       const CSVDialect& dialect);
+
+// Whether the 64-byte reading may use the wider instructions of this processor (it does
+// unless told otherwise); tests read with both, which must agree.
+void allowWideInstructions(bool allow);
 
 // Whether a field's bytes are read as quoted: the dialect has a quote Q, the field is
 // at least two bytes long and starts and ends with Q.
