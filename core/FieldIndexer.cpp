@@ -7,7 +7,6 @@
 #include <bit>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -831,7 +830,6 @@ void* allocateBytes(size_t bytes) {
     // whose first touch measured twice as slow as plain pages' on a virtual machine.
     void* p = mmap(nullptr, mappedLength(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
-    if (std::getenv("HUGE")) madvise(p, mappedLength(bytes), MADV_HUGEPAGE);
     return p;
 }
 
