@@ -1,9 +1,9 @@
 #include "core/FieldIndexer.h"
 
 #include "core/CSVError.h"
+#include "core/Processor.h"
 #include "core/UTF8.h"
 
-#include <atomic>
 #include <bit>
 #include <chrono>
 #include <condition_variable>
@@ -283,8 +283,6 @@ inline ByteMasks classify64(const uint8_t* p, uint8_t D, uint8_t Q) {
 }
 #endif
 
-std::atomic<bool> wideAllowed{true};
-
 // Bit i is the parity of the set bits 0..i: 1 from an opening quote up to (not
 // including) its closing quote.
 inline uint64_t prefixXor(uint64_t x) {
@@ -522,9 +520,7 @@ Stop readRowsVector(const uint8_t* bytes, size_t count, size_t start, size_t tar
                     const CSVDialect& dialect, int64_t rowLimit, ReadProgress* progress, bool reports,
                     Result& result) {
 #if defined(ZARVEL_WIDE_VECTORS)
-    static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
-                             __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
-    if (wide && wideAllowed.load(std::memory_order_relaxed))
+    if (Processor::hasWideVectors())
         return readRowsVectorWide(bytes, count, start, target, giveUpAt, dialect, rowLimit, progress, reports,
                                   result);
 #endif
@@ -610,10 +606,6 @@ Result scan(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& 
     reserve(result.index, fieldCapacity, rowCapacity);
     (void)readRowsVector(bytes, count, start, count, count, dialect, rowLimit, progress, true, result);
     return result;
-}
-
-void allowWideInstructions(bool allow) {
-    wideAllowed.store(allow, std::memory_order_relaxed);
 }
 
 Result scanFieldByField(const uint8_t* bytes, size_t count, size_t start, const CSVDialect& dialect) {

@@ -277,10 +277,6 @@ inline constexpr int64_t noRowLimit = std::numeric_limits<int64_t>::max();
 [[nodiscard]] Result scanFieldByField(const uint8_t* bytes, size_t count, size_t start,
                                       const CSVDialect& dialect);
 
-// Whether the 64-byte reading may use the wider instructions of this processor (it does
-// unless told otherwise); tests read with both, which must agree.
-void allowWideInstructions(bool allow);
-
 // Whether a field's bytes are read as quoted: the dialect has a quote Q, the field is
 // at least two bytes long and starts and ends with Q.
 [[nodiscard]] inline bool isQuotedField(std::string_view field, const CSVDialect& dialect) {

@@ -1,4 +1,5 @@
 #include "core/FieldIndexer.h"
+#include "core/Processor.h"
 
 #include <gtest/gtest.h>
 
@@ -248,7 +249,7 @@ TEST(FieldIndexer, FastReadingsEqualTheFieldByFieldOne) {
                                    CSVDialect::tab()};
     for (int round = 0; round < 6000; ++round) {
         const CSVDialect& dialect = dialects[round % 4];
-        FieldIndexer::allowWideInstructions(round % 3 != 0);
+        Processor::allowWideVectors(round % 3 != 0);
         std::string text;
         if (round % 2) {
             text = randomRows(random, static_cast<char>(dialect.delimiter));
@@ -270,7 +271,7 @@ TEST(FieldIndexer, FastReadingsEqualTheFieldByFieldOne) {
                          reference, context + " block " + std::to_string(block));
         if (HasFailure()) break;
     }
-    FieldIndexer::allowWideInstructions(true);
+    Processor::allowWideVectors(true);
 }
 
 // Offsets past 4 GiB: the index stores 32 bits per offset and the steps of the rest.
