@@ -347,6 +347,13 @@ TEST(UTF8, InspectionFindsTheFirstFaultAndNul) {
         EXPECT_EQ(found.firstNul, expected.firstNul) << ::testing::PrintToString(text);
         if (HasFailure()) break;
     }
+    // A sequence cut short by the end of a 64-byte block, then only ASCII.
+    for (const bool wide : {false, true}) {
+        Processor::allowWideVectors(wide);
+        for (size_t at = 58; at < 66; ++at)
+            for (const std::string cut : {"\xC3", "\xE2\x82", "\xF0\x9F\x98"})
+                EXPECT_EQ(UTF8::inspect(std::string(at, 'a') + cut + std::string(130, 'b')).firstInvalid, at);
+    }
     Processor::allowWideVectors(true);
 }
 
