@@ -38,7 +38,7 @@ EditorSession::EditorSession(CSVDocument* document, QObject* parent) : QObject(p
 
 EditorSession::~EditorSession() {
     searchStop_.request_stop();
-    pasteWaitsForCopy_ = false;
+    abandonCut();
 }
 
 // MARK: observed state

@@ -195,11 +195,20 @@ public:
     // supersedes it.
     static constexpr int64_t syncCopyCells = 250'000;
     void copyToClipboard(bool withColumnTitles = false);
-    // Copies, then clears the selected cells (the copy is taken before they are cleared).
+    // Copies the selected cells, and clears them once their text is on the clipboard: a
+    // cut that is cancelled, fails or is superseded, or whose window closes first,
+    // changes nothing. When the table changed while a large cut was written, its text
+    // still lands but the cells stay, and clipboardNotice() says so.
     void cutToClipboard();
     // Pastes the clipboard's text; while a copy of any window is still being written,
     // the paste runs when it lands, and not at all when it is cancelled or fails.
     void pasteFromClipboard();
+    // Whether a copy of any window is still being written; `then` runs once it ends
+    // (with whether it landed), or at once with true when none is. It is dropped when
+    // `context` is destroyed first. For pastes anywhere in the program, which must not
+    // read what the clipboard held before the copy.
+    static bool isClipboardBeingWritten();
+    static void whenClipboardWritten(QObject* context, std::function<void(bool landed)> then);
     // A copy started here is still being written; how far (0…1); stopping it leaves the
     // clipboard as it was.
     bool isCopying() const;
@@ -274,8 +283,9 @@ Q_SIGNALS:
     void replacingChanged();
     // A copy started here began or ended being written on a worker.
     void copyingChanged();
-    // A copy written on a worker could not be made (the text did not fit in memory).
-    void copyFailed(const QString& message);
+    // A copy or cut written on a worker did not go as asked: the text did not fit in
+    // memory, or a cut's cells were kept because the table changed meanwhile.
+    void clipboardNotice(const QString& message);
 
 private:
     CSVTable currentTable() const { return document_->table(); }
@@ -329,6 +339,21 @@ private:
     };
     void refreshShape();
     TableShape shape_;
+
+    // The cells a large cut clears once its text landed: display rows and columns over
+    // the table as it was at `revision`.
+    struct CutCells {
+        int64_t revision = 0;
+        IndexRange rows;
+        IndexRange columns;
+        std::optional<std::vector<int64_t>> rowFilter;
+    };
+    void startCopy(bool withColumnTitles, bool cut);
+    void clearCutCells(const CutCells& cells);
+    // Stops a cut of this session still being written, quietly: the session is going.
+    void abandonCut();
+    void clearBlock(const CSVTable& t, IndexRange rows, IndexRange columns,
+                    const std::optional<std::vector<int64_t>>& filter);
 
     bool pasteWaitsForCopy_ = false;
     friend struct ClipboardCopies;

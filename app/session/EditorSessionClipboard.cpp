@@ -63,6 +63,12 @@ struct ClipboardCopies {
         std::stop_source stop;
         std::shared_ptr<ClipboardText::LineCounter> lines;
         int64_t lineCount = 0;
+        // A cut's cells, cleared only once its text is on the clipboard.
+        std::shared_ptr<const EditorSession::CutCells> cut;
+    };
+    struct Waiting {
+        QPointer<QObject> context;
+        std::function<void(bool)> then;
     };
     static std::optional<Pending>& pending() {
         static std::optional<Pending> p;
@@ -72,26 +78,27 @@ struct ClipboardCopies {
         static uint64_t g = 0;
         return g;
     }
-    static std::vector<QPointer<EditorSession>>& waitingPastes() {
-        static std::vector<QPointer<EditorSession>> w;
+    static std::vector<Waiting>& waiting() {
+        static std::vector<Waiting> w;
         return w;
     }
 
-    // Ends the pending copy, if any; with `landed` the waiting pastes run, otherwise
-    // they are dropped.
+    // Ends the pending copy, if any, telling the waiting pastes whether it landed. A
+    // landed cut clears its cells first, so a paste that waited lands after the clear.
     static void finish(bool landed) {
         if (!pending()) return;
         pending()->stop.request_stop();
         const QPointer<EditorSession> owner = pending()->owner;
+        const std::shared_ptr<const EditorSession::CutCells> cut = std::move(pending()->cut);
         pending().reset();
-        std::vector<QPointer<EditorSession>> waiting;
-        waiting.swap(waitingPastes());
-        if (owner) Q_EMIT owner->copyingChanged();
-        for (const QPointer<EditorSession>& s : waiting) {
-            if (!s || !s->pasteWaitsForCopy_) continue;
-            s->pasteWaitsForCopy_ = false;
-            if (landed) s->pasteFromClipboard();
+        std::vector<Waiting> waiters;
+        waiters.swap(waiting());
+        if (owner) {
+            if (landed && cut) owner->clearCutCells(*cut);
+            Q_EMIT owner->copyingChanged();
         }
+        for (Waiting& w : waiters)
+            if (w.context) w.then(landed);
     }
 
     // Another program's copy, or a text field's, supersedes the one being written.
@@ -104,6 +111,14 @@ struct ClipboardCopies {
 };
 
 void EditorSession::copyToClipboard(bool withColumnTitles) {
+    startCopy(withColumnTitles, false);
+}
+
+void EditorSession::cutToClipboard() {
+    startCopy(false, true);
+}
+
+void EditorSession::startCopy(bool withColumnTitles, bool cut) {
     commitPendingDraft();
     if (!document_) return;
     ClipboardCopies::finish(false);
@@ -113,6 +128,7 @@ void EditorSession::copyToClipboard(bool withColumnTitles) {
         QByteArray text(static_cast<qsizetype>(size), Qt::Uninitialized);
         if (!ClipboardText::write(block, text.data(), size)) text.clear();
         putOnClipboard(text);
+        if (cut) clearBlock(block.table, block.rows, block.columns, block.rowFilter);
         return;
     }
     ClipboardCopies::watchClipboard();
@@ -121,6 +137,9 @@ void EditorSession::copyToClipboard(bool withColumnTitles) {
     p.owner = this;
     p.lines = std::make_shared<ClipboardText::LineCounter>(0);
     p.lineCount = block.lineCount();
+    if (cut)
+        p.cut = std::make_shared<const CutCells>(
+            CutCells{document_->revision(), block.rows, block.columns, block.rowFilter});
     const uint64_t generation = p.generation;
     const std::stop_token stop = p.stop.get_token();
     const auto lines = p.lines;
@@ -149,7 +168,8 @@ void EditorSession::copyToClipboard(bool withColumnTitles) {
                 if (!bytes) {
                     ClipboardCopies::finish(false);
                     if (failed && owner)
-                        Q_EMIT owner->copyFailed(QStringLiteral("The copy is too large to fit in memory."));
+                        Q_EMIT owner->clipboardNotice(
+                            QStringLiteral("The copy is too large to fit in memory."));
                     return;
                 }
                 // Ended first, so the clipboard's change is not taken for another copy.
@@ -162,6 +182,37 @@ void EditorSession::copyToClipboard(bool withColumnTitles) {
             },
             Qt::QueuedConnection);
     });
+}
+
+void EditorSession::clearCutCells(const CutCells& cells) {
+    if (!document_) return;
+    // The text on the clipboard is the table's as of the cut: cells changed since then
+    // may not be what was copied, so nothing is cleared.
+    if (document_->revision() != cells.revision || replacing_ || isOpening()) {
+        Q_EMIT clipboardNotice(QStringLiteral(
+            "The cut cells were copied but not cleared: the table changed while they were being copied."));
+        return;
+    }
+    clearBlock(currentTable(), cells.rows, cells.columns, cells.rowFilter);
+}
+
+void EditorSession::abandonCut() {
+    auto& pending = ClipboardCopies::pending();
+    if (!pending || pending->owner != this || !pending->cut) return;
+    pending->owner = nullptr;
+    ClipboardCopies::finish(false);
+}
+
+bool EditorSession::isClipboardBeingWritten() {
+    return ClipboardCopies::pending().has_value();
+}
+
+void EditorSession::whenClipboardWritten(QObject* context, std::function<void(bool landed)> then) {
+    if (!ClipboardCopies::pending()) {
+        then(true);
+        return;
+    }
+    ClipboardCopies::waiting().push_back({context, std::move(then)});
 }
 
 CSVTable EditorSession::displayedRowsTable() const {
@@ -178,11 +229,6 @@ CSVTable EditorSession::displayedRowsTable() const {
     if (next < t.rowCount()) hidden.insert(IndexRange{next, t.rowCount()});
     if (!hidden.empty()) t.apply(TableEdit::removeRows(std::move(hidden)));
     return t;
-}
-
-void EditorSession::cutToClipboard() {
-    copyToClipboard();
-    clearContents();
 }
 
 bool EditorSession::isCopying() const {
@@ -205,8 +251,12 @@ void EditorSession::cancelCopy() {
 void EditorSession::pasteFromClipboard() {
     if (ClipboardCopies::pending()) {
         // The clipboard still holds what was there before the copy: never paste that.
-        if (!pasteWaitsForCopy_) ClipboardCopies::waitingPastes().push_back(this);
+        if (pasteWaitsForCopy_) return;
         pasteWaitsForCopy_ = true;
+        whenClipboardWritten(this, [this](bool landed) {
+            pasteWaitsForCopy_ = false;
+            if (landed) pasteFromClipboard();
+        });
         return;
     }
     const QByteArray bytes = clipboardBytes();

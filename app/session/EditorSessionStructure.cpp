@@ -101,13 +101,16 @@ void EditorSession::deleteColumns() {
 }
 
 void EditorSession::clearContents() {
-    const CSVTable t = currentTable();
-    const GridSize size = displayedSize();
-    const IndexRange rows = selection_.rows().clamped(0, size.rows);
-    const IndexRange columns = selection_.columns().clamped(0, t.columnCount());
+    clearBlock(currentTable(), selection_.rows().clamped(0, displayedSize().rows), selection_.columns(),
+               rowFilter_);
+}
+
+void EditorSession::clearBlock(const CSVTable& t, IndexRange rows, IndexRange columns,
+                               const std::optional<std::vector<int64_t>>& filter) {
+    columns = columns.clamped(0, t.columnCount());
     std::vector<CellChange> changes;
     for (int64_t r = rows.lower; r < rows.upper; ++r) {
-        const int64_t row = tableRow(r);
+        const int64_t row = filter ? (*filter)[static_cast<size_t>(r)] : r + t.firstDataRow();
         for (int64_t c = columns.lower; c < columns.upper; ++c)
             if (!t.value(row, c).empty()) changes.push_back({row, c, {}});
     }

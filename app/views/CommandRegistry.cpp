@@ -5,6 +5,7 @@
 #include "app/views/Counted.h"
 #include "app/views/Symbols.h"
 #include "app/views/TextFieldKeys.h"
+#include "app/views/TextFieldPaste.h"
 
 // Before GridView.h, which names QPlainTextEdit without declaring it first.
 #include <QPlainTextEdit>
@@ -32,6 +33,7 @@ void setToolTipWithShortcut(QAction* action, const QString& tip) {
 CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
     : QObject(parent), session_(session) {
     TextFieldKeys::install();
+    TextFieldPaste::install();
     const auto none = QKeySequence();
 
     QAction* undo = make(Command::undo, QStringLiteral("Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z), {},
@@ -213,7 +215,11 @@ void CommandRegistry::routeEdit(const char* textSlot, const std::function<void()
     QWidget* focused = QApplication::focusWidget();
     if (qobject_cast<QLineEdit*>(focused) || qobject_cast<QPlainTextEdit*>(focused) ||
         qobject_cast<QTextEdit*>(focused)) {
-        QMetaObject::invokeMethod(focused, textSlot);
+        // A field's paste waits for a copy still being written, as the grid's does.
+        if (qstrcmp(textSlot, "paste") == 0)
+            TextFieldPaste::paste(focused);
+        else
+            QMetaObject::invokeMethod(focused, textSlot);
         return;
     }
     gridAction();

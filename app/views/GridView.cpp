@@ -14,6 +14,7 @@
 #include "app/views/SelectionOverlay.h"
 #include "app/views/Symbols.h"
 #include "app/views/TextFieldKeys.h"
+#include "app/views/TextFieldPaste.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
@@ -121,7 +122,7 @@ GridView::GridView(EditorSession* session, QWidget* parent, CommandRegistry* com
     connect(session_, &EditorSession::selectionChanged, this, [this] { selectionChanged(); });
     connect(session_, &EditorSession::editingChanged, this, [this] { editingChanged(); });
     connect(session_, &EditorSession::scrollRequestChanged, this, [this] { handleScrollRequest(); });
-    connect(session_, &EditorSession::copyFailed, this, &GridView::showNotice);
+    connect(session_, &EditorSession::clipboardNotice, this, &GridView::showNotice);
     connect(session_, &EditorSession::columnKindsChanged, this, [this] { contentChanged(); });
     connect(session_, &EditorSession::rowFilterChanged, this, [this] { contentChanged(); });
     connect(session_, &EditorSession::contentChanged, this, [this] { contentChanged(); });
@@ -651,7 +652,7 @@ void GridView::cut() {
 }
 
 void GridView::paste() {
-    if (auto* field = focusedTextField()) return field->paste();
+    if (auto* field = focusedTextField()) return TextFieldPaste::paste(field);
     session_->pasteFromClipboard();
 }
 

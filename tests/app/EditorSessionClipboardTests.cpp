@@ -7,7 +7,10 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QSignalSpy>
 #include <QThreadPool>
+
+#include <algorithm>
 
 using namespace zarvel;
 
@@ -259,4 +262,56 @@ TEST_F(ClipboardTest, ACancelledCopyLeavesTheClipboardAndDropsAWaitingPaste) {
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("newer"));
+}
+
+// A large cut clears its cells only once their text is on the clipboard: cancelled or
+// closed first it changes nothing, and over a table edited meanwhile it keeps the cells.
+TEST_F(ClipboardTest, ALargeCutClearsOnlyCellsWhoseTextLanded) {
+    open(trickyFile(EditorSession::syncCopyCells / 4 + 100, 4));
+    const StringRows before = rows();
+    const auto settle = [] {
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+    };
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    for (const bool closed : {false, true}) {
+        SCOPED_TRACE(closed ? "window closed" : "cancelled");
+        session->selectAll();
+        session->cutToClipboard();
+        ASSERT_TRUE(session->isCopying());
+        if (closed)
+            session.reset();
+        else
+            session->cancelCopy();
+        settle();
+        EXPECT_EQ(rows(), before);
+        EXPECT_EQ(undo.count(), 0);
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    }
+    start();
+
+    QSignalSpy notices(session.get(), &EditorSession::clipboardNotice);
+    session->selectAll();
+    const std::string copied = session->copyText();
+    session->cutToClipboard();
+    document->apply(TableEdit::setCells({{2, 1, "typed meanwhile"}}), &undo, QStringLiteral("Edit Cell"));
+    const StringRows edited = rows();
+    ASSERT_TRUE(test::waitUntil([&] { return !session->isCopying(); }));
+    EXPECT_EQ(clipboardUtf8(), copied);
+    EXPECT_EQ(rows(), edited) << "the cut cells stay";
+    EXPECT_EQ(undo.count(), 1);
+    EXPECT_EQ(notices.count(), 1);
+
+    const std::string copiedAgain = session->copyText();
+    session->cutToClipboard();
+    ASSERT_TRUE(test::waitUntil([&] { return !session->isCopying(); }));
+    EXPECT_EQ(clipboardUtf8(), copiedAgain);
+    StringRows cleared = edited;
+    for (size_t r = static_cast<size_t>(table().firstDataRow()); r < cleared.size(); ++r)
+        std::fill(cleared[r].begin(), cleared[r].end(), std::string());
+    EXPECT_EQ(rows(), cleared);
+    EXPECT_EQ(undo.count(), 2) << "a cut is one step";
+    session->undo();
+    EXPECT_EQ(rows(), edited);
+    EXPECT_EQ(notices.count(), 1);
 }

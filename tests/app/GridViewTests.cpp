@@ -2,11 +2,17 @@
 // view follow, clicking and dragging, the clipboard, and where keyboard focus goes.
 #include "GridViewTestFixture.h"
 
+#include "app/views/CommandRegistry.h"
 #include "app/views/GridKeyConversion.h"
 
+#include <QAction>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QScreen>
+
+#include <algorithm>
 
 namespace zarvel::test {
 namespace {
@@ -227,6 +233,109 @@ TEST_F(GridViewTest, CopyCutAndPasteGoThroughTheClipboard) {
     QApplication::clipboard()->setText(QStringLiteral("a\tb\n")); // text from elsewhere
     grid->paste();
     EXPECT_EQ(cell(1, 1) + cell(1, 2), "ab");
+}
+
+// While another window's large copy is written, a paste into a text field, by its key,
+// the Paste command or its own menu, waits for the copy's text; after a cancel it pastes
+// what the clipboard held before.
+TEST_F(GridViewTest, TextFieldPastesWaitForALargeCopy) {
+    open(sampleCSV(3, 2));
+    std::string big;
+    for (int64_t r = 0; r < EditorSession::syncCopyCells / 10 + 100; ++r)
+        big += "a,b,c,d,e,f,g,h,i,j\n";
+    auto bigDocument = CSVDocument::fromBytes(SharedBytes::copyOf(big));
+    EditorSession copier(bigDocument.get());
+    copier.sync();
+    copier.selectAll();
+    QPlainTextEdit* cellField = editor()->textField();
+    const StringRows before = rows();
+
+    enum class Way { key, command, menu };
+    const struct Case {
+        const char* name;
+        bool inCell; // else the other line edit
+        Way way;
+        bool cancelled;
+    } cases[] = {
+        {"cell editor, Ctrl+V", true, Way::key, false},
+        {"line edit, Paste command", false, Way::command, false},
+        {"cell editor, its menu", true, Way::menu, false},
+        {"line edit, its menu", false, Way::menu, false},
+        {"line edit, cancelled", false, Way::key, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QWidget* field = c.inCell ? static_cast<QWidget*>(cellField) : other;
+        if (c.inCell) {
+            select(0, 0);
+            grid->setFocus();
+            key(Qt::Key_Return);
+            ASSERT_TRUE(waitForEditorFocus());
+        } else {
+            other->clear();
+            other->setFocus();
+        }
+        const auto fieldText = [&] { return c.inCell ? cellField->toPlainText() : other->text(); };
+        const QString start = fieldText();
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        copier.copyToClipboard();
+        ASSERT_TRUE(copier.isCopying());
+
+        QPointer<QMenu> menu;
+        switch (c.way) {
+        case Way::key:
+            QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+            break;
+        case Way::command:
+            grid->commands()->action(Command::paste)->trigger();
+            break;
+        case Way::menu: {
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(4, 4),
+                                    field->mapToGlobal(QPoint(4, 4)));
+            QApplication::sendEvent(field, &event);
+            menu = field->findChild<QMenu*>();
+            ASSERT_TRUE(menu);
+            const QList<QAction*> items = menu->actions();
+            const auto item = std::find_if(items.begin(), items.end(), [](QAction* a) {
+                return a->text().startsWith(QStringLiteral("&Paste\t"));
+            });
+            ASSERT_NE(item, items.end());
+            (*item)->trigger();
+            break;
+        }
+        }
+        EXPECT_EQ(fieldText(), start) << "the old text must not be pasted";
+        if (c.cancelled) copier.cancelCopy();
+        ASSERT_TRUE(waitUntil([&] { return !copier.isCopying(); }));
+
+        EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
+                  c.cancelled ? "before" : copier.copyText());
+        // What a field of the same kind makes of the clipboard's text, pasted at its end.
+        QString expected;
+        if (c.inCell) {
+            QPlainTextEdit reference(start);
+            reference.moveCursor(QTextCursor::End);
+            reference.paste();
+            expected = reference.toPlainText();
+        } else {
+            QLineEdit reference;
+            reference.paste();
+            expected = reference.text();
+        }
+        // Compared whole, reported short: the texts are half a megabyte.
+        EXPECT_TRUE(fieldText() == expected) << fieldText().size() << " characters, not " << expected.size()
+                                             << "; starts " << fieldText().left(24).toStdString();
+        if (c.inCell) session->cancelEditing();
+        if (menu) {
+            // Open until now: the offscreen platform gives the window's activation back to
+            // no one when a popup closes, and the edit would end with it.
+            menu->close();
+            window->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        }
+        EXPECT_EQ(rows(), before);
+        EXPECT_EQ(undo.count(), 0);
+    }
 }
 
 TEST_F(GridViewTest, AnEmptyTableDrawsNoRowsButKeepsHeaderGutterAndCorner) {
