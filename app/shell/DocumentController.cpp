@@ -667,12 +667,7 @@ QList<DocumentWindow*> DocumentController::restoreRecoveredDocuments(QWidget* pa
         DocumentWindow* window =
             adopt(std::move(result->document),
                   path.isEmpty() ? std::nullopt : std::optional(documentTypeForFileName(path)));
-        window->document()->apply(TableEdit::replaceTable(std::move(result->table)), window->undoStack(),
-                                  QStringLiteral("Recover Unsaved Changes"));
-        // The new journal holds everything before the old one goes.
-        if (auto* recorder = window->findChild<DocumentRecorder*>()) recorder->flush();
-        recoveryStore_->discard(record);
-        window->checkDisk();
+        applyRecovered(window, std::move(result->table), record);
         restored << window;
     }
     if (!failures.isEmpty())
@@ -691,8 +686,14 @@ void DocumentController::finishRecovery(DocumentWindow* window, const RecoveryRe
                             QStringLiteral("%1: %2").arg(record.name, problem));
         return;
     }
-    window->document()->apply(TableEdit::replaceTable(std::move(result->table)), window->undoStack(),
+    applyRecovered(window, std::move(result->table), record);
+}
+
+void DocumentController::applyRecovered(DocumentWindow* window, CSVTable table,
+                                        const RecoveryRecord& record) {
+    window->document()->apply(TableEdit::replaceTable(std::move(table)), window->undoStack(),
                               QStringLiteral("Recover Unsaved Changes"));
+    // The new journal holds everything before the old one goes.
     if (auto* recorder = window->findChild<DocumentRecorder*>()) recorder->flush();
     recoveryStore_->discard(record);
     window->checkDisk();

@@ -167,6 +167,8 @@ private:
     bool reread(DocumentWindow* window, const QString& actionName);
     // Replays a record over its file once a background read of it landed in `window`.
     void finishRecovery(DocumentWindow* window, const RecoveryRecord& record);
+    // The recovered table as one undo step; the old record goes once the new journal holds it.
+    void applyRecovered(DocumentWindow* window, CSVTable table, const RecoveryRecord& record);
     void showRereadError(DocumentWindow* window, const QString& name, const DocumentError& error);
     struct BackgroundSave;
     void startBackgroundSave(DocumentWindow* window, const QString& path, DocumentType type,
