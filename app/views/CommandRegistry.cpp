@@ -33,7 +33,6 @@ void setToolTipWithShortcut(QAction* action, const QString& tip) {
 CommandRegistry::CommandRegistry(EditorSession* session, QObject* parent)
     : QObject(parent), session_(session) {
     TextFieldKeys::install();
-    TextFieldPaste::install();
     const auto none = QKeySequence();
 
     QAction* undo = make(Command::undo, QStringLiteral("Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z), {},

@@ -1,5 +1,7 @@
 #include "app/views/TextFieldKeys.h"
 
+#include "app/views/TextFieldPaste.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -44,6 +46,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        if (TextFieldPaste::intercept(watched, event)) return true;
         if (event->type() != QEvent::ShortcutOverride || !isTextField(watched)) return false;
         if (!isEditingKey(*static_cast<QKeyEvent*>(event), true)) return false;
         // Accepted: the key reaches the field as a key press, and no shortcut fires.

@@ -18,7 +18,8 @@ namespace zarvel::TextFieldKeys {
 bool isEditingKey(const QKeyEvent& event, bool withUndo);
 // An editable QLineEdit, QPlainTextEdit or QTextEdit.
 bool isTextField(const QObject* object);
-// Installs the application-wide filter once; later calls do nothing.
+// Installs the application-wide filter once (it also holds pastes back while a copy is
+// written, see TextFieldPaste); later calls do nothing.
 void install();
 
 } // namespace zarvel::TextFieldKeys

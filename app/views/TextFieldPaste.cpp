@@ -4,11 +4,10 @@
 #include "app/views/TextFieldKeys.h"
 
 #include <QAction>
-#include <QApplication>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPointer>
 
 namespace zarvel::TextFieldPaste {
 
@@ -43,36 +42,23 @@ void deferPasteItem(QMenu* menu, QWidget* field) {
     }
 }
 
-class Filter : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (!EditorSession::isClipboardBeingWritten()) return false;
-        if (event->type() == QEvent::KeyPress && TextFieldKeys::isTextField(watched) &&
-            static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
-            paste(static_cast<QWidget*>(watched));
-            return true;
-        }
-        auto* menu = event->type() == QEvent::Show ? qobject_cast<QMenu*>(watched) : nullptr;
-        if (menu) {
-            // A multi-line field makes its menu a child of its viewport.
-            QWidget* owner = menu->parentWidget();
-            if (owner && !TextFieldKeys::isTextField(owner)) owner = owner->parentWidget();
-            if (TextFieldKeys::isTextField(owner)) deferPasteItem(menu, owner);
-        }
-        return false;
-    }
-};
-
 } // namespace
 
-void install() {
-    static QPointer<Filter> filter;
-    if (filter || !qApp) return;
-    filter = new Filter(qApp);
-    qApp->installEventFilter(filter);
+bool intercept(QObject* watched, QEvent* event) {
+    if (!EditorSession::isClipboardBeingWritten()) return false;
+    if (event->type() == QEvent::KeyPress && TextFieldKeys::isTextField(watched) &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
+        paste(static_cast<QWidget*>(watched));
+        return true;
+    }
+    auto* menu = event->type() == QEvent::Show ? qobject_cast<QMenu*>(watched) : nullptr;
+    if (menu) {
+        // A multi-line field makes its menu a child of its viewport.
+        QWidget* owner = menu->parentWidget();
+        if (owner && !TextFieldKeys::isTextField(owner)) owner = owner->parentWidget();
+        if (TextFieldKeys::isTextField(owner)) deferPasteItem(menu, owner);
+    }
+    return false;
 }
 
 } // namespace zarvel::TextFieldPaste

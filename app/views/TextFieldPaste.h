@@ -9,6 +9,8 @@
 // they always do.
 #pragma once
 
+class QEvent;
+class QObject;
 class QWidget;
 
 namespace zarvel::TextFieldPaste {
@@ -16,7 +18,9 @@ namespace zarvel::TextFieldPaste {
 // Pastes into `field`, an editable text field, now or once the running copy ends. A
 // field that is gone or hidden by then (its bar closed, its edit ended) takes nothing.
 void paste(QWidget* field);
-// Installs the application-wide filter once; later calls do nothing.
-void install();
+// Holds back a field's paste key and swaps its menu's Paste item while a copy is being
+// written; true when `event` was taken. Called by the application-wide filter of
+// TextFieldKeys.
+bool intercept(QObject* watched, QEvent* event);
 
 } // namespace zarvel::TextFieldPaste
