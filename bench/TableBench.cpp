@@ -1,6 +1,6 @@
 // Table search, sorting and edits on generated tables held in memory.
 //
-//   zarvel-bench --benchmark_filter='Find|Sort|Edit'
+//   zarvel-bench --benchmark_filter='Find|Sort|Edit|Record'
 //
 // The large table is built from ZARVEL_BENCH_MB mebibytes of generated text (default
 // 1024: about ten million rows of ten columns); sorting uses its own table of one
@@ -8,6 +8,7 @@
 
 #include "bench/BenchData.h"
 #include "core/CSVTable.h"
+#include "core/EditRecord.h"
 #include "core/FieldIndexer.h"
 #include "core/TableEdit.h"
 #include "core/TableSearch.h"
@@ -15,8 +16,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <numeric>
+#include <random>
 
 namespace zarvel::bench {
 namespace {
@@ -102,7 +106,7 @@ template <class Kind> void runSort(benchmark::State& state, int64_t column, Kind
     const CSVTable& table = millionRowTable();
     for (auto _ : state) {
         Permutation p = TableSorter::permutation(table, column, true, kind);
-        benchmark::DoNotOptimize(p.order.data());
+        benchmark::DoNotOptimize(p.size());
     }
     state.counters["rows"] = static_cast<double>(table.dataRowCount());
 }
@@ -183,8 +187,51 @@ void BM_EditRemoveColumns(benchmark::State& state) {
     runEdit(state, TableEdit::removeColumns({2, 6}), thousandCells());
 }
 
-// Each round of setCells copies 2,000 rows out for good, so its rounds are counted.
+// Replace All's share of a table: one cell in every sixteenth row, as one edit. Its undo
+// and redo only point rows at other storage.
+void BM_EditSetCellsEverySixteenthRow(benchmark::State& state) {
+    const int64_t rows = largeTable().rowCount();
+    std::vector<CellChange> changes;
+    for (int64_t row = 1; row < rows; row += 16)
+        changes.push_back({row, 1, "replaced"});
+    runEdit(state, TableEdit::setCells(std::move(changes)));
+}
+
+// A sort's reordering of every data row (shuffled: rows land as randomly as a sort by a
+// column of random numbers puts them). Undo and redo each walk the shared order once.
+void BM_EditReorderAllRows(benchmark::State& state) {
+    std::vector<uint32_t> order(static_cast<size_t>(largeTable().rowCount()));
+    std::iota(order.begin(), order.end(), 0u);
+    std::shuffle(order.begin() + 1, order.end(), std::mt19937(7));
+    runEdit(state, TableEdit::reorderRows(Permutation(std::move(order))));
+}
+
+// The recovery journal's record of undoing Replace All's share of rows: the rows pointed
+// back at the source, restated as the cells they change.
+void BM_RecordUndoOfSetCellsEverySixteenthRow(benchmark::State& state) {
+    CSVTable table = largeTable();
+    std::vector<CellChange> changes;
+    for (int64_t row = 1; row < table.rowCount(); row += 16)
+        changes.push_back({row, 1, "replaced"});
+    const TableEdit undo = table.apply(TableEdit::setCells(std::move(changes)));
+    const TableEdit redo = table.apply(undo);
+    size_t bytes = 0;
+    for (auto _ : state) {
+        const std::optional<std::string> record = encodePortableEdit(undo, redo, table);
+        bytes = record ? record->size() : 0;
+    }
+    state.counters["MB"] = static_cast<double>(bytes) / (1 << 20);
+}
+
+// Each round of setCells copies 1,000 rows out for good (its redo points at them again),
+// so its rounds are counted; so are those of a sixteenth of the rows.
 BENCHMARK(BM_EditSetCells1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(100);
+BENCHMARK(BM_EditSetCellsEverySixteenthRow)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_RecordUndoOfSetCellsEverySixteenthRow)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_EditReorderAllRows)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_EditInsertRows1000)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 BENCHMARK(BM_EditRemoveColumns)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(1.0);
 

@@ -122,7 +122,7 @@ CSVTable::CSVTable(SharedBytes source, FieldIndex index, const FileFormat& forma
     : source_(std::move(source)), sourceDialect_(format.dialect), format_(format) {
     const int64_t rowCount = index.rowCount();
     assert(rowCount <= int64_t{UINT32_MAX});
-    std::vector<RowRef> rows;
+    RowList rows;
     rows.reserve(static_cast<size_t>(rowCount));
     for (int64_t r = 0; r < rowCount; ++r)
         rows.push_back(RowRef::original(static_cast<uint32_t>(r)));
@@ -130,7 +130,7 @@ CSVTable::CSVTable(SharedBytes source, FieldIndex index, const FileFormat& forma
     for (size_t i = 0; i < columnMap.size(); ++i)
         columnMap[i] = static_cast<int32_t>(i);
     index_ = std::make_shared<const FieldIndex>(std::move(index));
-    rows_ = CopyOnWrite<std::vector<RowRef>>(std::move(rows));
+    rows_ = CopyOnWrite<RowList>(std::move(rows));
     columnMap_ = CopyOnWrite<std::vector<int32_t>>(std::move(columnMap));
 }
 
@@ -141,14 +141,14 @@ CSVTable::CSVTable(StringRows rows, const FileFormat& format)
         width = std::max(width, row.size());
     std::vector<CopyOnWrite<PackedRow>> edited;
     edited.reserve(rows.size());
-    std::vector<RowRef> refs;
+    RowList refs;
     refs.reserve(rows.size());
     for (auto& row : rows) {
         row.resize(width);
         refs.push_back(RowRef::edited(static_cast<uint32_t>(edited.size())));
         edited.emplace_back(PackedRow(row));
     }
-    rows_ = CopyOnWrite<std::vector<RowRef>>(std::move(refs));
+    rows_ = CopyOnWrite<RowList>(std::move(refs));
     columnMap_ = CopyOnWrite<std::vector<int32_t>>(std::vector<int32_t>(width, -1));
     editedRows_ = CopyOnWrite<std::vector<CopyOnWrite<PackedRow>>>(std::move(edited));
 }
@@ -165,8 +165,12 @@ std::string_view CSVTable::sourceFieldBytes(uint32_t sourceRow, int64_t field) c
 }
 
 std::string CSVTable::value(int64_t row, int64_t column) const {
-    assert(row >= 0 && row < rowCount() && column >= 0 && column < columnCount());
-    const RowRef& ref = (*rows_)[static_cast<size_t>(row)];
+    assert(row >= 0 && row < rowCount());
+    return value((*rows_)[static_cast<size_t>(row)], column);
+}
+
+std::string CSVTable::value(const RowRef& ref, int64_t column) const {
+    assert(column >= 0 && column < columnCount());
     if (ref.isEdited()) return std::string((*(*editedRows_)[ref.number()])[static_cast<size_t>(column)]);
     const int32_t field = (*columnMap_)[static_cast<size_t>(column)];
     if (field < 0) return {};
@@ -174,7 +178,10 @@ std::string CSVTable::value(int64_t row, int64_t column) const {
 }
 
 StringRow CSVTable::values(int64_t row) const {
-    const RowRef& ref = (*rows_)[static_cast<size_t>(row)];
+    return values((*rows_)[static_cast<size_t>(row)]);
+}
+
+StringRow CSVTable::values(const RowRef& ref) const {
     if (ref.isEdited()) return (*editedRows_)[ref.number()]->strings();
     StringRow out(static_cast<size_t>(columnCount()));
     for (size_t c = 0; c < out.size(); ++c) {

@@ -4,7 +4,9 @@
 // FieldIndex of its fields, and decodes a cell only when it is read. Two small
 // indirection arrays reach the source: `rows` (one RowRef per stored row) and
 // `columnMap` (one source field number per column, -1 for a column without one).
-// A row is copied out (`editedRows`, packed: see PackedRow) the first time it is written.
+// A row that a cell edit writes is copied out (`editedRows`, packed: see PackedRow) into
+// an entry of its own; a later cell edit copies it again rather than rewrite that entry,
+// so that undoing it only points the row back at the old one (see TableEdit).
 //
 // A table is a value. Copies share the buffer, the index and the arrays until one side
 // is written, so copying for a save snapshot or a background search costs no bytes and
@@ -55,6 +57,10 @@ struct RowRef {
     bool operator==(const RowRef&) const = default;
 };
 
+// One RowRef per stored row, on huge pages: a sort and its undo reach all over the list,
+// and with small pages nearly every step would miss the address cache.
+using RowList = HugePageVector<RowRef>;
+
 using StringRow = std::vector<std::string>;
 using StringRows = std::vector<StringRow>;
 
@@ -77,7 +83,11 @@ public:
 
     // Reads.
     [[nodiscard]] std::string value(int64_t row, int64_t column) const;
+    // The cell a RowRef shows in a column (see values(const RowRef&)).
+    [[nodiscard]] std::string value(const RowRef& ref, int64_t column) const;
     [[nodiscard]] StringRow values(int64_t row) const;
+    // The cells a RowRef shows: a stored row's, or one an edit's inverse points at.
+    [[nodiscard]] StringRow values(const RowRef& ref) const;
     [[nodiscard]] StringRows allRows() const;
     // Single-line texts for drawing: tab as a space, line breaks as U+23CE, cut to
     // `maxBytes` with "…" appended when something was left out.
@@ -99,8 +109,8 @@ public:
     const FieldIndex& index() const& { return *index_; }
     const FieldIndex& index() const&& = delete;
     const CSVDialect& sourceDialect() const { return sourceDialect_; }
-    const std::vector<RowRef>& rows() const& { return *rows_; }
-    const std::vector<RowRef>& rows() const&& = delete;
+    const RowList& rows() const& { return *rows_; }
+    const RowList& rows() const&& = delete;
     const RowRef& rowRef(int64_t row) const& { return (*rows_)[row]; }
     const RowRef& rowRef(int64_t row) const&& = delete;
     const std::vector<int32_t>& columnMap() const& { return *columnMap_; }
@@ -124,7 +134,7 @@ private:
     SharedBytes source_;
     std::shared_ptr<const FieldIndex> index_;
     CSVDialect sourceDialect_;
-    CopyOnWrite<std::vector<RowRef>> rows_;
+    CopyOnWrite<RowList> rows_;
     CopyOnWrite<std::vector<int32_t>> columnMap_;
     // Each entry is shared too, so copying the list copies pointers, not rows.
     CopyOnWrite<std::vector<CopyOnWrite<PackedRow>>> editedRows_;

@@ -282,7 +282,7 @@ private:
     const std::string_view ending_;
     const std::string_view source_;
     const FieldIndex& index_;
-    const std::vector<RowRef>& rows_;
+    const RowList& rows_;
     const std::vector<int32_t>& columnMap_;
     std::string& out_;
     const ByteSink* sink_;

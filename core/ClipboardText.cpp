@@ -132,7 +132,7 @@ private:
 
     const Block& b_;
     const CSVTable& t_;
-    const std::vector<RowRef>& rows_;
+    const RowList& rows_;
     const std::vector<int32_t>& columnMap_;
     const CSVDialect dialect_;
     std::string scratch_;

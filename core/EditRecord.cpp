@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <unordered_map>
 
 namespace zarvel {
 
@@ -14,7 +15,7 @@ namespace {
 
 enum class Tag : uint8_t {
     setCells,
-    revertCells,
+    setRowRefs,
     insertRows,
     removeRows,
     insertColumns,
@@ -33,7 +34,7 @@ bool refersToStorage(const TableEdit& edit) {
     return std::visit(
         [](const auto& c) -> bool {
             using T = std::decay_t<decltype(c)>;
-            if constexpr (std::is_same_v<T, TableEdit::RevertCells> ||
+            if constexpr (std::is_same_v<T, TableEdit::SetRowRefs> ||
                           std::is_same_v<T, TableEdit::ReplaceTable>) {
                 return true;
             } else if constexpr (std::is_same_v<T, TableEdit::InsertRows>) {
@@ -54,6 +55,27 @@ bool refersToStorage(const TableEdit& edit) {
             }
         },
         edit.value);
+}
+
+bool changesColumns(const TableEdit& edit) {
+    return std::visit(
+        [](const auto& c) -> bool {
+            using T = std::decay_t<decltype(c)>;
+            if constexpr (std::is_same_v<T, TableEdit::Batch>)
+                return std::any_of(c.edits.begin(), c.edits.end(), changesColumns);
+            else
+                return std::is_same_v<T, TableEdit::InsertColumns> ||
+                       std::is_same_v<T, TableEdit::RemoveColumns> ||
+                       std::is_same_v<T, TableEdit::ReorderColumns> ||
+                       std::is_same_v<T, TableEdit::ReplaceTable>;
+        },
+        edit.value);
+}
+
+bool setsRowRefs(const TableEdit& edit) {
+    if (const auto* batch = std::get_if<TableEdit::Batch>(&edit.value))
+        return std::any_of(batch->edits.begin(), batch->edits.end(), setsRowRefs);
+    return std::holds_alternative<TableEdit::SetRowRefs>(edit.value);
 }
 
 class Writer {
@@ -91,8 +113,8 @@ public:
         }
     }
     void permutation(const Permutation& p) {
-        u64(p.order.size());
-        for (int64_t v : p.order)
+        u64(p.size());
+        for (int64_t v : p.order())
             i64(v);
     }
     void format(const FileFormat& f) {
@@ -119,23 +141,50 @@ public:
         std::visit([this](const auto& c) { this->visit(c); }, e.value);
     }
 
-    // A revert writes back exactly the cells it lists; the rows it gives back to the
-    // source read the same texts there, so its listed changes say all it does.
-    bool portable(const TableEdit& e) {
+    // `e` restated in values and positions, given its inverse and the table as `e` left
+    // it. Rows pointed at other storage become the cells they change, read through the
+    // RowRefs from that table.
+    bool portable(const TableEdit& e, const TableEdit& inverse, const CSVTable& after) {
         if (!refersToStorage(e)) {
             edit(e);
             return true;
         }
-        if (const auto* revert = std::get_if<TableEdit::RevertCells>(&e.value)) {
+        if (const auto* set = std::get_if<TableEdit::SetRowRefs>(&e.value)) {
+            if (!set->cells) return false;
+            std::unordered_map<int64_t, RowRef> shown; // applied last first: a row keeps its first
+            for (auto c = set->changes.rbegin(); c != set->changes.rend(); ++c)
+                shown[c->row] = c->ref;
+            std::vector<CellChange> changes;
+            changes.reserve(set->cells->size());
+            for (const CellPosition& cell : *set->cells) {
+                const auto it = shown.find(cell.row);
+                if (it == shown.end()) return false;
+                changes.push_back({cell.row, cell.column, after.value(it->second, cell.column)});
+            }
             u8(static_cast<uint8_t>(Tag::setCells));
-            cellChanges(revert->revert.changes);
+            cellChanges(changes);
             return true;
         }
         if (const auto* batch = std::get_if<TableEdit::Batch>(&e.value)) {
+            const auto* undo = std::get_if<TableEdit::Batch>(&inverse.value);
+            const size_t n = batch->edits.size();
+            if (!undo || undo->edits.size() != n) return false;
+            // Members last first. Those that point rows at storage read it through `after`,
+            // which serves while no member changes the columns (that rewrites the copied-out
+            // rows); otherwise each member gets a copy taken back to the table it left.
+            const bool rewind = std::any_of(batch->edits.begin(), batch->edits.end(), changesColumns) &&
+                                std::any_of(batch->edits.begin(), batch->edits.end(), setsRowRefs);
+            std::vector<std::string> members(n);
+            CSVTable state = after;
+            for (size_t i = n; i-- > 0;) {
+                const TableEdit& memberInverse = undo->edits[n - 1 - i];
+                if (!Writer(members[i]).portable(batch->edits[i], memberInverse, state)) return false;
+                if (rewind && i > 0) state.apply(memberInverse);
+            }
             u8(static_cast<uint8_t>(Tag::batch));
-            u64(batch->edits.size());
-            for (const TableEdit& member : batch->edits)
-                if (!portable(member)) return false;
+            u64(n);
+            for (const std::string& member : members)
+                out_.append(member);
             return true;
         }
         return false;
@@ -146,13 +195,20 @@ private:
         u8(static_cast<uint8_t>(Tag::setCells));
         cellChanges(c.changes);
     }
-    void visit(const TableEdit::RevertCells& c) {
-        u8(static_cast<uint8_t>(Tag::revertCells));
-        cellChanges(c.revert.changes);
-        u64(c.revert.rowRefs.size());
-        for (const auto& r : c.revert.rowRefs) {
+    void visit(const TableEdit::SetRowRefs& c) {
+        u8(static_cast<uint8_t>(Tag::setRowRefs));
+        u64(c.changes.size());
+        for (const RowRefChange& r : c.changes) {
             i64(r.row);
             rowRef(r.ref);
+        }
+        u8(c.cells ? 1 : 0);
+        if (c.cells) {
+            u64(c.cells->size());
+            for (const CellPosition& p : *c.cells) {
+                i64(p.row);
+                i64(p.column);
+            }
         }
     }
     void visit(const TableEdit::InsertRows& c) {
@@ -282,11 +338,13 @@ public:
         return changes;
     }
     Permutation permutation() {
-        Permutation p;
-        p.order.resize(count(8));
-        for (int64_t& v : p.order)
-            v = i64();
-        return p;
+        std::vector<uint32_t> order(count(8));
+        for (uint32_t& v : order) {
+            const uint64_t raw = u64();
+            if (raw > UINT32_MAX) fail();
+            v = static_cast<uint32_t>(raw);
+        }
+        return Permutation(std::move(order));
     }
     FileFormat format() {
         FileFormat f;
@@ -318,15 +376,21 @@ public:
         switch (static_cast<Tag>(u8())) {
         case Tag::setCells:
             return TableEdit::setCells(cellChanges());
-        case Tag::revertCells: {
-            CellRevert revert;
-            revert.changes = cellChanges();
-            revert.rowRefs.resize(count(17));
-            for (auto& r : revert.rowRefs) {
+        case Tag::setRowRefs: {
+            std::vector<RowRefChange> changes(count(17));
+            for (RowRefChange& r : changes) {
                 r.row = i64();
                 r.ref = rowRef();
             }
-            return TableEdit::revertCells(std::move(revert));
+            std::shared_ptr<std::vector<CellPosition>> cells;
+            if (u8() != 0) {
+                cells = std::make_shared<std::vector<CellPosition>>(count(16));
+                for (CellPosition& p : *cells) {
+                    p.row = i64();
+                    p.column = i64();
+                }
+            }
+            return TableEdit::setRowRefs(std::move(changes), std::move(cells));
         }
         case Tag::insertRows: {
             RowBlock block;
@@ -511,7 +575,7 @@ std::optional<std::string> encodePortableEdit(const TableEdit& applied, const Ta
             {TableEdit::insertColumns(std::move(blank)), TableEdit::setCells(std::move(changes))}));
         return out;
     }
-    if (!writer.portable(applied)) return std::nullopt;
+    if (!writer.portable(applied, inverse, after)) return std::nullopt;
     return out;
 }
 

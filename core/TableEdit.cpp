@@ -28,33 +28,53 @@ ColumnBlock ColumnBlock::empty(int64_t count, int64_t at) {
     return block;
 }
 
+Permutation::Permutation(std::vector<uint32_t> order)
+    : order_(std::make_shared<const std::vector<uint32_t>>(std::move(order))) {}
+
 Permutation Permutation::moving(const IndexSet& positions, int64_t destination, int64_t count) {
-    std::vector<int64_t> remaining;
+    std::vector<uint32_t> remaining;
     remaining.reserve(static_cast<size_t>(std::max<int64_t>(count, 0)));
     for (int64_t i = 0; i < count; ++i)
-        if (!positions.contains(i)) remaining.push_back(i);
+        if (!positions.contains(i)) remaining.push_back(static_cast<uint32_t>(i));
     const int64_t before = positions.countBelow(destination);
     const int64_t insertAt =
         std::min(static_cast<int64_t>(remaining.size()), std::max<int64_t>(destination - before, 0));
-    std::vector<int64_t> moved;
+    std::vector<uint32_t> moved;
     positions.forEach([&](int64_t p) {
-        if (p < count) moved.push_back(p);
+        if (p < count) moved.push_back(static_cast<uint32_t>(p));
     });
     remaining.insert(remaining.begin() + insertAt, moved.begin(), moved.end());
-    return Permutation{std::move(remaining)};
+    return Permutation(std::move(remaining));
 }
 
 Permutation Permutation::inverse() const {
-    std::vector<int64_t> q(order.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        q[static_cast<size_t>(order[i])] = static_cast<int64_t>(i);
-    return Permutation{std::move(q)};
+    Permutation p = *this;
+    p.inverted_ = !inverted_;
+    return p;
 }
 
 bool Permutation::isIdentity() const {
-    for (size_t i = 0; i < order.size(); ++i)
-        if (order[i] != static_cast<int64_t>(i)) return false;
+    // The identity is its own inverse, whichever way it is read.
+    for (size_t i = 0; i < size(); ++i)
+        if ((*order_)[i] != i) return false;
     return true;
+}
+
+std::vector<int64_t> Permutation::order() const {
+    std::vector<int64_t> out(size());
+    for (size_t i = 0; i < size(); ++i) {
+        const uint32_t v = (*order_)[i];
+        if (inverted_)
+            out[v] = static_cast<int64_t>(i);
+        else
+            out[i] = v;
+    }
+    return out;
+}
+
+bool Permutation::operator==(const Permutation& other) const {
+    if (order_ == other.order_ && inverted_ == other.inverted_) return true;
+    return order() == other.order();
 }
 
 // Carries out each edit case on a table's private storage. Every function returns the
@@ -87,50 +107,44 @@ struct TableEditApplier {
         return static_cast<uint32_t>(rows.size() - 1);
     }
 
-    // Writes `changes` in order and returns the texts they replaced, in the same order.
-    // A row is unpacked and packed once per run of changes to it (a pasted block's row),
-    // and a row still in the source is decoded straight into its copy.
-    static std::vector<CellChange> write(CSVTable& t, const std::vector<CellChange>& changes,
-                                         std::vector<CellRevert::RowRefRestore>* originals) {
-        std::vector<CellChange> old;
-        old.reserve(changes.size());
+    // Writes `changes` in order and returns the rows' earlier RowRefs. Each row written is
+    // unpacked and packed once per run of changes to it (a pasted block's row), into an
+    // entry of its own: a row still in the source is decoded straight into its copy, and
+    // a row copied out before keeps its old entry untouched for the inverse to point at.
+    static TableEdit applyCase(CSVTable& t, const TableEdit::SetCells& e) {
+        const std::vector<CellChange>& changes = e.changes;
+        const size_t ownEntries = t.editedRows_->size(); // entries from here on are this edit's
+        std::vector<RowRefChange> earlier;
+        auto cells = std::make_shared<std::vector<CellPosition>>();
+        cells->reserve(changes.size());
+        for (const CellChange& c : changes)
+            cells->push_back({c.row, c.column});
         for (size_t i = 0; i < changes.size();) {
             const int64_t row = changes[i].row;
             const RowRef ref = t.rowRef(row);
-            if (originals && ref.isOriginal()) originals->push_back({row, ref});
             StringRow cells = t.values(row);
-            for (; i < changes.size() && changes[i].row == row; ++i) {
-                std::string& cell = cells[static_cast<size_t>(changes[i].column)];
-                old.push_back({row, changes[i].column, std::exchange(cell, changes[i].value)});
-            }
-            if (ref.isEdited()) {
-                entry(t, ref.number()).assign(cells);
+            for (; i < changes.size() && changes[i].row == row; ++i)
+                cells[static_cast<size_t>(changes[i].column)] = changes[i].value;
+            if (ref.isEdited() && ref.number() >= ownEntries) {
+                entry(t, ref.number()).assign(cells); // written earlier in this edit
             } else {
+                earlier.push_back({row, ref});
                 const uint32_t k = appendEditedRow(t, cells);
                 t.rows_.write()[static_cast<size_t>(row)] = RowRef::edited(k);
             }
         }
-        return old;
+        return TableEdit::setRowRefs(std::move(earlier), std::move(cells));
     }
 
-    static TableEdit applyCase(CSVTable& t, const TableEdit::SetCells& e) {
-        CellRevert revert;
-        revert.changes = write(t, e.changes, &revert.rowRefs);
-        // Written back last-first, so a cell changed twice ends with its oldest text.
-        std::reverse(revert.changes.begin(), revert.changes.end());
-        return TableEdit::revertCells(std::move(revert));
-    }
-
-    static TableEdit applyCase(CSVTable& t, const TableEdit::RevertCells& e) {
-        std::vector<CellChange> current = write(t, e.revert.changes, nullptr);
-        if (!e.revert.rowRefs.empty()) {
-            std::vector<RowRef>& rows = t.rows_.write();
-            // The entries these rows were copied into stay in editedRows, unused.
-            for (const CellRevert::RowRefRestore& r : e.revert.rowRefs)
-                rows[static_cast<size_t>(r.row)] = r.ref;
+    static TableEdit applyCase(CSVTable& t, const TableEdit::SetRowRefs& e) {
+        std::vector<RowRefChange> current;
+        current.reserve(e.changes.size());
+        if (!e.changes.empty()) {
+            RowList& rows = t.rows_.write();
+            for (auto c = e.changes.rbegin(); c != e.changes.rend(); ++c)
+                current.push_back({c->row, std::exchange(rows[static_cast<size_t>(c->row)], c->ref)});
         }
-        std::reverse(current.begin(), current.end());
-        return TableEdit::setCells(std::move(current));
+        return TableEdit::setRowRefs(std::move(current), e.cells);
     }
 
     static TableEdit applyCase(CSVTable& t, const TableEdit::InsertRows& e) {
@@ -151,7 +165,7 @@ struct TableEditApplier {
         assert(static_cast<int64_t>(added.size()) == block.positions.count());
 
         // Filled from the back, so only the rows after the first new position move.
-        std::vector<RowRef>& rows = t.rows_.write();
+        RowList& rows = t.rows_.write();
         size_t read = rows.size();
         size_t fill = rows.size() + added.size();
         size_t next = added.size();
@@ -178,7 +192,7 @@ struct TableEditApplier {
         std::vector<RowRef> removed;
         removed.reserve(static_cast<size_t>(e.positions.count()));
         if (!e.positions.empty()) {
-            std::vector<RowRef>& rows = t.rows_.write();
+            RowList& rows = t.rows_.write();
             const auto& ranges = e.positions.ranges();
             auto out = rows.begin() + ranges.front().lower;
             for (size_t i = 0; i < ranges.size(); ++i) {
@@ -268,31 +282,20 @@ struct TableEditApplier {
         items.resize(out);
     }
 
-    template <class T> static void permute(std::vector<T>& items, const std::vector<int64_t>& order) {
-        std::vector<T> out;
-        out.reserve(items.size());
-        for (int64_t old : order)
-            out.push_back(std::move(items[static_cast<size_t>(old)]));
-        items = std::move(out);
-    }
-
     static TableEdit applyCase(CSVTable& t, const TableEdit::ReorderRows& e) {
-        const std::vector<RowRef>& old = *t.rows_;
-        std::vector<RowRef> rows;
-        rows.reserve(old.size());
-        for (int64_t i : e.permutation.order)
-            rows.push_back(old[static_cast<size_t>(i)]);
-        t.rows_ = CopyOnWrite<std::vector<RowRef>>(std::move(rows));
+        // A new list rather than the old one changed: a copy sharing the old one (a save
+        // in progress) keeps it, and nothing is cloned first.
+        t.rows_ = CopyOnWrite<RowList>(e.permutation.applied(*t.rows_));
         return TableEdit::reorderRows(e.permutation.inverse());
     }
 
     static TableEdit applyCase(CSVTable& t, const TableEdit::ReorderColumns& e) {
-        permute(t.columnMap_.write(), e.permutation.order);
+        std::vector<int32_t>& map = t.columnMap_.write();
+        map = e.permutation.applied(map);
         if (!t.editedRows_->empty())
             for (CopyOnWrite<PackedRow>& packed : t.editedRows_.write()) {
                 StringRow row = packed->strings();
-                permute(row, e.permutation.order);
-                packed.write().assign(row);
+                packed.write().assign(e.permutation.applied(row));
             }
         return TableEdit::reorderColumns(e.permutation.inverse());
     }

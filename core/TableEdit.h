@@ -3,17 +3,22 @@
 // applying inverses.
 //
 // Inverses never copy the whole table: removed rows come back as the same RowRefs,
-// reverted cells give their rows back to the source, and removed columns carry only the
-// strings of copied-out rows. An inverse is valid only for the table state its own
-// application produced (the undo stack applies them in reverse order).
+// rows whose cells were written point back at what they showed before, a reordering
+// shares its order with its inverse, and removed columns carry only the strings of
+// copied-out rows. An inverse is valid only for the table state its own application
+// produced (the undo stack applies them in reverse order).
 #pragma once
 
 #include "core/CSVTable.h"
+#include "core/CellPosition.h"
 #include "core/FileFormat.h"
 #include "core/IndexSet.h"
 
+#include <cassert>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -26,15 +31,14 @@ struct CellChange {
     bool operator==(const CellChange&) const = default;
 };
 
-struct CellRevert {
-    struct RowRefRestore {
-        int64_t row = 0;
-        RowRef ref;
-        bool operator==(const RowRefRestore&) const = default;
-    };
-    std::vector<CellChange> changes;    // written in this order
-    std::vector<RowRefRestore> rowRefs; // put back after writing
-    bool operator==(const CellRevert&) const = default;
+// A stored row pointed at other data: a source row, or a copied-out entry. A cell edit
+// copies each row it writes into a new entry and never rewrites an older one, so its
+// inverse only points the rows back at what they showed, and that inverse's inverse
+// points them at the new entries again: undo and redo never unpack or pack a row.
+struct RowRefChange {
+    int64_t row = 0;
+    RowRef ref;
+    bool operator==(const RowRefChange&) const = default;
 };
 
 struct RowBlock {
@@ -70,15 +74,34 @@ struct ColumnBlock {
     bool operator==(const ColumnBlock&) const = default;
 };
 
-struct Permutation {
-    std::vector<int64_t> order; // entry i: old position of the item that goes to position i
+// A reordering of a list. The order is shared, never changed, and read either way:
+// inverse() only flips the direction, so a sort of millions of rows, its undo and its
+// redo hold one list of 4 bytes per row between them, and each turn is one pass.
+class Permutation {
+public:
+    Permutation() = default;
+    // Entry i: the old position of the item that goes to position i.
+    Permutation(std::vector<uint32_t> order);
 
     // Moves the items at `positions` (as a block, in ascending order) to `destination`
     // in a list of `count` items.
     static Permutation moving(const IndexSet& positions, int64_t destination, int64_t count);
     Permutation inverse() const;
     bool isIdentity() const;
-    bool operator==(const Permutation&) const = default;
+    size_t size() const { return order_ ? order_->size() : 0; }
+    // Entry i: the old position of the item that goes to position i.
+    std::vector<int64_t> order() const;
+
+    // The items in their new order, in one pass over the list: moved out of a list the
+    // caller may change, copied from a const one.
+    template <class Items> std::remove_const_t<Items> applied(Items& items) const;
+
+    // Equal when they reorder alike, whichever way each is stored.
+    bool operator==(const Permutation& other) const;
+
+private:
+    std::shared_ptr<const std::vector<uint32_t>> order_;
+    bool inverted_ = false; // read as the inverse of order_
 };
 
 struct TableEdit {
@@ -86,9 +109,13 @@ struct TableEdit {
         std::vector<CellChange> changes;
         bool operator==(const SetCells&) const = default;
     };
-    struct RevertCells {
-        CellRevert revert;
-        bool operator==(const RevertCells&) const = default;
+    struct SetRowRefs {
+        std::vector<RowRefChange> changes; // applied from the last to the first
+        // The cells the rows' two states differ in, when known (the cells a cell edit
+        // wrote; shared by the edit and its inverse): what the recovery journal writes
+        // out in place of the storage the rows point at.
+        std::shared_ptr<const std::vector<CellPosition>> cells;
+        bool operator==(const SetRowRefs& other) const;
     };
     struct InsertRows {
         RowBlock block;
@@ -129,12 +156,15 @@ struct TableEdit {
         bool operator==(const Batch& other) const;
     };
 
-    using Case = std::variant<SetCells, RevertCells, InsertRows, RemoveRows, InsertColumns, RemoveColumns,
+    using Case = std::variant<SetCells, SetRowRefs, InsertRows, RemoveRows, InsertColumns, RemoveColumns,
                               ReorderRows, ReorderColumns, SetFormat, ReplaceTable, Batch>;
     Case value;
 
     static TableEdit setCells(std::vector<CellChange> changes) { return {SetCells{std::move(changes)}}; }
-    static TableEdit revertCells(CellRevert revert) { return {RevertCells{std::move(revert)}}; }
+    static TableEdit setRowRefs(std::vector<RowRefChange> changes,
+                                std::shared_ptr<const std::vector<CellPosition>> cells = nullptr) {
+        return {SetRowRefs{std::move(changes), std::move(cells)}};
+    }
     static TableEdit insertRows(RowBlock block) { return {InsertRows{std::move(block)}}; }
     static TableEdit removeRows(IndexSet positions) { return {RemoveRows{std::move(positions)}}; }
     static TableEdit insertColumns(ColumnBlock block) { return {InsertColumns{std::move(block)}}; }
@@ -150,6 +180,27 @@ struct TableEdit {
 
 inline bool TableEdit::Batch::operator==(const Batch& other) const {
     return edits == other.edits;
+}
+
+inline bool TableEdit::SetRowRefs::operator==(const SetRowRefs& other) const {
+    if (changes != other.changes || !cells != !other.cells) return false;
+    return cells == other.cells || *cells == *other.cells;
+}
+
+template <class Items> std::remove_const_t<Items> Permutation::applied(Items& items) const {
+    assert(items.size() == size());
+    std::remove_const_t<Items> out(items.size());
+    if (!order_) return out;
+    const std::vector<uint32_t>& order = *order_;
+    // Reading the order forwards gathers, reading it inverted scatters: either way one
+    // sequential pass, and no inverse is ever worked out.
+    if (inverted_)
+        for (size_t i = 0; i < order.size(); ++i)
+            out[order[i]] = std::move(items[i]);
+    else
+        for (size_t i = 0; i < order.size(); ++i)
+            out[i] = std::move(items[order[i]]);
+    return out;
 }
 
 } // namespace zarvel

@@ -441,14 +441,14 @@ Permutation permutation(const CSVTable& table, int64_t column, bool ascending, S
             sorted = sortTexts(table, column, ascending, kind == SortKind::natural, workers);
             break;
         }
-    Permutation p;
-    p.order.reserve(static_cast<size_t>(table.rowCount()));
-    if (first == 1) p.order.push_back(0);
+    std::vector<uint32_t> order;
+    order.reserve(static_cast<size_t>(table.rowCount()));
+    if (first == 1) order.push_back(0);
     for (int64_t k : sorted.keyed)
-        p.order.push_back(first + k);
+        order.push_back(static_cast<uint32_t>(first + k));
     for (int64_t k : sorted.unkeyed)
-        p.order.push_back(first + k);
-    return p;
+        order.push_back(static_cast<uint32_t>(first + k));
+    return Permutation(std::move(order));
 }
 
 } // namespace TableSorter

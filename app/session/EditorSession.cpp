@@ -284,29 +284,33 @@ void EditorSession::commitEditing(CommitMove move) {
     const CellDraft draft = *editing_;
     setEditing(std::nullopt);
 
-    const CSVTable t = currentTable();
     std::optional<CellPosition> target;
-    if (draft.target.isHeader()) {
-        const int64_t column = std::get<CellDraft::Target::Header>(draft.target.value).column;
-        if (t.rowCount() > 0 && column < t.columnCount()) target = CellPosition{0, column};
-    } else {
-        const GridCell cell = std::get<CellDraft::Target::Cell>(draft.target.value).cell;
-        // A draft whose cell left the grid meanwhile is outside the table.
-        if (cell.row >= 0 && cell.row < displayedRowCount() && cell.column >= 0 &&
-            cell.column < t.columnCount())
-            target = CellPosition{tableRow(cell.row), cell.column};
+    {
+        // No copy of the table may live on into the edit: one still sharing the row list
+        // would make the edit copy the whole list (millions of rows) before writing it.
+        const CSVTable t = currentTable();
+        if (draft.target.isHeader()) {
+            const int64_t column = std::get<CellDraft::Target::Header>(draft.target.value).column;
+            if (t.rowCount() > 0 && column < t.columnCount()) target = CellPosition{0, column};
+        } else {
+            const GridCell cell = std::get<CellDraft::Target::Cell>(draft.target.value).cell;
+            // A draft whose cell left the grid meanwhile is outside the table.
+            if (cell.row >= 0 && cell.row < displayedRowCount() && cell.column >= 0 &&
+                cell.column < t.columnCount())
+                target = CellPosition{tableRow(cell.row), cell.column};
+        }
+        if (target && t.value(target->row, target->column) == draft.text) target.reset();
     }
-    if (target && t.value(target->row, target->column) != draft.text)
+    if (target)
         applyEdit(TableEdit::setCells({{target->row, target->column, draft.text}}),
                   QStringLiteral("Edit Cell"));
 
     if (draft.target.isHeader() || move == CommitMove::none) return;
     GridSelection s = selection_;
     if (move == CommitMove::down) {
-        if (selection_.active.row == displayedRowCount() - 1 && !rowFilter_) {
-            const CSVTable now = currentTable();
-            applyEdit(TableEdit::insertRows(RowBlock::empty(1, now.rowCount())), QStringLiteral("Add Row"));
-        }
+        if (selection_.active.row == displayedRowCount() - 1 && !rowFilter_)
+            applyEdit(TableEdit::insertRows(RowBlock::empty(1, shape_.firstDataRow + shape_.dataRowCount)),
+                      QStringLiteral("Add Row"));
         s = selection_;
         s.move(GridDirection::down, false, false, displayedSize());
     } else {

@@ -352,7 +352,9 @@ private:
     void clearCutCells(const CutCells& cells);
     // Stops a cut of this session still being written, quietly: the session is going.
     void abandonCut();
-    void clearBlock(const CSVTable& t, IndexRange rows, IndexRange columns,
+    // Clears the block's non-empty cells of `t` (taken by value and let go of before the
+    // edit) in one undo step.
+    void clearBlock(CSVTable t, IndexRange rows, IndexRange columns,
                     const std::optional<std::vector<int64_t>>& filter);
 
     bool pasteWaitsForCopy_ = false;

@@ -128,7 +128,7 @@ void EditorSession::startCopy(bool withColumnTitles, bool cut) {
         QByteArray text(static_cast<qsizetype>(size), Qt::Uninitialized);
         if (!ClipboardText::write(block, text.data(), size)) text.clear();
         putOnClipboard(text);
-        if (cut) clearBlock(block.table, block.rows, block.columns, block.rowFilter);
+        if (cut) clearBlock(std::move(block.table), block.rows, block.columns, block.rowFilter);
         return;
     }
     ClipboardCopies::watchClipboard();
@@ -292,14 +292,16 @@ void EditorSession::paste(std::string_view text) {
     }
     if (pasted.empty()) return;
 
-    const CSVTable t = currentTable();
+    // The counts, not a copy of the table: one alive during the edit would make it copy
+    // the whole row list.
+    const int64_t rowCount = shape_.firstDataRow + shape_.dataRowCount;
     const GridSize size = displayedSize();
     const IndexRange rows = selection_.rows();
     const IndexRange columns = selection_.columns();
 
     if (pasted.size() == 1 && pasted[0].size() == 1 && selection_.cellCount() > 1) {
         std::vector<CellChange> changes;
-        const IndexRange r = rows.clamped(0, size.rows), c = columns.clamped(0, t.columnCount());
+        const IndexRange r = rows.clamped(0, size.rows), c = columns.clamped(0, size.columns);
         for (int64_t row = r.lower; row < r.upper; ++row)
             for (int64_t column = c.lower; column < c.upper; ++column)
                 changes.push_back({tableRow(row), column, pasted[0][0]});
@@ -313,14 +315,14 @@ void EditorSession::paste(std::string_view text) {
     for (const auto& row : pasted)
         width = std::max<int64_t>(width, static_cast<int64_t>(row.size()));
     const int64_t newRows = std::max<int64_t>(top + height - size.rows, 0);
-    const int64_t newColumns = std::max<int64_t>(left + width - t.columnCount(), 0);
+    const int64_t newColumns = std::max<int64_t>(left + width - size.columns, 0);
 
     std::vector<CellChange> changes;
     std::vector<int64_t> targetRows;
     for (int64_t i = 0; i < height; ++i) {
         const int64_t displayRow = top + i;
         const int64_t row =
-            displayRow < size.rows ? tableRow(displayRow) : t.rowCount() + (displayRow - size.rows);
+            displayRow < size.rows ? tableRow(displayRow) : rowCount + (displayRow - size.rows);
         targetRows.push_back(row);
         const auto& values = pasted[static_cast<size_t>(i)];
         for (size_t j = 0; j < values.size(); ++j)
@@ -330,9 +332,9 @@ void EditorSession::paste(std::string_view text) {
     if (newRows > 0) removeRowFilter();
 
     std::vector<TableEdit> edits;
-    if (newRows > 0) edits.push_back(TableEdit::insertRows(RowBlock::empty(newRows, t.rowCount())));
+    if (newRows > 0) edits.push_back(TableEdit::insertRows(RowBlock::empty(newRows, rowCount)));
     if (newColumns > 0)
-        edits.push_back(TableEdit::insertColumns(ColumnBlock::empty(newColumns, t.columnCount())));
+        edits.push_back(TableEdit::insertColumns(ColumnBlock::empty(newColumns, size.columns)));
     edits.push_back(TableEdit::setCells(std::move(changes)));
     applyEdit(TableEdit::batch(std::move(edits)), QStringLiteral("Paste"));
 

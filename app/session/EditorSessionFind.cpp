@@ -162,7 +162,6 @@ void EditorSession::findNext(bool forward) {
 
 void EditorSession::replaceCurrent() {
     commitPendingDraft();
-    const CSVTable t = currentTable();
     const auto& matches = find_.matches;
     std::optional<int64_t> current = find_.current;
     if (!current && selectionDisplayedRowValid()) {
@@ -178,16 +177,22 @@ void EditorSession::replaceCurrent() {
     }
     if (current && *current >= 0 && *current < static_cast<int64_t>(matches.size())) {
         const CellPosition match = matches[static_cast<size_t>(*current)];
-        if (matchIsCurrent(match, t)) {
-            const std::string value = t.value(match.row, match.column);
-            std::string replaced =
-                find_.isRegex
-                    ? TableSearch::Regex(find_.query, find_.caseSensitive).replacing(find_.replacement, value)
-                    : TableSearch::replacing(find_.query, find_.replacement, value, find_.caseSensitive);
-            if (replaced != value)
-                applyEdit(TableEdit::setCells({{match.row, match.column, std::move(replaced)}}),
-                          QStringLiteral("Replace"));
+        std::optional<std::string> replaced;
+        {
+            // Gone before the edit, which would otherwise copy the row list it shares.
+            const CSVTable t = currentTable();
+            if (matchIsCurrent(match, t)) {
+                const std::string value = t.value(match.row, match.column);
+                replaced = find_.isRegex ? TableSearch::Regex(find_.query, find_.caseSensitive)
+                                               .replacing(find_.replacement, value)
+                                         : TableSearch::replacing(find_.query, find_.replacement, value,
+                                                                  find_.caseSensitive);
+                if (*replaced == value) replaced.reset();
+            }
         }
+        if (replaced)
+            applyEdit(TableEdit::setCells({{match.row, match.column, std::move(*replaced)}}),
+                      QStringLiteral("Replace"));
     }
     findNext(true);
 }

@@ -9,14 +9,16 @@
 
 namespace zarvel {
 
+// No copy of the table lives on into an edit here (the counts come from the session's
+// shape): a copy still sharing the row list would make the edit copy the whole list.
+
 void EditorSession::insertRow(bool above) {
     commitPendingDraft();
-    const CSVTable t = currentTable();
     const GridSize size = displayedSize();
     const IndexRange rows = selection_.rows();
     // Mapped through the filter before it goes, so the new rows land next to the rows
     // the user saw selected.
-    int64_t position = t.rowCount();
+    int64_t position = shape_.firstDataRow + shape_.dataRowCount;
     if (size.rows > 0) {
         const int64_t low = std::clamp<int64_t>(rows.lower, 0, size.rows - 1);
         const int64_t high = std::clamp<int64_t>(rows.upper - 1, 0, size.rows - 1);
@@ -24,7 +26,7 @@ void EditorSession::insertRow(bool above) {
     }
     removeRowFilter();
     const bool wholeRows = selection_.columns().lower == 0 &&
-                           selection_.columns().upper - 1 == std::max<int64_t>(t.columnCount() - 1, 0);
+                           selection_.columns().upper - 1 == std::max<int64_t>(shape_.columnCount - 1, 0);
     const int64_t count = wholeRows ? rows.count() : 1;
     applyEdit(TableEdit::insertRows(RowBlock::empty(count, position)),
               count == 1 ? QStringLiteral("Insert Row") : QStringLiteral("Insert Rows"));
@@ -52,18 +54,21 @@ QString freshColumnName(const CSVTable& t) {
 
 void EditorSession::insertColumn(bool left) {
     commitPendingDraft();
-    const CSVTable t = currentTable();
     const IndexRange columns = selection_.columns();
     int64_t position = 0;
-    if (t.columnCount() > 0) {
-        const int64_t low = std::clamp<int64_t>(columns.lower, 0, t.columnCount() - 1);
-        const int64_t high = std::clamp<int64_t>(columns.upper - 1, 0, t.columnCount() - 1);
-        position = left ? low : high + 1;
+    std::vector<TableEdit> edits;
+    {
+        const CSVTable t = currentTable();
+        if (t.columnCount() > 0) {
+            const int64_t low = std::clamp<int64_t>(columns.lower, 0, t.columnCount() - 1);
+            const int64_t high = std::clamp<int64_t>(columns.upper - 1, 0, t.columnCount() - 1);
+            position = left ? low : high + 1;
+        }
+        edits.push_back(TableEdit::insertColumns(ColumnBlock::empty(1, position)));
+        if (t.format().hasHeader && t.rowCount() > 0)
+            edits.push_back(TableEdit::setCells({{0, position, freshColumnName(t).toStdString()}}));
+        if (t.rowCount() == 0) edits.push_back(TableEdit::insertRows(RowBlock::empty(1, 0)));
     }
-    std::vector<TableEdit> edits{TableEdit::insertColumns(ColumnBlock::empty(1, position))};
-    if (t.format().hasHeader && t.rowCount() > 0)
-        edits.push_back(TableEdit::setCells({{0, position, freshColumnName(t).toStdString()}}));
-    if (t.rowCount() == 0) edits.push_back(TableEdit::insertRows(RowBlock::empty(1, 0)));
     applyEdit(TableEdit::batch(std::move(edits)), QStringLiteral("Insert Column"));
     const GridCell cell{selection_.active.row, position};
     setSelection({cell, cell});
@@ -90,9 +95,8 @@ void EditorSession::deleteRows() {
 
 void EditorSession::deleteColumns() {
     commitPendingDraft();
-    const CSVTable t = currentTable();
-    const IndexRange columns = selection_.columns().clamped(0, t.columnCount());
-    if (columns.empty() || columns.count() >= t.columnCount()) return;
+    const IndexRange columns = selection_.columns().clamped(0, shape_.columnCount);
+    if (columns.empty() || columns.count() >= shape_.columnCount) return;
     applyEdit(TableEdit::removeColumns(IndexSet(columns)),
               columns.count() == 1 ? QStringLiteral("Delete Column") : QStringLiteral("Delete Columns"));
     const GridCell cell{selection_.active.row, columns.lower};
@@ -105,7 +109,7 @@ void EditorSession::clearContents() {
                rowFilter_);
 }
 
-void EditorSession::clearBlock(const CSVTable& t, IndexRange rows, IndexRange columns,
+void EditorSession::clearBlock(CSVTable t, IndexRange rows, IndexRange columns,
                                const std::optional<std::vector<int64_t>>& filter) {
     columns = columns.clamped(0, t.columnCount());
     std::vector<CellChange> changes;
@@ -114,14 +118,15 @@ void EditorSession::clearBlock(const CSVTable& t, IndexRange rows, IndexRange co
         for (int64_t c = columns.lower; c < columns.upper; ++c)
             if (!t.value(row, c).empty()) changes.push_back({row, c, {}});
     }
+    // Let go of the copy first, or the edit's first write would copy the row list.
+    t = CSVTable();
     if (changes.empty()) return;
     applyEdit(TableEdit::setCells(std::move(changes)), QStringLiteral("Clear"));
 }
 
 void EditorSession::moveColumn(bool right) {
     commitPendingDraft();
-    const CSVTable t = currentTable();
-    const int64_t count = t.columnCount();
+    const int64_t count = shape_.columnCount;
     const int64_t low = selection_.columns().lower, high = selection_.columns().upper - 1;
     // Only a block that lies inside the columns can move (an empty table has none).
     if (low < 0 || high >= count || low > high) return;

@@ -6,9 +6,9 @@
 // Generates the benchmark text into a temporary file, opens it as a document with an
 // editor session (and the grid view, shown offscreen, when the views are built), jumps
 // to the last row, types over a cell, sorts by a number column, finds and replaces all,
-// undoes every step, saves, and compares the saved file with the original byte for
-// byte. Prints the wall time of each step and the peak resident memory; exits with 1
-// when a step fails or the saved file differs.
+// undoes every step, redoes them and undoes them again, saves, and compares the saved
+// file with the original byte for byte. Prints the wall time of each step and the peak resident memory; exits
+// with 1 when a step fails or the saved file differs.
 #include "app/document/CSVDocument.h"
 #include "app/document/DocumentType.h"
 #include "app/session/EditorSession.h"
@@ -284,12 +284,17 @@ int run() {
         return std::to_string(matchCount) + " cells, window still for at most " +
                std::to_string(longestStall) + " ms";
     });
-    steps.run("undo every step", [&] {
+    // Each step undone, then redone, then undone again (what is saved must be the
+    // original), each turn timed with the drawing it causes.
+    auto turnEvery = [&](bool undo) {
         std::string note;
-        while (undoStack.canUndo()) {
-            const std::string name = undoStack.undoText().toStdString();
+        while (undo ? undoStack.canUndo() : undoStack.canRedo()) {
+            const std::string name = (undo ? undoStack.undoText() : undoStack.redoText()).toStdString();
             const auto start = std::chrono::steady_clock::now();
-            session->undo();
+            if (undo)
+                session->undo();
+            else
+                session->redo();
             settle();
             const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
             char part[96];
@@ -298,7 +303,14 @@ int run() {
             note += part;
         }
         return note;
+    };
+    steps.run("undo every step", [&] { return turnEvery(true); });
+    steps.run("redo every step", [&] {
+        const std::string note = turnEvery(false);
+        require(undoStack.undoText() == "Replace All" && undoStack.count() == 3, "not every step was redone");
+        return note;
     });
+    steps.run("undo every step again", [&] { return turnEvery(true); });
     steps.run("save", [&] {
         // As the window saves: a snapshot streamed to a temporary file that takes the name.
         const CSVTable snapshot = document->snapshot();

@@ -125,6 +125,26 @@ TEST_F(EditorSessionTest, UnchangedCommitsAndClearingEmptyCellsRegisterNothing) 
     EXPECT_EQ(document->revision(), 0);
 }
 
+// Cell edits, their undo and redo write the document's row list where it is: a copy of
+// the table still sharing it when an edit lands would make the edit copy the whole list.
+TEST_F(EditorSessionTest, CellEditsUndoAndRedoKeepTheRowList) {
+    open("a,b\n1,2\n3,4\n");
+    const auto rowList = [this] {
+        const CSVTable t = table();
+        return t.rows().data();
+    };
+    const RowRef* list = rowList();
+    type("x");
+    key(K::enter);
+    select(1, 1);
+    session->clearContents();
+    session->paste("p");
+    session->undo();
+    session->redo();
+    EXPECT_EQ(rows(), (StringRows{{"a", "b"}, {"x", "2"}, {"3", "p"}}));
+    EXPECT_EQ(rowList(), list);
+}
+
 TEST_F(EditorSessionTest, RenamingAColumnWritesTheHeaderRow) {
     open("id,name\n1,a\n");
     select(0, 1);

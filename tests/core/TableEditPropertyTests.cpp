@@ -68,6 +68,11 @@ public:
         return order;
     }
 
+    Permutation shuffledOrder(int64_t count) {
+        const std::vector<int64_t> order = shuffled(count);
+        return Permutation(std::vector<uint32_t>(order.begin(), order.end()));
+    }
+
     // One edit that is valid for `t` as it stands.
     TableEdit edit(const CSVTable& t, int depth = 0) {
         const int64_t rows = t.rowCount(), columns = t.columnCount();
@@ -84,16 +89,11 @@ public:
             }
             return TableEdit::setCells(std::move(changes));
         }
-        case 3: {
-            // A revert that gives no row back is exactly undone only on a row that is
-            // already copied out (the undo cannot make a row refer to its source again).
-            if (rows == 0 || columns == 0) break;
-            const int64_t r = below(rows);
-            if (!t.rowRef(r).isEdited()) break;
-            CellRevert revert;
-            revert.changes.push_back({r, below(columns), text()});
-            return TableEdit::revertCells(std::move(revert));
-        }
+        case 3:
+            // A row pointed at what another shows (two rows then share storage, which a
+            // later cell edit of either must not write through).
+            if (rows == 0) break;
+            return TableEdit::setRowRefs({{below(rows), t.rowRef(below(rows))}});
         case 4: {
             StringRows values;
             for (int64_t n = 1 + below(3); n > 0; --n) {
@@ -119,7 +119,7 @@ public:
                 return TableEdit::insertColumns(ColumnBlock::empty(1 + below(2), below(columns + 1)));
             // Positions in any order and source mappings. No texts for copied-out rows:
             // those are indexed by editedRows entry, which only the inverse of a removal
-            // can know (redoing an earlier cell edit copies its row into a new entry).
+            // can know (a cell edit copies its row into a new entry).
             ColumnBlock block;
             int64_t width = columns;
             for (int64_t n = 1 + below(3); n > 0; --n) {
@@ -135,12 +135,12 @@ public:
         case 8:
             if (chance(50) && rows > 0)
                 return TableEdit::reorderRows(Permutation::moving(someOf(rows, 3), below(rows + 1), rows));
-            return TableEdit::reorderRows(Permutation{shuffled(rows)});
+            return TableEdit::reorderRows(shuffledOrder(rows));
         case 9:
             if (chance(50) && columns > 0)
                 return TableEdit::reorderColumns(
                     Permutation::moving(someOf(columns, 2), below(columns + 1), columns));
-            return TableEdit::reorderColumns(Permutation{shuffled(columns)});
+            return TableEdit::reorderColumns(shuffledOrder(columns));
         case 10: {
             FileFormat f = t.format();
             switch (below(4)) {

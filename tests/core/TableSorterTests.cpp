@@ -31,7 +31,7 @@ CSVTable columnTable(const Strings& texts, bool header = false) {
 }
 
 template <class Kind> Order order(const CSVTable& t, bool ascending, Kind kind, int64_t column = 0) {
-    return TableSorter::permutation(t, column, ascending, kind).order;
+    return TableSorter::permutation(t, column, ascending, kind).order();
 }
 
 // Cells are written "|"-separated so that a case fits on one line; "||" holds an empty cell.
