@@ -576,6 +576,12 @@ void appendBlock(Result& whole, const Result& block) {
 }
 
 // Whether appending `block` would move one of the index's arrays to new memory.
+// The memory of the index's three long arrays: field starts, first fields, content ends.
+std::array<ReservedMemory, 3> indexMemory(FieldIndex& index) {
+    return {index.fieldStarts.reservedMemory(), reservedMemory(index.rowFirstField),
+            index.rowContentEnds.reservedMemory()};
+}
+
 bool outgrows(FieldIndex& whole, const FieldIndex& block, const std::array<ReservedMemory, 3>& reserved) {
     return (whole.fieldStarts.size() + block.fieldStarts.size()) * sizeof(uint32_t) > reserved[0].bytes ||
            (whole.rowFirstField.size() + block.rowFirstField.size()) * sizeof(uint32_t) > reserved[1].bytes ||
@@ -653,9 +659,7 @@ Result scanInBlocks(const uint8_t* bytes, size_t count, size_t start, const CSVD
 
     // Each reader faults in the part of the whole index that its block will likely fill,
     // judged by the rows merged so far, until the index outgrows what was reserved.
-    const std::array<ReservedMemory, 3> reserved{whole.index.fieldStarts.reservedMemory(),
-                                                 reservedMemory(whole.index.rowFirstField),
-                                                 whole.index.rowContentEnds.reservedMemory()};
+    const std::array<ReservedMemory, 3> reserved = indexMemory(whole.index);
     std::shared_mutex reservedLock;
     bool reservedHolds = true;
     struct Merged {
@@ -778,11 +782,9 @@ Result scanInBlocks(const uint8_t* bytes, size_t count, size_t start, const CSVD
         throw;
     }
     stopReaders();
-    if (reservedHolds) {
-        releaseUnused(whole.index.fieldStarts.reservedMemory());
-        releaseUnused(reservedMemory(whole.index.rowFirstField));
-        releaseUnused(whole.index.rowContentEnds.reservedMemory());
-    }
+    if (reservedHolds)
+        for (const ReservedMemory& memory : indexMemory(whole.index))
+            releaseUnused(memory);
     return whole;
 }
 
